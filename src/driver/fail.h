@@ -1,0 +1,10 @@
+// The one way a run ends early: the message goes to standard output, then the process exits
+// with the status, and the runtime's exit processing flushes and closes the open files.
+#pragma once
+
+#include <string_view>
+
+[[noreturn]] void fail(int status, std::string_view message);
+
+// Prints a message or progress text on standard output; shown at once on a terminal.
+void say(std::string_view text);

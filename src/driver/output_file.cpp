@@ -1,0 +1,50 @@
+#include "driver/output_file.h"
+
+#include <cstdio>
+
+#include "driver/fail.h"
+#include "driver/platform.h"
+
+namespace {
+
+constexpr std::size_t outputStreamBuffer = std::size_t{1} << 20;
+
+// The input that the output name refers to, if any; such an output would destroy it.
+const GridInput* inputNamedBy(const std::string& name, const GridInput& grid1,
+                              const GridInput& grid2) {
+  if (sameExistingFile(name, grid1.name)) return &grid1;
+  if (sameExistingFile(name, grid2.name)) return &grid2;
+  return nullptr;
+}
+
+}  // namespace
+
+bool readAnswerLine(std::string& line) {
+  line.clear();
+  int c = std::getchar();
+  if (c == EOF) return false;
+  for (; c != EOF && c != '\n'; c = std::getchar()) line.push_back(static_cast<char>(c));
+  if (c == '\n' && !line.empty() && line.back() == '\r') line.pop_back();
+  return true;
+}
+
+void openOutput(GridOutput& out, const GridInput& grid1, const GridInput& grid2) {
+  const char* mode = out.encoding == GridEncoding::text ? "wt" : "wb";
+  for (;;) {
+    if (const GridInput* input = inputNamedBy(out.name, grid1, grid2)) {
+      say("output grid " + out.name + " would overwrite input grid " + input->name + " \r\n");
+    } else if ((out.file = std::fopen(out.name.c_str(), mode)) != nullptr) {
+      out.streamBuffer = std::make_unique<char[]>(outputStreamBuffer);
+      std::setvbuf(out.file, out.streamBuffer.get(), _IOFBF, outputStreamBuffer);
+      return;
+    } else {
+      say("error opening output grid " + out.name + " \r\n");
+    }
+    say("please enter new output file name: ");
+    std::fflush(stdout);
+    std::string answer;
+    if (!readAnswerLine(answer) || answer.empty()) fail(1, "");
+    out.name = std::move(answer);
+    say("\r\n");
+  }
+}

@@ -1,0 +1,12 @@
+// What differs between the platforms the tool is built for, kept in one place.
+#pragma once
+
+// True when standard output is a terminal, where every message and dot is shown at once.
+// Decided once, on the first call.
+bool stdoutIsTerminal();
+
+#include <string>
+
+// True when both names refer to one existing file (the same file identity, however reached:
+// another spelling of the path, a symbolic link or a hard link).
+bool sameExistingFile(const std::string& a, const std::string& b);

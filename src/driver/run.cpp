@@ -1,0 +1,131 @@
+#include "driver/run.h"
+
+#include <cmath>  // isfinite
+#include <cstdio>
+#include <string>
+
+#include "arith/product.h"
+#include "driver/command_line.h"
+#include "driver/fail.h"
+#include "driver/output_file.h"
+#include "driver/platform.h"
+#include "grid/number_format.h"
+#include "grid/text_grid.h"
+
+namespace {
+
+constexpr std::size_t stdoutBufferSize = std::size_t{1} << 16;
+
+void openInput(GridInput& grid) {
+  grid.file = std::fopen(grid.name.c_str(), "rt");
+  if (grid.file == nullptr) fail(98, "could not open input file " + grid.name + "\n");
+  initScanner(grid.text, grid.file);
+}
+
+void readHeader(GridInput& grid) { readTextHeader(grid); }
+
+// The row loop counts with 32-bit integers and "%ld" writes the dimensions as 32-bit values:
+// refuse sizes where either would go wrong. An nrows below 1 simply gives no rows.
+void checkUsableSize(const GridInput& grid1) {
+  double ncols = grid1.header.at(position::ncols);
+  double nrows = grid1.header.at(position::nrows);
+  bool usable = std::isfinite(ncols) && std::isfinite(nrows) && ncols >= 0 &&
+                ncols < 2147483647.0 && nrows > -2147483648.0 && nrows < 2147483647.0;
+  if (!usable) {
+    fail(3, "unusable grid size in " + grid1.name + ": ncols " + g6Text(ncols) + ", nrows " +
+                g6Text(nrows) + "\n");
+  }
+}
+
+void writeHeader(RunContext& run) { writeTextHeader(run.output, run.grid1.header); }
+
+template <class T>
+CallocArray<T> allocateRow(std::size_t n, double ncols) {
+  CallocArray<T> row(static_cast<T*>(std::calloc(n, sizeof(T))));
+  if (!row) {
+    fail(3, "not enough memory for rows of " + std::to_string(truncateToInt32(ncols)) +
+                " columns\n");
+  }
+  return row;
+}
+
+void setUpRows(RunContext& run) {
+  run.grid1.working = parametersOf(run.grid1.header);
+  run.grid2.working = run.grid1.working;
+  const double ncols = run.grid1.working.ncols;
+  const std::size_t n = static_cast<std::size_t>(ncols) + 1;
+  run.grid1.row = allocateRow<double>(n, ncols);
+  run.grid2.row = allocateRow<double>(n, ncols);
+  run.output.row = allocateRow<double>(n, ncols);
+  run.statistics.resetStatistics(run.grid1.working.nodata_value);
+  run.floatRow = allocateRow<float>(n, ncols);
+  if (run.output.encoding == GridEncoding::text)
+    run.output.textChunk = std::make_unique<char[]>(textChunkSize);
+}
+
+void readRow(GridInput& grid, int row) { readTextRow(grid, row); }
+
+void writeRow(RunContext& run) {
+  writeTextRow(run.output, run.grid1.working.ncols, run.row);
+}
+
+void processRows(RunContext& run) {
+  for (run.row = 1; run.row <= run.grid1.working.nrows; ++run.row) {
+    readRow(run.grid1, run.row);
+    readRow(run.grid2, run.row);
+    multiplyRow(run.grid1, run.grid2, run.output, run.statistics);
+    writeRow(run);
+    say(".");
+  }
+}
+
+// Closes the output and makes sure everything written reached the file.
+void closeOutput(GridOutput& out) {
+  bool flushed = std::fflush(out.file) == 0;
+  bool closed = std::fclose(out.file) == 0;
+  out.file = nullptr;
+  if (!flushed || !closed) fail(4, "error writing into " + out.name + " \n");
+}
+
+void closeInput(GridInput& grid) {
+  std::fclose(grid.file);
+  grid.file = nullptr;
+}
+
+}  // namespace
+
+int runCellprod(int argc, char** argv) {
+  if (!stdoutIsTerminal()) {
+    static char stdoutBuffer[stdoutBufferSize];
+    std::setvbuf(stdout, stdoutBuffer, _IOFBF, sizeof stdoutBuffer);
+  }
+  checkArgumentCount(argc);
+
+  RunContext run;
+  run.grid1.name = argv[1];
+  run.grid2.name = argv[2];
+  run.output.name = argv[3];
+  run.output.encoding = outputEncodingFromOption(argc > 4 ? argv[4] : "");
+
+  openInput(run.grid1);
+  openInput(run.grid2);
+  openOutput(run.output, run.grid1, run.grid2);
+  readHeader(run.grid1);
+  readHeader(run.grid2);
+  checkCompatible(run.grid1, run.grid2);
+  checkUsableSize(run.grid1);
+  writeHeader(run);
+  setUpRows(run);
+  processRows(run);
+  say("\n");
+
+  run.grid1.row.reset();
+  run.grid2.row.reset();
+  run.output.row.reset();
+  run.floatRow.reset();
+  closeInput(run.grid1);
+  closeInput(run.grid2);
+  closeOutput(run.output);
+  std::fflush(stdout);
+  return 0;
+}

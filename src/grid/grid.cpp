@@ -1,0 +1,7 @@
+#include "grid/grid.h"
+
+GridParameters parametersOf(const GridHeader& header) {
+  return {header.at(position::ncols),     header.at(position::nrows),
+          header.at(position::xllcorner), header.at(position::yllcorner),
+          header.at(position::cellsize),  header.at(position::nodata_value)};
+}

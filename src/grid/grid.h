@@ -1,0 +1,77 @@
+// Grid records shared by every encoding: the twelve-value header, the parameters the row loop
+// works with, and the input and output records that carry a file through a run.
+#pragma once
+
+#include <array>
+#include <cstdio>   // FILE
+#include <cstdlib>  // free
+#include <memory>   // unique_ptr
+#include <string>
+
+#include "grid/text_scanner.h"
+
+// Header positions, numbered from 1 as in the grid files and in the messages.
+namespace position {
+constexpr int ncols = 1;
+constexpr int nrows = 2;
+constexpr int xllcorner = 3;
+constexpr int yllcorner = 4;
+constexpr int cellsize = 5;
+constexpr int nodata_value = 6;
+constexpr int count = 7;  // first value of the statistics block (7 to 12)
+}  // namespace position
+
+constexpr int headerValues = 12;
+constexpr int parameterValues = 6;
+
+// The fixed marker of binary grids and the value of an undefined mean or deviation.
+constexpr double fixedNodata = -9999.0;
+
+struct GridHeader {
+  std::array<double, headerValues> values{};
+
+  double& at(int pos) { return values[static_cast<std::size_t>(pos - 1)]; }
+  double at(int pos) const { return values[static_cast<std::size_t>(pos - 1)]; }
+};
+
+// Inputs are detected as text ("ascii"), single or double; outputs are text, single or double.
+enum class GridEncoding { text, single, double_precision };
+
+// Positions 1 to 6 of a header, copied out for the row loop.
+struct GridParameters {
+  double ncols = 0;
+  double nrows = 0;
+  double xllcorner = 0;
+  double yllcorner = 0;
+  double cellsize = 0;
+  double nodata_value = 0;
+};
+
+GridParameters parametersOf(const GridHeader& header);
+
+struct FreeDeleter {
+  void operator()(void* p) const noexcept { std::free(p); }
+};
+
+// A zero-filled array from calloc: the pages of a huge row stay untouched until they are used.
+template <class T>
+using CallocArray = std::unique_ptr<T[], FreeDeleter>;
+
+struct GridInput {
+  std::string name;
+  std::FILE* file = nullptr;
+  GridEncoding encoding = GridEncoding::text;
+  GridHeader header;
+  GridParameters working;
+  CallocArray<double> row;  // positions 1 to ncols; position 0 is never used
+  TextScanner text;         // the buffered reader of a text input
+};
+
+struct GridOutput {
+  std::string name;
+  std::FILE* file = nullptr;
+  GridEncoding encoding = GridEncoding::text;
+  CallocArray<double> row;  // products, positions 1 to ncols
+  std::unique_ptr<char[]> streamBuffer;
+  std::unique_ptr<char[]> textChunk;  // staging area for formatted text rows
+};

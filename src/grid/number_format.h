@@ -1,0 +1,28 @@
+// The printf-style number forms of the text encoding and the messages, produced the same way on
+// every platform: "%lg" with an exponent of at least three digits, "%f", "%ld" of a 32-bit value,
+// and "inf", "-inf" and "nan" for values that are not finite.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Longest "%lg" text at precision 17: "-1.2345678901234567e-308".
+constexpr int maxGeneralLength = 32;
+
+// Writes x as "%lg" with `precision` significant digits; returns the end. No terminator.
+char* formatGeneral(char* out, double x, int precision);
+
+// "%lg": six significant digits.
+inline char* formatG6(char* out, double x) { return formatGeneral(out, x, 6); }
+
+// The "%lg" form with the fewest significant digits, at least six, that reads back as x.
+char* formatRoundTrip(char* out, double x);
+
+std::string g6Text(double x);
+
+// "%f": six decimals.
+std::string fixed6Text(double x);
+
+// Truncation toward zero to a 32-bit integer, for "%ld" of a grid dimension. The caller has
+// checked that the value fits; values outside are clamped rather than left undefined.
+std::int32_t truncateToInt32(double x);

@@ -1,0 +1,20 @@
+// The text encoding: six keyword/value header lines, then the cell values separated by white
+// space. Keywords are read as tokens and not examined; values are taken by position.
+#pragma once
+
+#include "grid/grid.h"
+
+// Fills header positions 1 to 6; ends the run with status 1 if a value cannot be read.
+void readTextHeader(GridInput& grid);
+
+// Fills row positions 1 to ncols; ends the run with status 5 if a value cannot be read.
+void readTextRow(GridInput& grid, int row);
+
+// Writes the six header lines from grid 1's header; status 4 if the write fails.
+void writeTextHeader(GridOutput& out, const GridHeader& grid1);
+
+// Writes one row of products, tab separated; status 6 if the write fails.
+void writeTextRow(GridOutput& out, double ncols, int row);
+
+// Size of the staging area for a text row; rows longer than this are written in pieces.
+constexpr std::size_t textChunkSize = std::size_t{1} << 16;

@@ -1,0 +1,219 @@
+#include "grid/text_scanner.h"
+
+#include <algorithm>  // min
+#include <charconv>   // from_chars, to_chars
+#include <cstring>   // memmove
+#include <limits>
+#include <system_error>
+
+namespace {
+
+// A number shorter than this never needs the digit-by-digit path: the buffer is refilled so
+// that at least this many bytes lie ahead before a number is scanned.
+constexpr std::size_t lookahead = 4096;
+
+// Enough digits to round any decimal correctly to a double; later digits only matter as a
+// "something non-zero follows" mark.
+constexpr std::size_t maxDigits = 800;
+
+constexpr std::int64_t exponentLimit = 1'000'000'000'000;
+
+bool isDigit(int c) { return c >= '0' && c <= '9'; }
+
+// The white space of the C locale.
+bool isSpace(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Moves the unread bytes to the front and reads more behind them. False when nothing came.
+bool refill(TextScanner& s) {
+  if (s.atEof) return false;
+  if (s.pos > 0) {
+    std::memmove(s.buffer.get(), s.buffer.get() + s.pos, s.end - s.pos);
+    s.end -= s.pos;
+    s.pos = 0;
+  }
+  std::size_t got = std::fread(s.buffer.get() + s.end, 1, s.capacity - s.end, s.file);
+  if (got == 0) {
+    s.atEof = true;
+    return false;
+  }
+  s.end += got;
+  return true;
+}
+
+// The next byte, or -1 at the end of the input.
+int peek(TextScanner& s) {
+  if (s.pos == s.end && !refill(s)) return -1;
+  return static_cast<unsigned char>(s.buffer[s.pos]);
+}
+
+bool skipSpace(TextScanner& s) {
+  for (;;) {
+    while (s.pos < s.end && isSpace(static_cast<unsigned char>(s.buffer[s.pos]))) ++s.pos;
+    if (s.pos < s.end) return true;
+    if (!refill(s)) return false;
+  }
+}
+
+// Where a number starting at p ends, by the grammar; valueEnd leaves out an exponent marker
+// that no digit follows.
+struct NumberExtent {
+  const char* valueEnd;
+  const char* end;
+  bool hasDigits;
+};
+
+NumberExtent scanNumber(const char* p, const char* e) {
+  const char* q = p;
+  bool digits = false;
+  if (q < e && (*q == '+' || *q == '-')) ++q;
+  while (q < e && isDigit(*q)) ++q, digits = true;
+  if (q < e && *q == '.') {
+    ++q;
+    while (q < e && isDigit(*q)) ++q, digits = true;
+  }
+  const char* valueEnd = q;
+  if (digits && q < e && (*q == 'e' || *q == 'E')) {
+    ++q;
+    if (q < e && (*q == '+' || *q == '-')) ++q;
+    const char* first = q;
+    while (q < e && isDigit(*q)) ++q;
+    if (q != first) valueEnd = q;
+  }
+  return {valueEnd, q, digits};
+}
+
+// Feeds a well-formed number text to a DecimalBuilder.
+double buildValue(const char* p, const char* e) {
+  DecimalBuilder b;
+  if (p < e && (*p == '+' || *p == '-')) b.negative = *p++ == '-';
+  bool inFraction = false;
+  for (; p < e && (isDigit(*p) || *p == '.'); ++p) {
+    if (*p == '.') inFraction = true;
+    else b.addDigit(*p, inFraction);
+  }
+  if (p < e) {  // exponent marker
+    ++p;
+    if (p < e && (*p == '+' || *p == '-')) b.exponentNegative = *p++ == '-';
+    for (; p < e; ++p) b.addExponentDigit(*p);
+  }
+  return b.value();
+}
+
+// Converts a well-formed number text that has at least one digit.
+double convert(const char* p, const char* e) {
+  const char* first = (*p == '+') ? p + 1 : p;
+  double value = 0;
+  auto [ptr, ec] = std::from_chars(first, e, value, std::chars_format::general);
+  if (ec == std::errc{} && ptr == e) return value;
+  return buildValue(p, e);  // beyond the double range, or a form from_chars does not take
+}
+
+// Reads a number that may run past the bytes in the buffer, one byte at a time.
+bool readLongNumber(TextScanner& s, double& value) {
+  DecimalBuilder b;
+  int c = peek(s);
+  if (c == '+' || c == '-') {
+    b.negative = c == '-';
+    ++s.pos;
+    c = peek(s);
+  }
+  bool inFraction = false;
+  for (; isDigit(c) || (c == '.' && !inFraction); ++s.pos, c = peek(s)) {
+    if (c == '.') inFraction = true;
+    else b.addDigit(static_cast<char>(c), inFraction);
+  }
+  if (!b.anyDigit) return false;
+  if (c == 'e' || c == 'E') {
+    ++s.pos;
+    c = peek(s);
+    if (c == '+' || c == '-') {
+      b.exponentNegative = c == '-';
+      ++s.pos;
+      c = peek(s);
+    }
+    for (; isDigit(c); ++s.pos, c = peek(s)) b.addExponentDigit(static_cast<char>(c));
+  }
+  value = b.value();
+  return true;
+}
+
+}  // namespace
+
+void initScanner(TextScanner& scanner, std::FILE* file, std::size_t capacity) {
+  scanner.file = file;
+  scanner.capacity = capacity;
+  scanner.buffer = std::make_unique<char[]>(capacity);
+  scanner.pos = scanner.end = 0;
+  scanner.atEof = false;
+}
+
+bool readToken(TextScanner& s) {
+  if (!skipSpace(s)) return false;
+  for (;;) {
+    while (s.pos < s.end && !isSpace(static_cast<unsigned char>(s.buffer[s.pos]))) ++s.pos;
+    if (s.pos < s.end || !refill(s)) return true;
+  }
+}
+
+bool readNumber(TextScanner& s, double& value) {
+  if (!skipSpace(s)) return false;
+  std::size_t wanted = std::min(lookahead, s.capacity / 2);
+  while (s.end - s.pos < wanted && refill(s)) {
+  }
+  const char* p = s.buffer.get() + s.pos;
+  const char* e = s.buffer.get() + s.end;
+  NumberExtent n = scanNumber(p, e);
+  if (n.end == e && !s.atEof) return readLongNumber(s, value);
+  s.pos += static_cast<std::size_t>(n.end - p);
+  if (!n.hasDigits) return false;
+  value = convert(p, n.valueEnd);
+  return true;
+}
+
+bool parseNumber(std::string_view text, double& value) {
+  const char* p = text.data();
+  const char* e = p + text.size();
+  NumberExtent n = scanNumber(p, e);
+  if (!n.hasDigits || n.end != e) return false;
+  value = convert(p, n.valueEnd);
+  return true;
+}
+
+void DecimalBuilder::addDigit(char c, bool inFraction) {
+  anyDigit = true;
+  if (digits.empty() && c == '0') {
+    if (inFraction) --shift;  // a leading zero after the point moves the value down
+    return;
+  }
+  if (digits.size() < maxDigits) digits.push_back(c);
+  else if (c != '0') sticky = true;
+  if (!inFraction) ++shift;
+}
+
+void DecimalBuilder::addExponentDigit(char c) {
+  if (exponent < exponentLimit) exponent = exponent * 10 + (c - '0');
+}
+
+double DecimalBuilder::value() const {
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  if (digits.empty()) return negative ? -0.0 : 0.0;
+  std::int64_t e = shift + (exponentNegative ? -exponent : exponent);
+  // Far outside the double range the answer is known without converting.
+  if (e > 400) return negative ? -inf : inf;
+  if (e < -400) return negative ? -0.0 : 0.0;
+  std::string text = negative ? "-0." : "0.";
+  text += digits;
+  if (sticky) text += '1';
+  text += 'e';
+  char exp[24];
+  auto r = std::to_chars(exp, exp + sizeof exp, e);
+  text.append(exp, r.ptr);
+  double v = 0;
+  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+  (void)ptr;
+  if (ec == std::errc::result_out_of_range) {
+    if (e > 0) return negative ? -inf : inf;
+    return negative ? -0.0 : 0.0;
+  }
+  return v;
+}

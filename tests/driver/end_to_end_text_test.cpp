@@ -1,0 +1,292 @@
+// Runs the built tool on text grids made by each test and checks every byte it produces.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/tool_run.h"
+
+namespace {
+
+const std::string usage =
+    "Cellprod: multiplies grid_1 and grid_2 on a cell by cell basis\n"
+    "usage : cellprod <grid_1> <grid_2> <outgrid(1*2)> [-f:t|s|d]\n"
+    "-f:t|s|d output format. t=text (with double precision, this is default), s=single "
+    "precision, d=double precision\n";
+
+std::string textHeader(const std::string& ncols, const std::string& nrows,
+                       const std::string& nodata = "-9999", const std::string& xll = "3500000",
+                       const std::string& yll = "5600000", const std::string& cellsize = "25") {
+  return "ncols " + ncols + "\nnrows " + nrows + "\nxllcorner " + xll + "\nyllcorner " + yll +
+         "\ncellsize " + cellsize + "\nnodata_value " + nodata + "\n";
+}
+
+const std::string outHeader2x3 =
+    "ncols\t3\nnrows\t2\nxllcorner\t3.5e+006\nyllcorner\t5.6e+006\ncellsize\t25\n"
+    "nodata_value\t-9999\n";
+
+// Two inputs in a scratch directory, checked to be unchanged after every run.
+struct TextCase : ::testing::Test {
+  ScratchDir dir;
+  std::string a = dir / "a.asc", b = dir / "b.asc", out = dir / "out.asc";
+  std::string aBytes, bBytes;
+
+  void inputs(const std::string& first, const std::string& second) {
+    aBytes = first;
+    bBytes = second;
+    writeFile(a, first);
+    writeFile(b, second);
+  }
+  ToolResult run(std::vector<std::string> args, const std::string& input = "") {
+    ToolResult r = runTool(dir, args, input);
+    EXPECT_EQ(r.err, "");
+    if (!aBytes.empty()) {
+      EXPECT_EQ(readFile(a), aBytes);
+    }
+    if (!bBytes.empty()) {
+      EXPECT_EQ(readFile(b), bBytes);
+    }
+    return r;
+  }
+  ToolResult run() { return run({"a.asc", "b.asc", "out.asc"}); }
+};
+
+TEST_F(TextCase, FewerThanThreeArgumentsPrintUsage) {
+  for (auto args : std::vector<std::vector<std::string>>{{}, {"a.asc"}, {"a.asc", "b.asc"}}) {
+    ToolResult r = run(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, usage);
+  }
+  EXPECT_FALSE(fileExists(out));
+}
+
+TEST_F(TextCase, ProductWithEmptyCells) {
+  inputs(textHeader("3", "2") + "1 2 3\n-9999 5 6\n",
+         textHeader("3", "2") + "10 -9999 0.5\n-9999 1e6 -2\n");
+  ToolResult r = run();
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "..\n");
+  EXPECT_EQ(readFile(out), outHeader2x3 + "10\t-9999\t1.5\n-9999\t5e+006\t-12\n");
+}
+
+TEST_F(TextCase, ValuesNeedNotFollowTheLines) {
+  inputs(textHeader("3", "2") + "1 2\n3 4\t\t5 6",
+         textHeader("3", "2") + "1\n1\n1\n1\n1\n1\n");
+  EXPECT_EQ(run().status, 0);
+  EXPECT_EQ(readFile(out), outHeader2x3 + "1\t2\t3\n4\t5\t6\n");
+}
+
+TEST_F(TextCase, CrlfInputsReadLikeLf) {
+  std::string grid = "ncols 3\r\nnrows 2\r\nxllcorner 3500000\r\nyllcorner 5600000\r\n"
+                     "cellsize 25\r\nnodata_value -9999\r\n1 2 3\r\n4 5 6\r\n";
+  inputs(grid, grid);
+  EXPECT_EQ(run().status, 0);
+  EXPECT_EQ(readFile(out), outHeader2x3 + "1\t4\t9\n16\t25\t36\n");
+}
+
+TEST_F(TextCase, KeywordsAreNotExamined) {
+  inputs("ncolumns 2\nROWS 1\nx 0\ny 0\nsize 1\nnd -1\n3 4\n",
+         "ncols 2e0\nnrows 1.0\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value -1\n2 2\n");
+  EXPECT_EQ(run().status, 0);
+  EXPECT_EQ(readFile(out),
+            "ncols\t2\nnrows\t1\nxllcorner\t0\nyllcorner\t0\ncellsize\t1\nnodata_value\t-1\n"
+            "6\t8\n");
+}
+
+TEST_F(TextCase, OptionsThatGiveText) {
+  inputs(textHeader("3", "2") + "1 2 3 4 5 6\n", textHeader("3", "2") + "2 2 2 2 2 2\n");
+  const std::string expected = outHeader2x3 + "2\t4\t6\n8\t10\t12\n";
+  for (const char* option : {"-f:t", "-f:", "-f:S", "-F:s", "-fs", "s", "a:b-f:d", "-f:D"}) {
+    ToolResult r = run({"a.asc", "b.asc", "out.asc", option});
+    EXPECT_EQ(r.status, 0) << option;
+    EXPECT_EQ(r.out, "..\n") << option;
+    EXPECT_EQ(readFile(out), expected) << option;
+  }
+  ToolResult r = run({"a.asc", "b.asc", "out.asc", "-f:t", "-f:s", "-f:d"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(readFile(out), expected);
+}
+
+TEST_F(TextCase, MismatchInEachParameter) {
+  const std::vector<std::vector<std::string>> second = {
+      {"4", "2", "-9999", "3500000", "5600000", "25"},
+      {"3", "2.5", "-9999", "3500000", "5600000", "25"},
+      {"3", "2", "-9999", "3500000.0000001", "5600000", "25"},
+      {"3", "2", "-9999", "3500000", "5600001", "25"},
+      {"3", "2", "-9999", "3500000", "5600000", "0.1"},
+      {"3", "2", "0", "3500000", "5600000", "25"}};
+  const std::vector<std::string> expected = {
+      "1. Parameter (3.000000) in a.asc stimmt nicht\n mit dem in b.asc ueberein (4.000000)\n",
+      "2. Parameter (2.000000) in a.asc stimmt nicht\n mit dem in b.asc ueberein (2.500000)\n",
+      "3. Parameter (3500000.000000) in a.asc stimmt nicht\n mit dem in b.asc ueberein "
+      "(3500000.000000)\n",
+      "4. Parameter (5600000.000000) in a.asc stimmt nicht\n mit dem in b.asc ueberein "
+      "(5600001.000000)\n",
+      "5. Parameter (25.000000) in a.asc stimmt nicht\n mit dem in b.asc ueberein (0.100000)\n",
+      "6. Parameter (-9999.000000) in a.asc stimmt nicht\n mit dem in b.asc ueberein "
+      "(0.000000)\n"};
+  for (std::size_t k = 0; k < second.size(); ++k) {
+    const auto& p = second[k];
+    inputs(textHeader("3", "2") + "1 2 3 4 5 6\n",
+           textHeader(p[0], p[1], p[2], p[3], p[4], p[5]) + "1 2 3 4 5 6\n");
+    ToolResult r = run();
+    EXPECT_EQ(r.status, 2) << k;
+    EXPECT_EQ(r.out, expected[k]);
+    EXPECT_EQ(readFile(out), "");  // created before the headers were read
+  }
+}
+
+TEST_F(TextCase, OnlyTheFirstMismatchIsReported) {
+  inputs(textHeader("3", "2") + "1\n", textHeader("3", "2", "0", "1", "2", "3") + "1\n");
+  ToolResult r = run();
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out.substr(0, 3), "3. ");
+}
+
+TEST_F(TextCase, FractionalDimensions) {
+  inputs(textHeader("3.9", "2.7") + "1 2 3\n4 5 6\n7 8 9\n",
+         textHeader("3.9", "2.7") + "1 1 1\n1 1 1\n1 1 1\n");
+  ToolResult r = run();
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "..\n");
+  EXPECT_EQ(readFile(out),
+            "ncols\t3\nnrows\t2\nxllcorner\t3.5e+006\nyllcorner\t5.6e+006\ncellsize\t25\n"
+            "nodata_value\t-9999\n1\t2\t3\t4\t5\t6\t");
+}
+
+TEST_F(TextCase, NoRowsGiveTheHeaderOnly) {
+  for (const char* nrows : {"0", "0.5", "-3"}) {
+    inputs(textHeader("2", nrows), textHeader("2", nrows));
+    ToolResult r = run();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "\n");
+    std::string rows = std::string(nrows) == "-3" ? "-3" : "0";
+    EXPECT_EQ(readFile(out), "ncols\t2\nnrows\t" + rows +
+                                 "\nxllcorner\t3.5e+006\nyllcorner\t5.6e+006\ncellsize\t25\n"
+                                 "nodata_value\t-9999\n");
+  }
+}
+
+TEST_F(TextCase, HeaderKeepsTheGeoreference) {
+  inputs(textHeader("1", "1", "-9999.5", "3500000.5", "5600025", "0.1") + "2\n",
+         textHeader("1", "1", "-9999.5", "3500000.5", "5600025", "0.1") + "3\n");
+  EXPECT_EQ(run().status, 0);
+  EXPECT_EQ(readFile(out),
+            "ncols\t1\nnrows\t1\nxllcorner\t3500000.5\nyllcorner\t5600025\ncellsize\t0.1\n"
+            "nodata_value\t-9999.5\n6\n");
+}
+
+TEST_F(TextCase, ProductsInExponentFormAndNotFinite) {
+  inputs(textHeader("6", "1") + "1e200 -1e200 1e400 1234567 0.00001 0.0001\n",
+         textHeader("6", "1") + "1e200 1e200 0 1 1 1\n");
+  EXPECT_EQ(run().status, 0);
+  EXPECT_EQ(readFile(out),
+                               "ncols\t6\nnrows\t1\nxllcorner\t3.5e+006\nyllcorner\t5.6e+006\n"
+                               "cellsize\t25\nnodata_value\t-9999\n"
+                               "inf\t-inf\tnan\t1.23457e+006\t1e-005\t0.0001\n");
+}
+
+TEST_F(TextCase, UnreadableHeaderValue) {
+  for (std::string grid : {std::string("ncols 3\nnrows"), std::string("ncols 3\nnrows x\n"),
+                           textHeader("3", "2").substr(0, 60), std::string("ncol")}) {
+    inputs(grid, textHeader("3", "2") + "1 2 3 4 5 6\n");
+    ToolResult r = run();
+    EXPECT_EQ(r.status, 1) << grid;
+    EXPECT_EQ(r.out, "error reading fiel header from a.asc\n");
+  }
+  inputs(textHeader("3", "2") + "1 2 3 4 5 6\n", "ncols 3 nrows 2 xllcorner inf");
+  ToolResult r = run();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "error reading fiel header from b.asc\n");
+}
+
+TEST_F(TextCase, UnreadableCellEndsTheRunInItsRow) {
+  struct Cut {
+    std::string rows;
+    std::string message;
+  };
+  for (const Cut& c : std::vector<Cut>{
+           {"1 2 3\n4 5", ".error reading from a.asc in row 2 (2 values read)\n"},
+           {"1 2 3\n4 inf 6\n", ".error reading from a.asc in row 2 (1 values read)\n"},
+           {"nan 2 3\n4 5 6\n", "error reading from a.asc in row 1 (0 values read)\n"},
+           {"0x10 2 3\n4 5 6\n", "error reading from a.asc in row 1 (1 values read)\n"},
+           {"", "error reading from a.asc in row 1 (0 values read)\n"}}) {
+    inputs(textHeader("3", "2") + c.rows, textHeader("3", "2") + "1 1 1 1 1 1\n");
+    ToolResult r = run();
+    EXPECT_EQ(r.status, 5) << c.rows;
+    EXPECT_EQ(r.out, c.message);
+  }
+  inputs(textHeader("3", "2") + "1 1 1 1 1 1\n", textHeader("3", "2") + "1 1 1 1 1 -\n");
+  ToolResult r = run();
+  EXPECT_EQ(r.status, 5);
+  EXPECT_EQ(r.out, ".error reading from b.asc in row 2 (2 values read)\n");
+  EXPECT_EQ(readFile(out), outHeader2x3 + "1\t1\t1\n");
+}
+
+TEST_F(TextCase, UnusableGridSize) {
+  struct Size {
+    std::string ncols, nrows, shown;
+  };
+  for (const Size& s : std::vector<Size>{{"-1", "2", "ncols -1, nrows 2"},
+                                         {"2147483647", "1", "ncols 2.14748e+009, nrows 1"},
+                                         {"1e400", "1", "ncols inf, nrows 1"},
+                                         {"2", "3e9", "ncols 2, nrows 3e+009"},
+                                         {"2", "-2147483648", "ncols 2, nrows -2.14748e+009"},
+                                         {"2", "-1e400", "ncols 2, nrows -inf"}}) {
+    inputs(textHeader(s.ncols, s.nrows) + "1 2\n", textHeader(s.ncols, s.nrows) + "1 2\n");
+    ToolResult r = run();
+    EXPECT_EQ(r.status, 3) << s.shown;
+    EXPECT_EQ(r.out, "unusable grid size in a.asc: " + s.shown + "\n");
+    EXPECT_EQ(readFile(out), "");
+  }
+}
+
+TEST_F(TextCase, HugeColumnCountFailsAtTheFirstShortRow) {
+  const std::string ncols = std::to_string(hugeColumnCount);
+  inputs(textHeader(ncols, "1") + "1 2 3\n", textHeader(ncols, "1") + "1 2 3\n");
+  ToolResult r = run();
+  EXPECT_EQ(r.status, 5);
+  EXPECT_EQ(r.out, "error reading from a.asc in row 1 (3 values read)\n");
+}
+
+TEST_F(TextCase, MissingInput) {
+  inputs(textHeader("1", "1") + "1\n", "");
+  ToolResult r = run({"a.asc", "missing.asc", "out.asc"});
+  EXPECT_EQ(r.status, 98);
+  EXPECT_EQ(r.out, "could not open input file missing.asc\n");
+  r = run({"missing.asc", "nothing.asc", "out.asc"});
+  EXPECT_EQ(r.out, "could not open input file missing.asc\n");
+  EXPECT_FALSE(fileExists(out));
+}
+
+TEST_F(TextCase, FullDiskIsNeverSuccess) {
+  inputs(textHeader("3", "2") + "1 2 3 4 5 6\n", textHeader("3", "2") + "1 1 1 1 1 1\n");
+  ToolResult r = run({"a.asc", "b.asc", "/dev/full"});
+  EXPECT_EQ(r.status, 4);
+  EXPECT_EQ(r.out, "..\nerror writing into /dev/full \n");
+
+  // A row larger than the stream buffer meets the full disk while it is written.
+  std::string row;
+  for (int i = 0; i < 300000; ++i) row += "123.456 ";
+  inputs(textHeader("300000", "1") + row, textHeader("300000", "1") + row);
+  r = run({"a.asc", "b.asc", "/dev/full"});
+  EXPECT_EQ(r.status, 6);
+  EXPECT_EQ(r.out, "error writing row 1 in /dev/full\n");
+}
+
+TEST_F(TextCase, LongNamesAreUsedWhole) {
+  std::string path;
+  for (int i = 0; i < 6; ++i) path += std::string(100, 'd' + i) + "/";
+  std::filesystem::create_directories(dir.path / path);
+  std::string longA = path + std::string(200, 'a') + ".asc";
+  std::string longOut = path + std::string(200, 'o') + ".asc";
+  writeFile(dir / longA, textHeader("1", "1") + "2\n");
+  writeFile(b, textHeader("1", "2") + "3\n");
+  ToolResult r = run({longA, "b.asc", longOut});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "2. Parameter (1.000000) in " + longA +
+                       " stimmt nicht\n mit dem in b.asc ueberein (2.000000)\n");
+  EXPECT_TRUE(fileExists(dir / longOut));
+}
+
+}  // namespace

@@ -1,0 +1,188 @@
+#include "grid/text_scanner.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Reads numbers from `text` until one fails or the input ends; `rest` is what stays unread.
+struct Scan {
+  std::vector<double> values;
+  bool failed = false;
+  std::string rest;
+};
+
+Scan scanAll(const std::string& text, std::size_t capacity = defaultScanBuffer) {
+  std::FILE* f = std::tmpfile();
+  std::fwrite(text.data(), 1, text.size(), f);
+  std::rewind(f);
+  TextScanner s;
+  initScanner(s, f, capacity);
+  Scan result;
+  double v = 0;
+  while (readNumber(s, v)) result.values.push_back(v);
+  result.failed = !s.atEof || s.pos < s.end;
+  result.rest.assign(s.buffer.get() + s.pos, s.end - s.pos);
+  for (int c; (c = std::fgetc(f)) != EOF;) result.rest.push_back(static_cast<char>(c));
+  std::fclose(f);
+  return result;
+}
+
+using V = std::vector<double>;
+const double inf = std::numeric_limits<double>::infinity();
+
+TEST(TextScanner, SignsAndDecimalPoints) {
+  Scan s = scanAll("+5 -5 -0 5. .5 -.5 1.2.3 007");
+  EXPECT_EQ(s.values, (V{5, -5, 0, 5, 0.5, -0.5, 1.2, 0.3, 7}));
+  EXPECT_TRUE(std::signbit(s.values[2]));
+  EXPECT_FALSE(s.failed);
+}
+
+TEST(TextScanner, ExponentsWithAndWithoutDigits) {
+  Scan s = scanAll("1e5 1E+5 2e-3 -4.5e1 1e 1e+ 3 7e-");
+  EXPECT_EQ(s.values, (V{1e5, 1e5, 2e-3, -45, 1, 1, 3, 7}));
+  EXPECT_FALSE(s.failed);
+}
+
+TEST(TextScanner, ExponentMarkerWithoutDigitsIsConsumed) {
+  Scan s = scanAll("1e+x");
+  EXPECT_EQ(s.values, V{1});
+  EXPECT_TRUE(s.failed);
+  EXPECT_EQ(s.rest, "x");
+}
+
+TEST(TextScanner, FailedNumberLosesSignAndPointKeepsTheRest) {
+  for (auto [text, rest] : std::vector<std::pair<std::string, std::string>>{
+           {"+x", "x"}, {"-.e5", "e5"}, {"inf", "inf"}, {"nan 1", "nan 1"}, {"-", ""},
+           {"e5", "e5"}, {"x 1", "x 1"}}) {
+    Scan s = scanAll(text);
+    EXPECT_TRUE(s.values.empty()) << text;
+    EXPECT_EQ(s.rest, rest) << text;
+  }
+}
+
+TEST(TextScanner, HexadecimalReadsAsZeroThenStops) {
+  Scan s = scanAll("0x10");
+  EXPECT_EQ(s.values, V{0});
+  EXPECT_TRUE(s.failed);
+  EXPECT_EQ(s.rest, "x10");
+}
+
+TEST(TextScanner, WhiteSpaceOfAnyKindSeparates) {
+  Scan s = scanAll("\t1\r\n2\v3\f 4\n\n");
+  EXPECT_EQ(s.values, (V{1, 2, 3, 4}));
+  EXPECT_FALSE(s.failed);
+}
+
+TEST(TextScanner, HugeAndTinyValues) {
+  Scan s = scanAll(
+      "1e400 -1e400 1e-400 -1e-400 4.9406564584124654e-324 2.4703282292062328e-324 "
+      "2.4703282292062327e-324 1.7976931348623157e308 1e99999999999999999999 "
+      "0.0000000000000000000000000000000000000000000000000000000000000000000000001e-300");
+  ASSERT_EQ(s.values.size(), 10u);
+  EXPECT_EQ(s.values[0], inf);
+  EXPECT_EQ(s.values[1], -inf);
+  EXPECT_EQ(s.values[2], 0.0);
+  EXPECT_TRUE(std::signbit(s.values[3]));
+  EXPECT_EQ(s.values[4], std::numeric_limits<double>::denorm_min());
+  EXPECT_EQ(s.values[5], std::numeric_limits<double>::denorm_min());
+  EXPECT_EQ(s.values[6], 0.0);  // just below half the smallest subnormal
+  EXPECT_EQ(s.values[7], std::numeric_limits<double>::max());
+  EXPECT_EQ(s.values[8], inf);
+  EXPECT_EQ(s.values[9], 0.0);  // 1e-374
+}
+
+TEST(TextScanner, DigitsFarBeyondTheBufferAndTheRoundingLimit) {
+  // Exactly halfway between 1 and the next double rounds to even (1); any non-zero digit
+  // later, however far, rounds up.
+  const std::string half = "1.00000000000000011102230246251565404236316680908203125";
+  const double up = std::nextafter(1.0, 2.0);
+  for (std::size_t capacity : {std::size_t{16}, defaultScanBuffer}) {
+    Scan s = scanAll(half + " " + half + std::string(5000, '0') + "1 " + std::string(9000, '0') +
+                         "42e-1 1" + std::string(6000, '0') + "e-6000",
+                     capacity);
+    EXPECT_EQ(s.values, (V{1.0, up, 4.2, 1.0})) << capacity;
+    EXPECT_FALSE(s.failed);
+  }
+}
+
+TEST(TextScanner, TokensOfAnyLengthAreSkippedWhole) {
+  std::FILE* f = std::tmpfile();
+  std::string text = std::string(100, 'k') + " 12 " + std::string(50000, 'w') + "\t-3";
+  std::fwrite(text.data(), 1, text.size(), f);
+  std::rewind(f);
+  TextScanner s;
+  initScanner(s, f, 64);
+  double a = 0, b = 0;
+  EXPECT_TRUE(readToken(s));
+  EXPECT_TRUE(readNumber(s, a));
+  EXPECT_TRUE(readToken(s));
+  EXPECT_TRUE(readNumber(s, b));
+  EXPECT_FALSE(readToken(s));
+  EXPECT_EQ(a, 12);
+  EXPECT_EQ(b, -3);
+  std::fclose(f);
+}
+
+// Every buffer size reads the same values from the same text, whatever straddles a refill.
+TEST(TextScanner, SmallBuffersGiveTheSameValues) {
+  std::mt19937_64 rng(7);
+  std::string text;
+  const char* forms[] = {"%.17g", "%.6g", "%.3e", "%.0f", "%.12f"};
+  for (int i = 0; i < 3000; ++i) {
+    double x = std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 200) - 150);
+    if (rng() % 2) x = -x;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, forms[rng() % 5], x);
+    text += buf;
+    text += (rng() % 3 == 0) ? "\r\n" : " ";
+  }
+  Scan reference = scanAll(text);
+  EXPECT_EQ(reference.values.size(), 3000u);
+  for (std::size_t capacity : {8, 13, 64, 1000}) {
+    Scan s = scanAll(text, capacity);
+    EXPECT_EQ(s.values, reference.values) << capacity;
+  }
+}
+
+// The fast conversion agrees with the digit-by-digit reference on random texts.
+TEST(TextScanner, FastConversionMatchesDigitByDigitReference) {
+  std::mt19937_64 rng(11);
+  for (int i = 0; i < 200000; ++i) {
+    char buf[64];
+    double x = std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 2020) - 1100);
+    std::snprintf(buf, sizeof buf, "%.*e", static_cast<int>(rng() % 20), x);
+    std::string text = buf;
+    double fast = 0;
+    ASSERT_TRUE(parseNumber(text, fast)) << text;
+    DecimalBuilder b;
+    bool inFraction = false;
+    std::size_t k = 0;
+    for (; k < text.size() && text[k] != 'e'; ++k) {
+      if (text[k] == '.') inFraction = true;
+      else b.addDigit(text[k], inFraction);
+    }
+    b.exponentNegative = text[k + 1] == '-';
+    for (k += 2; k < text.size(); ++k) b.addExponentDigit(text[k]);
+    ASSERT_EQ(fast, b.value()) << text;
+  }
+}
+
+TEST(TextScanner, ParseNumberAcceptsExactlyOneNumber) {
+  double v = 0;
+  EXPECT_TRUE(parseNumber("-12.5e-1", v));
+  EXPECT_EQ(v, -1.25);
+  EXPECT_TRUE(parseNumber("3e", v));
+  EXPECT_EQ(v, 3);
+  EXPECT_FALSE(parseNumber("12x", v));
+  EXPECT_FALSE(parseNumber(".", v));
+  EXPECT_FALSE(parseNumber("", v));
+}
+
+}  // namespace

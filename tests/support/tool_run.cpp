@@ -1,0 +1,80 @@
+#include "support/tool_run.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+ScratchDir::ScratchDir() {
+  static std::atomic<int> counter{0};
+  path = fs::temp_directory_path() /
+         ("cellprod-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+  fs::remove_all(path);
+  fs::create_directories(path);
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ec;
+  fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(path, ec);
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!f) throw std::runtime_error("cannot write " + path);
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+bool fileExists(const std::string& path) { return fs::exists(fs::symlink_status(path)); }
+
+ToolResult runTool(const ScratchDir& dir, const std::vector<std::string>& args,
+                   const std::string& input) {
+  fs::path io = dir.path / ".io";
+  fs::create_directories(io);
+  std::string in = (io / "stdin").string(), out = (io / "stdout").string(),
+              err = (io / "stderr").string();
+  writeFile(in, input);
+
+  std::vector<std::string> argvText{CELLPROD_EXE};
+  argvText.insert(argvText.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argvText) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  std::fflush(nullptr);
+  pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    int fin = ::open(in.c_str(), O_RDONLY);
+    int fout = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int ferr = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fin < 0 || fout < 0 || ferr < 0 || ::chdir(dir.path.c_str()) != 0) ::_exit(127);
+    ::dup2(fin, 0);
+    ::dup2(fout, 1);
+    ::dup2(ferr, 2);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  int wstatus = 0;
+  ::waitpid(pid, &wstatus, 0);
+  ToolResult r;
+  r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  r.out = readFile(out);
+  r.err = readFile(err);
+  return r;
+}

@@ -1,0 +1,40 @@
+// Runs the built cellprod in a scratch directory and captures everything it does.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// A column count far beyond any real grid, for inputs that claim more than they hold. The
+// sanitizers map shadow memory for every allocated byte, which for rows of two billion columns
+// takes minutes, so a sanitizer build claims a smaller (still huge) count.
+#ifdef CELLPROD_SANITIZED
+constexpr long hugeColumnCount = 100'000'000;
+#else
+constexpr long hugeColumnCount = 2'000'000'000;
+#endif
+
+struct ToolResult {
+  int status = -1;  // exit status, or 128 + signal number
+  std::string out;
+  std::string err;
+};
+
+// A fresh directory below the system's temporary directory, removed with its content.
+struct ScratchDir {
+  std::filesystem::path path;
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  std::string operator/(const std::string& name) const { return (path / name).string(); }
+};
+
+// Runs cellprod with the arguments (the program name is added) in `dir`, with `input` as
+// standard input.
+ToolResult runTool(const ScratchDir& dir, const std::vector<std::string>& args,
+                   const std::string& input = "");
+
+void writeFile(const std::string& path, const std::string& bytes);
+std::string readFile(const std::string& path);
+bool fileExists(const std::string& path);
