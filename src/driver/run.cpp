@@ -9,6 +9,8 @@
 #include "driver/fail.h"
 #include "driver/output_file.h"
 #include "driver/platform.h"
+#include "grid/binary_grid.h"
+#include "grid/detect.h"
 #include "grid/number_format.h"
 #include "grid/text_grid.h"
 
@@ -16,13 +18,12 @@ namespace {
 
 constexpr std::size_t stdoutBufferSize = std::size_t{1} << 16;
 
-void openInput(GridInput& grid) {
-  grid.file = std::fopen(grid.name.c_str(), "rt");
-  if (grid.file == nullptr) fail(98, "could not open input file " + grid.name + "\n");
-  initScanner(grid.text, grid.file);
-}
+bool isBinary(GridEncoding e) { return e != GridEncoding::text; }
 
-void readHeader(GridInput& grid) { readTextHeader(grid); }
+void readHeader(GridInput& grid) {
+  if (isBinary(grid.encoding)) readBinaryHeader(grid);
+  else readTextHeader(grid);
+}
 
 // The row loop counts with 32-bit integers and "%ld" writes the dimensions as 32-bit values:
 // refuse sizes where either would go wrong. An nrows below 1 simply gives no rows.
@@ -37,7 +38,10 @@ void checkUsableSize(const GridInput& grid1) {
   }
 }
 
-void writeHeader(RunContext& run) { writeTextHeader(run.output, run.grid1.header); }
+void writeHeader(RunContext& run) {
+  if (isBinary(run.output.encoding)) writeBinaryHeader(run.output, run.grid1.header);
+  else writeTextHeader(run.output, run.grid1.header);
+}
 
 template <class T>
 CallocArray<T> allocateRow(std::size_t n, double ncols) {
@@ -63,16 +67,22 @@ void setUpRows(RunContext& run) {
     run.output.textChunk = std::make_unique<char[]>(textChunkSize);
 }
 
-void readRow(GridInput& grid, int row) { readTextRow(grid, row); }
+void readRow(RunContext& run, GridInput& grid) {
+  if (isBinary(grid.encoding)) readBinaryRow(grid, run.floatRow.get(), run.row);
+  else readTextRow(grid, run.row);
+}
 
 void writeRow(RunContext& run) {
-  writeTextRow(run.output, run.grid1.working.ncols, run.row);
+  if (isBinary(run.output.encoding))
+    writeBinaryRow(run.output, run.floatRow.get(), run.grid1.working.ncols, run.row);
+  else
+    writeTextRow(run.output, run.grid1.working.ncols, run.row);
 }
 
 void processRows(RunContext& run) {
   for (run.row = 1; run.row <= run.grid1.working.nrows; ++run.row) {
-    readRow(run.grid1, run.row);
-    readRow(run.grid2, run.row);
+    readRow(run, run.grid1);
+    readRow(run, run.grid2);
     multiplyRow(run.grid1, run.grid2, run.output, run.statistics);
     writeRow(run);
     say(".");
@@ -107,8 +117,8 @@ int runCellprod(int argc, char** argv) {
   run.output.name = argv[3];
   run.output.encoding = outputEncodingFromOption(argc > 4 ? argv[4] : "");
 
-  openInput(run.grid1);
-  openInput(run.grid2);
+  detectEncoding(run.grid1);
+  detectEncoding(run.grid2);
   openOutput(run.output, run.grid1, run.grid2);
   readHeader(run.grid1);
   readHeader(run.grid2);
@@ -118,6 +128,8 @@ int runCellprod(int argc, char** argv) {
   setUpRows(run);
   processRows(run);
   say("\n");
+  if (isBinary(run.output.encoding))
+    writeStatisticsBlock(run.output, run.grid1.header, run.statistics);
 
   run.grid1.row.reset();
   run.grid2.row.reset();

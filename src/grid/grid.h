@@ -65,6 +65,7 @@ struct GridInput {
   GridParameters working;
   CallocArray<double> row;  // positions 1 to ncols; position 0 is never used
   TextScanner text;         // the buffered reader of a text input
+  std::unique_ptr<char[]> streamBuffer;
 };
 
 struct GridOutput {

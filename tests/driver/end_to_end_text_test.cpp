@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "support/tool_run.h"
+#include "support/grid_case.h"
 
 namespace {
 
@@ -14,41 +14,13 @@ const std::string usage =
     "-f:t|s|d output format. t=text (with double precision, this is default), s=single "
     "precision, d=double precision\n";
 
-std::string textHeader(const std::string& ncols, const std::string& nrows,
-                       const std::string& nodata = "-9999", const std::string& xll = "3500000",
-                       const std::string& yll = "5600000", const std::string& cellsize = "25") {
-  return "ncols " + ncols + "\nnrows " + nrows + "\nxllcorner " + xll + "\nyllcorner " + yll +
-         "\ncellsize " + cellsize + "\nnodata_value " + nodata + "\n";
-}
-
 const std::string outHeader2x3 =
     "ncols\t3\nnrows\t2\nxllcorner\t3.5e+006\nyllcorner\t5.6e+006\ncellsize\t25\n"
     "nodata_value\t-9999\n";
 
-// Two inputs in a scratch directory, checked to be unchanged after every run.
-struct TextCase : ::testing::Test {
-  ScratchDir dir;
-  std::string a = dir / "a.asc", b = dir / "b.asc", out = dir / "out.asc";
-  std::string aBytes, bBytes;
-
-  void inputs(const std::string& first, const std::string& second) {
-    aBytes = first;
-    bBytes = second;
-    writeFile(a, first);
-    writeFile(b, second);
-  }
-  ToolResult run(std::vector<std::string> args, const std::string& input = "") {
-    ToolResult r = runTool(dir, args, input);
-    EXPECT_EQ(r.err, "");
-    if (!aBytes.empty()) {
-      EXPECT_EQ(readFile(a), aBytes);
-    }
-    if (!bBytes.empty()) {
-      EXPECT_EQ(readFile(b), bBytes);
-    }
-    return r;
-  }
-  ToolResult run() { return run({"a.asc", "b.asc", "out.asc"}); }
+// Text inputs named like text grids.
+struct TextCase : GridCase {
+  TextCase() { names(".asc"); }
 };
 
 TEST_F(TextCase, FewerThanThreeArgumentsPrintUsage) {

@@ -9,7 +9,7 @@
 // sanitizers map shadow memory for every allocated byte, which for rows of two billion columns
 // takes minutes, so a sanitizer build claims a smaller (still huge) count.
 #ifdef CELLPROD_SANITIZED
-constexpr long hugeColumnCount = 100'000'000;
+constexpr long hugeColumnCount = 20'000'000;
 #else
 constexpr long hugeColumnCount = 2'000'000'000;
 #endif

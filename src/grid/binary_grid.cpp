@@ -1,0 +1,108 @@
+#include "grid/binary_grid.h"
+
+#include <array>
+#include <string>
+
+#include "driver/fail.h"
+#include "grid/byte_order.h"
+
+namespace {
+
+[[noreturn]] void failRowRead(const GridInput& grid, int row, std::size_t valuesRead) {
+  fail(5, "error reading from " + grid.name + " in row " + std::to_string(row) + " (" +
+              std::to_string(valuesRead) + " values read)\n");
+}
+
+template <class T>
+bool writeValues(std::FILE* file, T* values, std::size_t n) {
+  byte_order::convert(values, n);
+  return std::fwrite(values, sizeof(T), n, file) == n;
+}
+
+// Positions 1 to 12, or 7 to 12, of a header narrowed or copied for writing.
+template <class T>
+std::array<T, headerValues> headerValuesAs(const GridHeader& header) {
+  std::array<T, headerValues> v{};
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    if constexpr (sizeof(T) == sizeof(float)) v[i] = narrowToFloat(header.values[i]);
+    else v[i] = header.values[i];
+  }
+  return v;
+}
+
+}  // namespace
+
+void readBinaryHeader(GridInput& grid) {
+  if (grid.encoding == GridEncoding::single) {
+    std::array<float, headerValues> v{};
+    if (std::fread(v.data(), sizeof(float), v.size(), grid.file) != v.size())
+      fail(1, "error reading fiel header from " + grid.name + "\n");
+    byte_order::convert(v.data(), v.size());
+    for (std::size_t i = 0; i < v.size(); ++i) grid.header.values[i] = v[i];
+  } else {
+    std::array<double, headerValues> v{};
+    if (std::fread(v.data(), sizeof(double), v.size(), grid.file) != v.size())
+      fail(1, "error reading fiel header from " + grid.name + "\n");
+    byte_order::convert(v.data(), v.size());
+    grid.header.values = v;
+  }
+}
+
+void readBinaryRow(GridInput& grid, float* floatRow, int row) {
+  const std::size_t n = static_cast<std::size_t>(grid.working.ncols);
+  double* values = grid.row.get();
+  if (grid.encoding == GridEncoding::single) {
+    std::size_t got = std::fread(floatRow + 1, sizeof(float), n, grid.file);
+    if (got != n) failRowRead(grid, row, got);
+    byte_order::convert(floatRow + 1, n);
+    for (std::size_t i = 1; i <= n; ++i) values[i] = floatRow[i];
+  } else {
+    std::size_t got = std::fread(values + 1, sizeof(double), n, grid.file);
+    if (got != n) failRowRead(grid, row, got);
+    byte_order::convert(values + 1, n);
+  }
+}
+
+void writeBinaryHeader(GridOutput& out, const GridHeader& grid1) {
+  if (out.encoding == GridEncoding::single) {
+    auto v = headerValuesAs<float>(grid1);
+    writeValues(out.file, v.data(), v.size());  // a lost header is caught when the file closes
+  } else {
+    auto v = headerValuesAs<double>(grid1);
+    if (!writeValues(out.file, v.data(), v.size())) say("error writing into " + out.name + " \n");
+  }
+}
+
+void writeBinaryRow(GridOutput& out, float* floatRow, double ncols, int row) {
+  const std::size_t n = static_cast<std::size_t>(ncols);
+  double* values = out.row.get();
+  if (out.encoding == GridEncoding::single) {
+    for (std::size_t i = 1; i <= n; ++i) floatRow[i] = narrowToFloat(values[i]);
+    byte_order::convert(floatRow + 1, n);
+    std::size_t written = std::fwrite(floatRow + 1, sizeof(float), n, out.file);
+    if (written != n) {
+      fail(6, "error writing row " + std::to_string(row) + ", col " + std::to_string(written + 1) +
+                  " in " + out.name + "\n");
+    }
+  } else if (!writeValues(out.file, values + 1, n)) {
+    fail(6, "error writing row " + std::to_string(row) + " in " + out.name + "\n");
+  }
+}
+
+void writeStatisticsBlock(GridOutput& out, GridHeader& grid1, const ProductStatistics& stats) {
+  const std::string failure = "error writing into " + out.name + " \n";
+  if (std::fseek(out.file, statisticsOffset(out.encoding), SEEK_SET) != 0) fail(4, failure);
+  stats.finalizeStatistics(grid1.at(7), grid1.at(8), grid1.at(9), grid1.at(10), grid1.at(11),
+                           grid1.at(12));
+  constexpr std::size_t first = position::count - 1;
+  constexpr std::size_t blockValues = headerValues - first;
+  bool written;
+  if (out.encoding == GridEncoding::single) {
+    auto v = headerValuesAs<float>(grid1);
+    written = writeValues(out.file, v.data() + first, blockValues);
+  } else {
+    auto v = headerValuesAs<double>(grid1);
+    written = writeValues(out.file, v.data() + first, blockValues);
+  }
+  if (!written) fail(4, failure);
+}

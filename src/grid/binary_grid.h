@@ -1,0 +1,28 @@
+// The single- and double-precision binary encodings: a header of twelve values (the six grid
+// parameters, then the statistics block count, minimum, maximum, sum, mean, deviation) and
+// the cells row after row, all little-endian, 4 or 8 bytes a value.
+#pragma once
+
+#include "arith/statistics.h"
+#include "grid/grid.h"
+
+// Byte offset of the statistics block; the cells follow at twice that offset.
+constexpr long statisticsOffset(GridEncoding e) { return e == GridEncoding::single ? 24 : 48; }
+
+// Fills header positions 1 to 12; status 1 if the file holds fewer than twelve values.
+void readBinaryHeader(GridInput& grid);
+
+// Fills row positions 1 to ncols; status 5 if the row is cut short. Single-precision values
+// are staged in floatRow (positions 1 to ncols).
+void readBinaryRow(GridInput& grid, float* floatRow, int row);
+
+// Writes the provisional header from grid 1's header, statistics block included.
+void writeBinaryHeader(GridOutput& out, const GridHeader& grid1);
+
+// Writes output row positions 1 to ncols; status 6 if the write fails. Single-precision
+// values are staged in floatRow.
+void writeBinaryRow(GridOutput& out, float* floatRow, double ncols, int row);
+
+// Seeks back into the header and overwrites the statistics block with the final statistics,
+// which also replace positions 7 to 12 of grid 1's header; status 4 if that fails.
+void writeStatisticsBlock(GridOutput& out, GridHeader& grid1, const ProductStatistics& stats);
