@@ -1,0 +1,109 @@
+// The console dialogue for another output name, and the protection of the inputs.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "support/grid_case.h"
+
+namespace {
+
+const std::string prompt = "please enter new output file name: ";
+
+std::string cannotOpen(const std::string& name) {
+  return "error opening output grid " + name + " \r\n" + prompt;
+}
+
+std::string wouldOverwrite(const std::string& output, const std::string& input) {
+  return "output grid " + output + " would overwrite input grid " + input + " \r\n" + prompt;
+}
+
+const std::string product =
+    "ncols\t2\nnrows\t1\nxllcorner\t3.5e+006\nyllcorner\t5.6e+006\ncellsize\t25\n"
+    "nodata_value\t-9999\n6\t12\n";
+
+struct DialogueCase : GridCase {
+  DialogueCase() {
+    names(".asc");
+    inputs(textHeader("2", "1") + "2 3\n", textHeader("2", "1") + "3 4\n");
+  }
+  ToolResult runTo(const std::string& output, const std::string& answers) {
+    return run({aName, bName, output}, answers);
+  }
+};
+
+TEST_F(DialogueCase, MissingDirectoryAnsweredWithAGoodName) {
+  ToolResult r = runTo("nodir/out.asc", "good.asc\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, cannotOpen("nodir/out.asc") + "\r\n.\n");
+  EXPECT_EQ(readFile(dir / "good.asc"), product);
+}
+
+TEST_F(DialogueCase, EveryFailingAnswerRepeatsTheDialogue) {
+  ToolResult r = runTo("nodir/out.asc", "nodir/x\nnodir/y\ngood.asc\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, cannotOpen("nodir/out.asc") + "\r\n" + cannotOpen("nodir/x") + "\r\n" +
+                       cannotOpen("nodir/y") + "\r\n.\n");
+  EXPECT_EQ(readFile(dir / "good.asc"), product);
+}
+
+TEST_F(DialogueCase, EmptyAnswerOrEndOfInputEndsTheRun) {
+  for (const char* answers : {"\n", "", "\r\n", "\nlater.asc\n"}) {
+    ToolResult r = runTo("nodir/out.asc", answers);
+    EXPECT_EQ(r.status, 1) << answers;
+    EXPECT_EQ(r.out, cannotOpen("nodir/out.asc"));
+  }
+  EXPECT_FALSE(fileExists(dir / "later.asc"));
+}
+
+TEST_F(DialogueCase, AnswerLineEnds) {
+  for (const char* answers : {"good.asc\r\n", "good.asc"}) {
+    std::filesystem::remove(dir / "good.asc");
+    ToolResult r = runTo("nodir/out.asc", answers);
+    EXPECT_EQ(r.status, 0) << answers;
+    EXPECT_EQ(readFile(dir / "good.asc"), product);
+  }
+}
+
+TEST_F(DialogueCase, BlanksAreAName) {
+  ToolResult r = runTo("nodir/out.asc", "  \n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(readFile(dir / "  "), product);
+}
+
+TEST_F(DialogueCase, VeryLongAnswerIsTriedAndRefusedLikeAnyName) {
+  std::string longName(5000, 'n');
+  ToolResult r = runTo("nodir/out.asc", longName + "\ngood.asc\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, cannotOpen("nodir/out.asc") + "\r\n" + cannotOpen(longName) + "\r\n.\n");
+}
+
+TEST_F(DialogueCase, NewNameIsUsedInLaterMessages) {
+  ToolResult r = runTo("nodir/out.asc", "/dev/full\n");
+  EXPECT_EQ(r.status, 4);
+  EXPECT_EQ(r.out, cannotOpen("nodir/out.asc") + "\r\n.\nerror writing into /dev/full \n");
+}
+
+TEST_F(DialogueCase, OutputNamingAnInputIsRefused) {
+  namespace fs = std::filesystem;
+  fs::create_directories(dir.path / "sub");
+  fs::create_symlink(a, dir / "link.asc");
+  fs::create_hard_link(b, dir / "hard.asc");
+  struct Case {
+    std::string output, input;
+  };
+  for (const Case& c : {Case{"a.asc", "a.asc"}, Case{"b.asc", "b.asc"}, Case{"./a.asc", "a.asc"},
+                        Case{"sub/../b.asc", "b.asc"}, Case{dir / "a.asc", "a.asc"},
+                        Case{"link.asc", "a.asc"}, Case{"hard.asc", "b.asc"}}) {
+    ToolResult r = runTo(c.output, "good.asc\n");
+    EXPECT_EQ(r.status, 0) << c.output;
+    EXPECT_EQ(r.out, wouldOverwrite(c.output, c.input) + "\r\n.\n");
+    EXPECT_EQ(readFile(dir / "good.asc"), product);
+  }
+  // A re-prompted name is checked too, and an empty answer still ends the run.
+  ToolResult r = runTo("nodir/x", "./b.asc\n\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, cannotOpen("nodir/x") + "\r\n" + wouldOverwrite("./b.asc", "b.asc"));
+}
+
+}  // namespace
