@@ -16,19 +16,33 @@ void checkCompatible(const GridInput& grid1, const GridInput& grid2) {
   }
 }
 
+namespace {
+
+// The products of n cells, nodata1 where a cell of either row is empty. Empty cells lie at
+// random in a grid, so the choice is made by masks rather than branches.
+void productRow(const double* a, const double* b, double* product, std::size_t n,
+                double nodata1, double nodata2) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const bool empty = (a[i] == nodata1) | (b[i] == nodata2);
+    product[i] = select(empty, nodata1, b[i] * a[i]);
+  }
+}
+
+}  // namespace
+
 void multiplyRow(GridInput& grid1, GridInput& grid2, GridOutput& out, ProductStatistics& stats) {
-  const double* a = grid1.row.get();
-  const double* b = grid2.row.get();
-  double* product = out.row.get();
+  // Columns 1 to n.
+  const double* a = grid1.row.get() + 1;
+  const double* b = grid2.row.get() + 1;
+  double* product = out.row.get() + 1;
   const double nodata1 = grid1.working.nodata_value;
   const double nodata2 = grid2.working.nodata_value;
-  const double ncols = grid1.working.ncols;
-  for (int column = 1; column <= ncols; ++column) {
-    if (a[column] == nodata1 || b[column] == nodata2) {
-      product[column] = nodata1;
-    } else {
-      product[column] = b[column] * a[column];
-      stats.addSample(product[column]);
-    }
-  }
+  const std::size_t n = columnCount(grid1.working.ncols);
+  productRow(a, b, product, n, nodata1, nodata2);
+  // Offering the empty cells too changes nothing: nodata_value never lies above
+  // nodata_value + 1, so addSample leaves it out. A local copy keeps the sums in registers,
+  // since stores into the rows could otherwise alias them.
+  ProductStatistics local = stats;
+  for (std::size_t i = 0; i < n; ++i) local.addSample(product[i]);
+  stats = local;
 }

@@ -57,7 +57,7 @@ void setUpRows(RunContext& run) {
   run.grid1.working = parametersOf(run.grid1.header);
   run.grid2.working = run.grid1.working;
   const double ncols = run.grid1.working.ncols;
-  const std::size_t n = static_cast<std::size_t>(ncols) + 1;
+  const std::size_t n = columnCount(ncols) + 1;
   run.grid1.row = allocateRow<double>(n, ncols);
   run.grid2.row = allocateRow<double>(n, ncols);
   run.output.row = allocateRow<double>(n, ncols);

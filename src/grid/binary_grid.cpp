@@ -49,7 +49,7 @@ void readBinaryHeader(GridInput& grid) {
 }
 
 void readBinaryRow(GridInput& grid, float* floatRow, int row) {
-  const std::size_t n = static_cast<std::size_t>(grid.working.ncols);
+  const std::size_t n = columnCount(grid.working.ncols);
   double* values = grid.row.get();
   if (grid.encoding == GridEncoding::single) {
     std::size_t got = std::fread(floatRow + 1, sizeof(float), n, grid.file);
@@ -74,7 +74,7 @@ void writeBinaryHeader(GridOutput& out, const GridHeader& grid1) {
 }
 
 void writeBinaryRow(GridOutput& out, float* floatRow, double ncols, int row) {
-  const std::size_t n = static_cast<std::size_t>(ncols);
+  const std::size_t n = columnCount(ncols);
   double* values = out.row.get();
   if (out.encoding == GridEncoding::single) {
     for (std::size_t i = 1; i <= n; ++i) floatRow[i] = narrowToFloat(values[i]);

@@ -45,15 +45,8 @@ T load(const unsigned char* bytes) {
 
 }  // namespace byte_order
 
-// The nearest float, with values beyond the float range going to infinity as IEEE 754 rounds
-// them (a plain conversion of such a value is undefined in C++).
-inline float narrowToFloat(double x) {
-  // Halfway between the largest float and 2^128: from here on the nearest float is infinite.
-  constexpr double overflow = 340282356779733661637539395458142568448.0;
-  if (x >= overflow) return std::numeric_limits<float>::infinity();
-  if (x <= -overflow) return -std::numeric_limits<float>::infinity();
-  constexpr double largest = std::numeric_limits<float>::max();
-  if (x > largest) return std::numeric_limits<float>::max();  // rounds down to it
-  if (x < -largest) return -std::numeric_limits<float>::max();
-  return static_cast<float>(x);
-}
+// The nearest float. With IEEE 754 types the range of float includes the infinities, so a
+// value beyond the largest float converts to infinity (or to the largest float) by the
+// ordinary rounding rule.
+static_assert(std::numeric_limits<float>::is_iec559 && std::numeric_limits<double>::is_iec559);
+inline float narrowToFloat(double x) { return static_cast<float>(x); }

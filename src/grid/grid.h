@@ -49,6 +49,10 @@ struct GridParameters {
 
 GridParameters parametersOf(const GridHeader& header);
 
+// The number of columns a loop over 1 <= column <= ncols visits, for an ncols that passed the
+// size check (0 <= ncols < 2^31 - 1).
+inline std::size_t columnCount(double ncols) { return static_cast<std::size_t>(ncols); }
+
 struct FreeDeleter {
   void operator()(void* p) const noexcept { std::free(p); }
 };
