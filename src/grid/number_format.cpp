@@ -2,6 +2,7 @@
 
 #include <charconv>  // from_chars, to_chars
 #include <cmath>     // isnan, isinf, trunc
+#include <cstdint>
 #include <cstring>   // memcpy, memmove
 
 namespace {
@@ -33,7 +34,82 @@ char* widenExponent(char* first, char* last) {
   return last + pad;
 }
 
+// Powers of ten that doubles hold exactly.
+constexpr double exactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                  1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// Writes "%lg" of the six digits n (100000 to 999999) times 10^(exponent - 5), with the sign.
+char* writeSixDigits(char* out, bool negative, std::uint32_t n, int exponent) {
+  char d[6];
+  for (int i = 5; i >= 0; --i, n /= 10) d[i] = static_cast<char>('0' + n % 10);
+  int len = 6;
+  while (len > 1 && d[len - 1] == '0') --len;  // trailing zeros of the fraction
+  if (negative) *out++ = '-';
+  if (exponent < -4 || exponent >= 6) {
+    *out++ = d[0];
+    if (len > 1) {
+      *out++ = '.';
+      for (int i = 1; i < len; ++i) *out++ = d[i];
+    }
+    *out++ = 'e';
+    *out++ = exponent < 0 ? '-' : '+';
+    const int a = exponent < 0 ? -exponent : exponent;  // below 100 on this path
+    *out++ = '0';
+    *out++ = static_cast<char>('0' + a / 10);
+    *out++ = static_cast<char>('0' + a % 10);
+    return out;
+  }
+  if (exponent >= 0) {
+    for (int i = 0; i <= exponent; ++i) *out++ = d[i];
+    if (len > exponent + 1) {
+      *out++ = '.';
+      for (int i = exponent + 1; i < len; ++i) *out++ = d[i];
+    }
+    return out;
+  }
+  *out++ = '0';
+  *out++ = '.';
+  for (int i = -1; i > exponent; --i) *out++ = '0';
+  for (int i = 0; i < len; ++i) *out++ = d[i];
+  return out;
+}
+
+// "%lg" of a finite, non-zero x with 1e-17 <= |x| < 1e17 without the general conversion:
+// x is scaled by one exact power of ten into [1e5, 1e6), where a single IEEE operation errs
+// by less than 2^-33, so the rounding to an integer is certain unless the scaled value lies
+// within 1e-7 of a half. Returns null where it is not certain; the caller then converts in full.
+char* formatG6Fast(char* out, double x) {
+  const bool negative = x < 0;
+  const double ax = negative ? -x : x;
+  if (!(ax >= 1e-17 && ax < 1e17)) return nullptr;
+  int exponent = 0;  // floor(log10(ax)), from the powers of ten
+  if (ax >= 1) {
+    while (exponent < 16 && ax >= exactPowers[exponent + 1]) ++exponent;
+  } else {
+    do --exponent;
+    while (exponent > -17 && ax * exactPowers[-exponent] < 1);
+  }
+  const int k = 5 - exponent;  // -11 to 22
+  const double y = k >= 0 ? ax * exactPowers[k] : ax / exactPowers[-k];
+  if (!(y >= 1e5 && y < 1e6)) return nullptr;
+  const double whole = std::floor(y);
+  const double fraction = y - whole;
+  if (std::fabs(fraction - 0.5) < 1e-7) return nullptr;
+  std::uint32_t n = static_cast<std::uint32_t>(whole) + (fraction > 0.5 ? 1 : 0);
+  if (n == 1000000) {
+    n = 100000;
+    ++exponent;
+  }
+  return writeSixDigits(out, negative, n, exponent);
+}
+
 }  // namespace
+
+char* formatG6(char* out, double x) {
+  if (char* end = formatG6Fast(out, x)) return end;
+  return formatGeneral(out, x, 6);
+}
 
 char* formatGeneral(char* out, double x, int precision) {
   if (const char* text = nonFiniteText(x)) return copyText(out, text);

@@ -12,8 +12,8 @@ constexpr int maxGeneralLength = 32;
 // Writes x as "%lg" with `precision` significant digits; returns the end. No terminator.
 char* formatGeneral(char* out, double x, int precision);
 
-// "%lg": six significant digits.
-inline char* formatG6(char* out, double x) { return formatGeneral(out, x, 6); }
+// "%lg": six significant digits; the same text as formatGeneral(out, x, 6), faster.
+char* formatG6(char* out, double x);
 
 // The "%lg" form with the fewest significant digits, at least six, that reads back as x.
 char* formatRoundTrip(char* out, double x);

@@ -54,32 +54,62 @@ bool skipSpace(TextScanner& s) {
   }
 }
 
+// Powers of ten that doubles hold exactly.
+constexpr double exactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                  1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
 // Where a number starting at p ends, by the grammar; valueEnd leaves out an exponent marker
-// that no digit follows.
+// that no digit follows. While scanning, the digits are gathered: when there are at most 19
+// of them, their integer is at most 2^53 and the decimal exponent at most 22 away from 0, the
+// value is one exact integer times or divided by one exact power of ten, which a single IEEE
+// operation rounds correctly; `exact` says the value is ready.
 struct NumberExtent {
   const char* valueEnd;
   const char* end;
   bool hasDigits;
+  bool exact;
+  double value;
 };
 
 NumberExtent scanNumber(const char* p, const char* e) {
   const char* q = p;
-  bool digits = false;
-  if (q < e && (*q == '+' || *q == '-')) ++q;
-  while (q < e && isDigit(*q)) ++q, digits = true;
+  bool negative = false;
+  if (q < e && (*q == '+' || *q == '-')) negative = *q++ == '-';
+  std::uint64_t mantissa = 0;  // wraps for more than 19 digits, which are then not exact
+  const char* first = q;
+  while (q < e && isDigit(*q)) mantissa = mantissa * 10 + static_cast<unsigned>(*q++ - '0');
+  std::ptrdiff_t digits = q - first;
+  std::ptrdiff_t fractionDigits = 0;
   if (q < e && *q == '.') {
-    ++q;
-    while (q < e && isDigit(*q)) ++q, digits = true;
+    const char* fraction = ++q;
+    while (q < e && isDigit(*q)) mantissa = mantissa * 10 + static_cast<unsigned>(*q++ - '0');
+    fractionDigits = q - fraction;
+    digits += fractionDigits;
   }
   const char* valueEnd = q;
-  if (digits && q < e && (*q == 'e' || *q == 'E')) {
+  std::int64_t exponent = 0;
+  if (digits > 0 && q < e && (*q == 'e' || *q == 'E')) {
     ++q;
-    if (q < e && (*q == '+' || *q == '-')) ++q;
-    const char* first = q;
-    while (q < e && isDigit(*q)) ++q;
-    if (q != first) valueEnd = q;
+    bool exponentNegative = false;
+    if (q < e && (*q == '+' || *q == '-')) exponentNegative = *q++ == '-';
+    const char* exponentDigits = q;
+    for (; q < e && isDigit(*q); ++q) {
+      if (exponent < 100000) exponent = exponent * 10 + (*q - '0');
+    }
+    if (q != exponentDigits) valueEnd = q;
+    if (exponentNegative) exponent = -exponent;
   }
-  return {valueEnd, q, digits};
+  NumberExtent n{valueEnd, q, digits > 0, false, 0};
+  const std::int64_t scale = exponent - fractionDigits;
+  if (digits > 0 && digits <= 19 && mantissa <= (std::uint64_t{1} << 53) && scale >= -22 &&
+      scale <= 22) {
+    const double m = static_cast<double>(mantissa);
+    const double v = scale < 0 ? m / exactPowers[-scale] : m * exactPowers[scale];
+    n.exact = true;
+    n.value = negative ? -v : v;
+  }
+  return n;
 }
 
 // Feeds a well-formed number text to a DecimalBuilder.
@@ -166,7 +196,7 @@ bool readNumber(TextScanner& s, double& value) {
   if (n.end == e && !s.atEof) return readLongNumber(s, value);
   s.pos += static_cast<std::size_t>(n.end - p);
   if (!n.hasDigits) return false;
-  value = convert(p, n.valueEnd);
+  value = n.exact ? n.value : convert(p, n.valueEnd);
   return true;
 }
 
@@ -175,7 +205,7 @@ bool parseNumber(std::string_view text, double& value) {
   const char* e = p + text.size();
   NumberExtent n = scanNumber(p, e);
   if (!n.hasDigits || n.end != e) return false;
-  value = convert(p, n.valueEnd);
+  value = n.exact ? n.value : convert(p, n.valueEnd);
   return true;
 }
 

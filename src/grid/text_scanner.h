@@ -34,7 +34,8 @@ bool readToken(TextScanner& scanner);
 bool readNumber(TextScanner& scanner, double& value);
 
 // Converts a complete number text by the grammar above (for example "12.5e-3", "-.5", "1e");
-// returns false if the text is not exactly one such number.
+// returns false if the text is not exactly one such number. Short numbers take an exact fast
+// path; others go through std::from_chars and, beyond the double range, DecimalBuilder.
 bool parseNumber(std::string_view text, double& value);
 
 // Reference conversion that works digit by digit, bounded in memory for numbers of any length.

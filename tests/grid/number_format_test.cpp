@@ -78,6 +78,40 @@ TEST(FormatG6, MatchesPrintfUpToTheExponentWidth) {
   }
 }
 
+// The fast six-digit writer against the general conversion: random values over the whole
+// range, short decimals like those of real grids, exact and near halves, and the values
+// around every power of ten and every fixed/exponent switch.
+TEST(FormatG6, FastPathMatchesTheGeneralConversion) {
+  auto check = [](double x) {
+    char fast[maxGeneralLength], general[maxGeneralLength];
+    std::string a(fast, formatG6(fast, x)), b(general, formatGeneral(general, x, 6));
+    if (a != b) ADD_FAILURE() << a << " != " << b << " for " << x;
+    return a == b;
+  };
+  std::mt19937_64 rng(17);
+  int failures = 0;
+  for (int i = 0; i < 1'000'000 && failures < 10; ++i) {
+    failures += !check(std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 200) - 140));
+    const double scale[] = {1e-9, 1e-6, 1e-4, 1e-3, 1e-2, 0.1, 1, 10, 1e3, 1e6, 1e9};
+    const double shortDecimal = static_cast<double>(rng() % 100000000) * scale[rng() % 11];
+    failures += !check(rng() % 2 ? shortDecimal : -shortDecimal);
+    const double half = (static_cast<double>(100000 + rng() % 900000) + 0.5) * scale[rng() % 11];
+    failures += !check(half);
+    failures += !check(std::nextafter(half, 0.0)) + !check(std::nextafter(half, 1e300));
+  }
+  for (int e = -20; e <= 20 && failures < 10; ++e) {
+    for (double base : {1.0, 9.999995, 9.9999949999, 9.99999500001, 1.000005}) {
+      double x = base * std::pow(10.0, e);
+      double lo = x, hi = x;
+      for (int step = 0; step < 50; ++step, lo = std::nextafter(lo, 0.0),
+               hi = std::nextafter(hi, 1e300)) {
+        failures += !check(lo) + !check(hi) + !check(-lo);
+      }
+    }
+  }
+  EXPECT_EQ(failures, 0);
+}
+
 TEST(FormatRoundTrip, SixDigitsWhereTheyReadBack) {
   EXPECT_EQ(roundTrip(3500000), "3.5e+006");
   EXPECT_EQ(roundTrip(25), "25");
