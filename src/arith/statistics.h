@@ -4,7 +4,6 @@
 
 #include <bit>      // bit_cast
 #include <cstdint>
-#include <limits>
 
 // x if take, otherwise y; by bit masks, so that the compiler emits no branch.
 inline double select(bool take, double x, double y) {
@@ -24,22 +23,18 @@ struct ProductStatistics {
   // Sets the threshold and clears count and sums; minimum and maximum are left as they are.
   void resetStatistics(double nodata);
 
-  // Counts x if it lies above threshold + 1. The test decides by masks, not by branches, as
-  // values left out are scattered at random through a grid: for the sums a left-out value
-  // becomes +0.0, which leaves them unchanged (they start at +0 and so can never be -0), and
-  // for the minimum and maximum it becomes +inf and -inf.
+  // Counts x if it lies above threshold + 1.
   void addSample(double x) {
-    constexpr double inf = std::numeric_limits<double>::infinity();
-    const bool take = x > threshold + 1.0;  // never for NaN
-    if (count == 0 && take) minimum = maximum = x;  // the first counted value, once a run
-    const double counted = select(take, x, 0.0);
-    sum += counted;
-    sumOfSquares += counted * counted;
-    count += static_cast<double>(take);
-    const double low = select(take, x, inf);
-    const double high = select(take, x, -inf);
-    minimum = low < minimum ? low : minimum;
-    maximum = high > maximum ? high : maximum;
+    if (!(x > threshold + 1.0)) return;  // also leaves out NaN
+    sum += x;
+    sumOfSquares += x * x;
+    count += 1;
+    if (count == 1) {
+      minimum = maximum = x;
+    } else {
+      minimum = x < minimum ? x : minimum;
+      maximum = x > maximum ? x : maximum;
+    }
   }
 
   // Mean and deviation are -9999 when undefined (no values; two values or fewer).
