@@ -39,40 +39,47 @@ constexpr double exactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// "00" to "99".
+constexpr char digitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
 // Writes "%lg" of the six digits n (100000 to 999999) times 10^(exponent - 5), with the sign.
+// Copies fixed blocks of 8 bytes, so it may write up to 8 bytes past the returned end.
 char* writeSixDigits(char* out, bool negative, std::uint32_t n, int exponent) {
-  char d[6];
-  for (int i = 5; i >= 0; --i, n /= 10) d[i] = static_cast<char>('0' + n % 10);
+  char d[16] = {};
+  std::memcpy(d, digitPairs + 2 * (n / 10000), 2);
+  std::memcpy(d + 2, digitPairs + 2 * (n / 100 % 100), 2);
+  std::memcpy(d + 4, digitPairs + 2 * (n % 100), 2);
   int len = 6;
   while (len > 1 && d[len - 1] == '0') --len;  // trailing zeros of the fraction
-  if (negative) *out++ = '-';
+  *out = '-';
+  out += negative;
   if (exponent < -4 || exponent >= 6) {
-    *out++ = d[0];
-    if (len > 1) {
-      *out++ = '.';
-      for (int i = 1; i < len; ++i) *out++ = d[i];
-    }
-    *out++ = 'e';
-    *out++ = exponent < 0 ? '-' : '+';
+    out[0] = d[0];
+    out[1] = '.';
+    std::memcpy(out + 2, d + 1, 8);
+    out += len > 1 ? len + 1 : 1;
     const int a = exponent < 0 ? -exponent : exponent;  // below 100 on this path
-    *out++ = '0';
-    *out++ = static_cast<char>('0' + a / 10);
-    *out++ = static_cast<char>('0' + a % 10);
-    return out;
+    out[0] = 'e';
+    out[1] = exponent < 0 ? '-' : '+';
+    out[2] = '0';
+    std::memcpy(out + 3, digitPairs + 2 * a, 2);
+    return out + 5;
   }
   if (exponent >= 0) {
-    for (int i = 0; i <= exponent; ++i) *out++ = d[i];
-    if (len > exponent + 1) {
-      *out++ = '.';
-      for (int i = exponent + 1; i < len; ++i) *out++ = d[i];
-    }
-    return out;
+    std::memcpy(out, d, 8);
+    const int integerDigits = exponent + 1;
+    if (len <= integerDigits) return out + integerDigits;
+    out[integerDigits] = '.';
+    std::memcpy(out + integerDigits + 1, d + integerDigits, 8);
+    return out + len + 1;
   }
-  *out++ = '0';
-  *out++ = '.';
-  for (int i = -1; i > exponent; --i) *out++ = '0';
-  for (int i = 0; i < len; ++i) *out++ = d[i];
-  return out;
+  std::memcpy(out, "0.000000", 8);
+  out += 1 - exponent;  // "0." and the zeros after the point
+  std::memcpy(out, d, 8);
+  return out + len;
 }
 
 // "%lg" of a finite, non-zero x with 1e-17 <= |x| < 1e17 without the general conversion:

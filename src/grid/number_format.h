@@ -12,7 +12,8 @@ constexpr int maxGeneralLength = 32;
 // Writes x as "%lg" with `precision` significant digits; returns the end. No terminator.
 char* formatGeneral(char* out, double x, int precision);
 
-// "%lg": six significant digits; the same text as formatGeneral(out, x, 6), faster.
+// "%lg": six significant digits; the same text as formatGeneral(out, x, 6), faster. Needs
+// maxGeneralLength bytes at out whatever the length of the text.
 char* formatG6(char* out, double x);
 
 // The "%lg" form with the fewest significant digits, at least six, that reads back as x.
