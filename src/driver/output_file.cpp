@@ -34,7 +34,7 @@ void openOutput(GridOutput& out, const GridInput& grid1, const GridInput& grid2)
     if (const GridInput* input = inputNamedBy(out.name, grid1, grid2)) {
       say("output grid " + out.name + " would overwrite input grid " + input->name + " \r\n");
     } else if ((out.file = std::fopen(out.name.c_str(), mode)) != nullptr) {
-      out.streamBuffer = std::make_unique<char[]>(outputStreamBuffer);
+      out.streamBuffer = std::make_unique_for_overwrite<char[]>(outputStreamBuffer);
       std::setvbuf(out.file, out.streamBuffer.get(), _IOFBF, outputStreamBuffer);
       return;
     } else {

@@ -64,7 +64,7 @@ void setUpRows(RunContext& run) {
   run.statistics.resetStatistics(run.grid1.working.nodata_value);
   run.floatRow = allocateRow<float>(n, ncols);
   if (run.output.encoding == GridEncoding::text)
-    run.output.textChunk = std::make_unique<char[]>(textChunkSize);
+    run.output.textChunk = std::make_unique_for_overwrite<char[]>(textChunkSize);
 }
 
 void readRow(RunContext& run, GridInput& grid) {

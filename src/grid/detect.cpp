@@ -32,7 +32,7 @@ bool nodataIsFixed(std::FILE* file, std::size_t count, std::size_t needed) {
 
 void detectEncoding(GridInput& grid) {
   std::FILE* file = openOrFail(grid, "rb");
-  grid.streamBuffer = std::make_unique<char[]>(binaryStreamBuffer);
+  grid.streamBuffer = std::make_unique_for_overwrite<char[]>(binaryStreamBuffer);
   std::setvbuf(file, grid.streamBuffer.get(), _IOFBF, binaryStreamBuffer);
 
   char magic[4];

@@ -172,7 +172,7 @@ bool readLongNumber(TextScanner& s, double& value) {
 void initScanner(TextScanner& scanner, std::FILE* file, std::size_t capacity) {
   scanner.file = file;
   scanner.capacity = capacity;
-  scanner.buffer = std::make_unique<char[]>(capacity);
+  scanner.buffer = std::make_unique_for_overwrite<char[]>(capacity);
   scanner.pos = scanner.end = 0;
   scanner.atEof = false;
 }

@@ -1,0 +1,140 @@
+// Detection and the binary header and row readers over arbitrary file contents, against a
+// reference decoding of the same bytes: the same encoding, values bit for bit, or the same
+// failure with the same message.
+#include <unistd.h>  // getpid
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "grid/binary_grid.h"
+#include "grid/detect.h"
+#include "support/capture.h"
+#include "support/reference.h"
+
+namespace {
+
+void check(bool ok) {
+  if (!ok) std::abort();
+}
+
+constexpr double maxColumns = 300;
+constexpr double maxRows = 40;
+
+bool rowsAreSmall(double ncols, double nrows) {
+  return ncols >= 0 && ncols <= maxColumns && nrows <= maxRows;
+}
+
+template <class T>
+double valueAt(const std::string& bytes, std::size_t index) {
+  T v;
+  std::memcpy(&v, bytes.data() + index * sizeof(T), sizeof v);  // hosts are little-endian
+  return v;
+}
+
+struct Outcome {
+  GridEncoding encoding = GridEncoding::text;
+  std::vector<double> header;
+  std::vector<double> cells;
+  int status = 0;
+  std::string message;
+};
+
+template <class T>
+void decode(const std::string& bytes, const std::string& name, Outcome& o) {
+  const std::size_t available = bytes.size() / sizeof(T);
+  if (available < 12) {
+    o.status = 1;
+    o.message = "error reading fiel header from " + name + "\n";
+    return;
+  }
+  for (std::size_t i = 0; i < 12; ++i) o.header.push_back(valueAt<T>(bytes, i));
+  const double ncols = o.header[0], nrows = o.header[1];
+  if (!rowsAreSmall(ncols, nrows)) return;
+  const std::size_t n = static_cast<std::size_t>(ncols);
+  for (int row = 1; row <= nrows; ++row) {
+    const std::size_t first = 12 + static_cast<std::size_t>(row - 1) * n;
+    const std::size_t got = available >= first ? std::min(n, available - first) : 0;
+    if (got < n) {
+      o.status = 5;
+      o.message = "error reading from " + name + " in row " + std::to_string(row) + " (" +
+                  std::to_string(got) + " values read)\n";
+      return;
+    }
+    for (std::size_t i = 0; i < n; ++i) o.cells.push_back(valueAt<T>(bytes, first + i));
+  }
+}
+
+Outcome expectedReading(const std::string& bytes, const std::string& name) {
+  Outcome o;
+  if (bytes.size() >= 4 && bytes.compare(0, 4, "ncol") == 0) return o;
+  if (bytes.size() >= 48 && valueAt<double>(bytes, 5) == -9999.0) {
+    o.encoding = GridEncoding::double_precision;
+    decode<double>(bytes, name, o);
+  } else if (bytes.size() >= 24 && valueAt<float>(bytes, 5) == -9999.0f) {
+    o.encoding = GridEncoding::single;
+    decode<float>(bytes, name, o);
+  } else {
+    o.status = 98;
+    o.message = "could not recognise file format (ascii, single or double) for " + name + "\n";
+  }
+  return o;
+}
+
+Outcome actualReading(const std::string& name) {
+  Outcome o;
+  GridInput grid;
+  grid.name = name;
+  try {
+    detectEncoding(grid);
+    o.encoding = grid.encoding;
+    if (grid.encoding != GridEncoding::text) {
+      readBinaryHeader(grid);
+      o.header.assign(grid.header.values.begin(), grid.header.values.end());
+      grid.working = parametersOf(grid.header);
+      if (rowsAreSmall(grid.working.ncols, grid.working.nrows)) {
+        const std::size_t n = columnCount(grid.working.ncols);
+        grid.row.reset(static_cast<double*>(std::calloc(n + 1, sizeof(double))));
+        std::vector<float> floatRow(n + 1);
+        for (int row = 1; row <= grid.working.nrows; ++row) {
+          readBinaryRow(grid, floatRow.data(), row);
+          o.cells.insert(o.cells.end(), grid.row.get() + 1, grid.row.get() + 1 + n);
+        }
+      }
+    }
+  } catch (const RunEnded& e) {
+    o.status = e.status;
+    o.message = e.message;
+  }
+  if (grid.file) std::fclose(grid.file);
+  return o;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // A file on a memory file system where there is one: detection opens inputs by name.
+  static const std::string name =
+      std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/cellprod-fuzz-" +
+      std::to_string(getpid()) + ".grd";
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  std::FILE* f = std::fopen(name.c_str(), "wb");
+  check(f != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size());
+  check(std::fclose(f) == 0);
+
+  const Outcome expected = expectedReading(bytes, name);
+  const Outcome actual = actualReading(name);
+  check(actual.status == expected.status && actual.message == expected.message);
+  check(actual.encoding == expected.encoding);
+  check(actual.header.size() == expected.header.size());
+  for (std::size_t i = 0; i < actual.header.size(); ++i)
+    check(sameBits(actual.header[i], expected.header[i]));
+  check(actual.cells.size() == expected.cells.size());
+  for (std::size_t i = 0; i < actual.cells.size(); ++i)
+    check(sameBits(actual.cells[i], expected.cells[i]));
+  return 0;
+}

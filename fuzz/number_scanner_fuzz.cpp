@@ -1,0 +1,20 @@
+// The number scanner against the reference: a text is a number exactly when the reference
+// consumes all of it, and then both give the same double, bit for bit.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "grid/text_scanner.h"
+#include "support/reference.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  double value = 0;
+  const bool parsed = parseNumber(text, value);
+  const ReferenceNumber ref = referenceNumber(text, 0);
+  const bool expected = ref.ok && ref.end == text.size();
+  if (parsed != expected) std::abort();
+  if (parsed && !sameBits(value, ref.value)) std::abort();
+  return 0;
+}

@@ -1,0 +1,24 @@
+// Plain reference readings for the fuzz targets: the number grammar matched character by
+// character and converted by the C library's strtod (correctly rounded on glibc), independent
+// of the tool's scanner and its fast paths.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+struct ReferenceNumber {
+  bool ok = false;         // at least one digit
+  std::size_t end = 0;     // index after the consumed characters
+  double value = 0;
+};
+
+bool isBlank(unsigned char c);
+
+// Reads a number starting at text[pos] (no white space skipped).
+ReferenceNumber referenceNumber(const std::string& text, std::size_t pos);
+
+// "%.*g" of the C library, with the exponent widened to three digits and "inf", "-inf", "nan".
+std::string referenceGeneral(double x, int precision);
+
+// True if the two doubles have the same bits.
+bool sameBits(double a, double b);

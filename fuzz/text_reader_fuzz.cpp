@@ -1,0 +1,137 @@
+// The text header and row readers over arbitrary bytes, against a reference reading of the
+// same bytes: the same values bit for bit, or the same failure with the same message.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "grid/text_grid.h"
+#include "support/capture.h"
+#include "support/reference.h"
+
+namespace {
+
+void check(bool ok) {
+  if (!ok) std::abort();
+}
+
+const std::string gridName = "fuzz.asc";
+
+// What the readers must produce for `text`: the header, the rows, or the failure.
+struct Expected {
+  std::vector<double> header;
+  std::vector<double> cells;
+  int status = 0;
+  std::string message;
+};
+
+struct ReferenceReader {
+  const std::string& text;
+  std::size_t pos = 0;
+
+  void skipBlanks() {
+    while (pos < text.size() && isBlank(static_cast<unsigned char>(text[pos]))) ++pos;
+  }
+  bool token() {
+    skipBlanks();
+    if (pos == text.size()) return false;
+    while (pos < text.size() && !isBlank(static_cast<unsigned char>(text[pos]))) ++pos;
+    return true;
+  }
+  bool number(double& value) {
+    skipBlanks();
+    ReferenceNumber n = referenceNumber(text, pos);
+    pos = n.end;
+    value = n.value;
+    return n.ok;
+  }
+};
+
+constexpr double maxColumns = 300;
+constexpr double maxRows = 40;
+
+bool rowsAreSmall(double ncols, double nrows) {
+  return ncols >= 0 && ncols <= maxColumns && nrows <= maxRows;
+}
+
+Expected expectedReading(const std::string& text) {
+  Expected e;
+  ReferenceReader r{text};
+  for (int pos = 1; pos <= 6; ++pos) {
+    double v = 0;
+    if (!r.token() || !r.number(v)) {
+      e.status = 1;
+      e.message = "error reading fiel header from " + gridName + "\n";
+      return e;
+    }
+    e.header.push_back(v);
+  }
+  const double ncols = e.header[0], nrows = e.header[1];
+  if (!rowsAreSmall(ncols, nrows)) return e;
+  for (int row = 1; row <= nrows; ++row) {
+    std::vector<double> values;
+    for (int column = 1; column <= ncols; ++column) {
+      double v = 0;
+      if (!r.number(v)) {
+        e.status = 5;
+        e.message = "error reading from " + gridName + " in row " + std::to_string(row) + " (" +
+                    std::to_string(column - 1) + " values read)\n";
+        return e;
+      }
+      values.push_back(v);
+    }
+    e.cells.insert(e.cells.end(), values.begin(), values.end());
+  }
+  return e;
+}
+
+// Scanner buffers from one byte up, so that numbers and tokens straddle every refill; the
+// largest holds any input the fuzzer makes, as the default buffer would.
+constexpr std::size_t capacities[] = {1, 2, 3, 4, 5, 7, 8, 13, 16, 64, 4096, std::size_t{1} << 16};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 1) return 0;
+  const std::size_t capacity = capacities[data[0] % std::size(capacities)];
+  std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
+  const Expected expected = expectedReading(text);
+
+  std::string bytes = text.empty() ? std::string(1, ' ') : text;  // fmemopen needs a byte
+  GridInput grid;
+  grid.name = gridName;
+  grid.file = fmemopen(bytes.data(), text.empty() ? 0 : bytes.size(), "r");
+  check(grid.file != nullptr);
+  initScanner(grid.text, grid.file, capacity);
+
+  std::vector<double> header, cells;
+  int status = 0;
+  std::string message;
+  try {
+    readTextHeader(grid);
+    for (int pos = 1; pos <= 6; ++pos) header.push_back(grid.header.at(pos));
+    grid.working = parametersOf(grid.header);
+    if (rowsAreSmall(grid.working.ncols, grid.working.nrows)) {
+      const std::size_t n = columnCount(grid.working.ncols);
+      grid.row.reset(static_cast<double*>(std::calloc(n + 1, sizeof(double))));
+      for (int row = 1; row <= grid.working.nrows; ++row) {
+        readTextRow(grid, row);
+        cells.insert(cells.end(), grid.row.get() + 1, grid.row.get() + 1 + n);
+      }
+    }
+  } catch (const RunEnded& e) {
+    status = e.status;
+    message = e.message;
+  }
+  std::fclose(grid.file);
+
+  check(status == expected.status && message == expected.message);
+  if (status != 1) check(header.size() == expected.header.size());
+  for (std::size_t i = 0; i < header.size() && status != 1; ++i)
+    check(sameBits(header[i], expected.header[i]));
+  check(cells.size() == expected.cells.size());
+  for (std::size_t i = 0; i < cells.size(); ++i) check(sameBits(cells[i], expected.cells[i]));
+  return 0;
+}
