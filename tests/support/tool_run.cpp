@@ -1,10 +1,12 @@
 #include "support/tool_run.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -42,8 +44,12 @@ std::string readFile(const std::string& path) {
 
 bool fileExists(const std::string& path) { return fs::exists(fs::symlink_status(path)); }
 
-ToolResult runTool(const ScratchDir& dir, const std::vector<std::string>& args,
-                   const std::string& input) {
+namespace {
+
+constexpr unsigned runTimeLimitSeconds = 120;
+
+ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
+                   const std::string& input, long maxFileBytes) {
   fs::path io = dir.path / ".io";
   fs::create_directories(io);
   std::string in = (io / "stdin").string(), out = (io / "stdout").string(),
@@ -67,6 +73,12 @@ ToolResult runTool(const ScratchDir& dir, const std::vector<std::string>& args,
     ::dup2(fin, 0);
     ::dup2(fout, 1);
     ::dup2(ferr, 2);
+    if (maxFileBytes >= 0) {
+      std::signal(SIGXFSZ, SIG_IGN);  // stays ignored across exec
+      rlimit limit{static_cast<rlim_t>(maxFileBytes), static_cast<rlim_t>(maxFileBytes)};
+      if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(127);
+    }
+    ::alarm(runTimeLimitSeconds);  // the pending alarm survives exec and ends a hung run
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
@@ -77,4 +89,16 @@ ToolResult runTool(const ScratchDir& dir, const std::vector<std::string>& args,
   r.out = readFile(out);
   r.err = readFile(err);
   return r;
+}
+
+}  // namespace
+
+ToolResult runTool(const ScratchDir& dir, const std::vector<std::string>& args,
+                   const std::string& input) {
+  return runWith(dir, args, input, -1);
+}
+
+ToolResult runToolWithFileLimit(const ScratchDir& dir, const std::vector<std::string>& args,
+                                long maxFileBytes) {
+  return runWith(dir, args, "", maxFileBytes);
 }

@@ -31,9 +31,15 @@ struct ScratchDir {
 };
 
 // Runs cellprod with the arguments (the program name is added) in `dir`, with `input` as
-// standard input.
+// standard input. A run that takes longer than two minutes is killed (status 128 + SIGALRM).
 ToolResult runTool(const ScratchDir& dir, const std::vector<std::string>& args,
                    const std::string& input = "");
+
+// The same with the size of every file the tool writes limited to `maxFileBytes` and SIGXFSZ
+// ignored, so that a write beyond the limit fails with EFBIG, as on a full disk. Standard output
+// goes to a file too: keep the limit above what the tool prints.
+ToolResult runToolWithFileLimit(const ScratchDir& dir, const std::vector<std::string>& args,
+                                long maxFileBytes);
 
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);

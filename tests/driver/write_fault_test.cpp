@@ -1,0 +1,109 @@
+// Outputs that cannot be written whole: a file size limit makes every write beyond it fail, as
+// a full disk would. The run must end with status 4 or 6 and the message naming the output,
+// never with status 0 and a short file; what did reach the file is the start of the real output.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "support/grid_case.h"
+
+namespace {
+
+using Values = std::vector<double>;
+
+struct Output {
+  const char* option;
+  std::size_t statisticsBegin, statisticsEnd;  // the block rewritten at the end, if any
+};
+
+const Output outputs[] = {{"-f:t", 0, 0}, {"-f:s", 24, 48}, {"-f:d", 48, 96}};
+
+// Single-precision inputs of ncols x nrows cells.
+void singleInputs(GridCase& c, int ncols, int nrows) {
+  Values a, b;
+  for (int i = 0; i < ncols * nrows; ++i) {
+    a.push_back(0.25 * (i % 97));
+    b.push_back(i % 13 == 0 ? -9999 : 1.5 + i % 7);
+  }
+  c.inputs(bytesOf<float>(concat(binaryHeader(ncols, nrows), a)),
+           bytesOf<float>(concat(binaryHeader(ncols, nrows), b)));
+}
+
+// Whether `part` is the start of `whole`, leaving out the statistics block, which still holds
+// the provisional values in a file that was cut short.
+bool isStartOf(const std::string& part, const std::string& whole, const Output& o) {
+  if (part.size() > whole.size()) return false;
+  for (std::size_t i = 0; i < part.size(); ++i) {
+    if (i >= o.statisticsBegin && i < o.statisticsEnd) continue;
+    if (part[i] != whole[i]) return false;
+  }
+  return true;
+}
+
+ToolResult runLimited(GridCase& c, const Output& o, long limit) {
+  ToolResult r = runToolWithFileLimit(c.dir, {c.aName, c.bName, c.outName, o.option}, limit);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(readFile(c.a), c.aBytes);
+  EXPECT_EQ(readFile(c.b), c.bBytes);
+  return r;
+}
+
+// Outputs smaller than the stream buffer meet the limit when the file is flushed: at the seek
+// back into a binary header, or when the output is closed.
+TEST_F(GridCase, FileSizeLimitBelowASmallOutput) {
+  const int ncols = 50, nrows = 4;
+  singleInputs(*this, ncols, nrows);
+  for (const Output& o : outputs) {
+    SCOPED_TRACE(o.option);
+    ASSERT_EQ(run(o.option).status, 0);
+    const std::string whole = readFile(out);
+    const long size = static_cast<long>(whole.size());
+    for (long limit : {100L, 128L, 500L, size / 2, size - 1}) {
+      SCOPED_TRACE("limit " + std::to_string(limit));
+      ToolResult r = runLimited(*this, o, limit);
+      EXPECT_EQ(r.status, 4);
+      EXPECT_EQ(r.out, "....\nerror writing into out.grd \n");
+      const std::string part = readFile(out);
+      EXPECT_LE(static_cast<long>(part.size()), limit);
+      EXPECT_TRUE(isStartOf(part, whole, o));
+    }
+    ToolResult r = runLimited(*this, o, size);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "....\n");
+    EXPECT_EQ(readFile(out), whole);
+  }
+}
+
+// Outputs larger than the stream buffer meet the limit while a row is written.
+TEST_F(GridCase, FileSizeLimitInTheMiddleOfALargeOutput) {
+  const int ncols = 500, nrows = 1000;
+  singleInputs(*this, ncols, nrows);
+  for (const Output& o : outputs) {
+    SCOPED_TRACE(o.option);
+    ASSERT_EQ(run(o.option).status, 0);
+    const std::string whole = readFile(out);
+    const long limit = static_cast<long>(whole.size()) / 2;
+    ToolResult r = runLimited(*this, o, limit);
+    EXPECT_EQ(r.status, 6);
+    const std::string column = o.option[3] == 's' ? ", col ([0-9]+)" : "()";
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(
+        r.out, m, std::regex("(\\.*)error writing row ([0-9]+)" + column + " in out\\.grd\\n")))
+        << r.out;
+    const long row = std::stol(m[2]);
+    EXPECT_EQ(static_cast<long>(m[1].length()), row - 1);  // the rows before were finished
+    EXPECT_GT(row, 1);
+    EXPECT_LE(row, nrows);
+    if (m[3].length() > 0) {
+      EXPECT_GE(std::stol(m[3]), 1);
+      EXPECT_LE(std::stol(m[3]), ncols);
+    }
+    const std::string part = readFile(out);
+    EXPECT_LE(static_cast<long>(part.size()), limit);
+    EXPECT_TRUE(isStartOf(part, whole, o));
+  }
+}
+
+}  // namespace
