@@ -14,10 +14,6 @@
 
 namespace {
 
-void check(bool ok) {
-  if (!ok) std::abort();
-}
-
 std::string roundTripReference(double x) {
   if (!std::isfinite(x)) return referenceGeneral(x, 6);
   for (int precision = 6; precision < 17; ++precision) {

@@ -13,10 +13,6 @@
 
 namespace {
 
-void check(bool ok) {
-  if (!ok) std::abort();
-}
-
 const std::string gridName = "fuzz.asc";
 
 // What the readers must produce for `text`: the header, the rows, or the failure.
@@ -49,19 +45,13 @@ struct ReferenceReader {
   }
 };
 
-constexpr double maxColumns = 300;
-constexpr double maxRows = 40;
-
-bool rowsAreSmall(double ncols, double nrows) {
-  return ncols >= 0 && ncols <= maxColumns && nrows <= maxRows;
-}
-
 Expected expectedReading(const std::string& text) {
   Expected e;
   ReferenceReader r{text};
   for (int pos = 1; pos <= 6; ++pos) {
     double v = 0;
     if (!r.token() || !r.number(v)) {
+      e.header.clear();  // a header that cannot be read whole yields no values
       e.status = 1;
       e.message = "error reading fiel header from " + gridName + "\n";
       return e;
@@ -128,10 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::fclose(grid.file);
 
   check(status == expected.status && message == expected.message);
-  if (status != 1) check(header.size() == expected.header.size());
-  for (std::size_t i = 0; i < header.size() && status != 1; ++i)
-    check(sameBits(header[i], expected.header[i]));
-  check(cells.size() == expected.cells.size());
-  for (std::size_t i = 0; i < cells.size(); ++i) check(sameBits(cells[i], expected.cells[i]));
+  check(sameValues(header, expected.header));
+  check(sameValues(cells, expected.cells));
   return 0;
 }

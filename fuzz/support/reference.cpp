@@ -49,3 +49,20 @@ std::string referenceGeneral(double x, int precision) {
 }
 
 bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+bool sameValues(const std::vector<double>& a, const std::vector<double>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (!sameBits(a[i], b[i])) return false;
+  return true;
+}
+
+void check(bool ok) {
+  if (!ok) std::abort();
+}
+
+bool rowsAreSmall(double ncols, double nrows) {
+  constexpr double maxColumns = 300;
+  constexpr double maxRows = 40;
+  return ncols >= 0 && ncols <= maxColumns && nrows <= maxRows;
+}

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 struct ReferenceNumber {
   bool ok = false;         // at least one digit
@@ -22,3 +23,12 @@ std::string referenceGeneral(double x, int precision);
 
 // True if the two doubles have the same bits.
 bool sameBits(double a, double b);
+
+// True if both hold the same number of values with the same bits.
+bool sameValues(const std::vector<double>& a, const std::vector<double>& b);
+
+// Ends the run with a finding (libFuzzer stores the input) when a check fails.
+void check(bool ok);
+
+// The readers' rows are followed only for grids this small, so that every input stays quick.
+bool rowsAreSmall(double ncols, double nrows);

@@ -41,14 +41,6 @@ bool isStartOf(const std::string& part, const std::string& whole, const Output& 
   return true;
 }
 
-ToolResult runLimited(GridCase& c, const Output& o, long limit) {
-  ToolResult r = runToolWithFileLimit(c.dir, {c.aName, c.bName, c.outName, o.option}, limit);
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(readFile(c.a), c.aBytes);
-  EXPECT_EQ(readFile(c.b), c.bBytes);
-  return r;
-}
-
 // Outputs smaller than the stream buffer meet the limit when the file is flushed: at the seek
 // back into a binary header, or when the output is closed.
 TEST_F(GridCase, FileSizeLimitBelowASmallOutput) {
@@ -61,14 +53,14 @@ TEST_F(GridCase, FileSizeLimitBelowASmallOutput) {
     const long size = static_cast<long>(whole.size());
     for (long limit : {100L, 128L, 500L, size / 2, size - 1}) {
       SCOPED_TRACE("limit " + std::to_string(limit));
-      ToolResult r = runLimited(*this, o, limit);
+      ToolResult r = runWithFileLimit(o.option, limit);
       EXPECT_EQ(r.status, 4);
       EXPECT_EQ(r.out, "....\nerror writing into out.grd \n");
       const std::string part = readFile(out);
       EXPECT_LE(static_cast<long>(part.size()), limit);
       EXPECT_TRUE(isStartOf(part, whole, o));
     }
-    ToolResult r = runLimited(*this, o, size);
+    ToolResult r = runWithFileLimit(o.option, size);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "....\n");
     EXPECT_EQ(readFile(out), whole);
@@ -84,7 +76,7 @@ TEST_F(GridCase, FileSizeLimitInTheMiddleOfALargeOutput) {
     ASSERT_EQ(run(o.option).status, 0);
     const std::string whole = readFile(out);
     const long limit = static_cast<long>(whole.size()) / 2;
-    ToolResult r = runLimited(*this, o, limit);
+    ToolResult r = runWithFileLimit(o.option, limit);
     EXPECT_EQ(r.status, 6);
     // The dots of the finished rows, then the message for the row that failed.
     const std::size_t dots = r.out.find_first_not_of('.');

@@ -73,9 +73,8 @@ struct GridCase : ::testing::Test {
     writeFile(a, first);
     writeFile(b, second);
   }
-  // Runs the tool and checks that standard error stays empty and the inputs unchanged.
-  ToolResult run(const std::vector<std::string>& args, const std::string& input = "") {
-    ToolResult r = runTool(dir, args, input);
+  // Checks that a run left standard error empty and the inputs unchanged.
+  ToolResult checked(ToolResult r) {
     EXPECT_EQ(r.err, "");
     if (!aBytes.empty()) {
       EXPECT_EQ(readFile(a), aBytes);
@@ -85,10 +84,18 @@ struct GridCase : ::testing::Test {
     }
     return r;
   }
+  // Runs the tool with these arguments and checks the run.
+  ToolResult run(const std::vector<std::string>& args, const std::string& input = "") {
+    return checked(runTool(dir, args, input));
+  }
   // Runs on the two inputs and the output, with an option if one is given.
   ToolResult run(const char* option = nullptr) {
     std::vector<std::string> args{aName, bName, outName};
     if (option != nullptr) args.push_back(option);
     return run(args);
+  }
+  // The same with every file the tool writes limited to `maxFileBytes`.
+  ToolResult runWithFileLimit(const char* option, long maxFileBytes) {
+    return checked(runToolWithFileLimit(dir, {aName, bName, outName, option}, maxFileBytes));
   }
 };
