@@ -58,8 +58,8 @@ TEST_F(GridCase, EveryCombinationOfEncodings) {
         SCOPED_TRACE(std::to_string(first) + std::to_string(second) + std::to_string(output));
         ToolResult r = run(options[output]);
         EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out, "..\n");
-        std::string expected = output == text     ? textOut
+        EXPECT_EQ(r.out, console("..\n"));
+        std::string expected = output == text     ? textFile(textOut)
                                : output == single ? bytesOf<float>(concat(header, products))
                                                   : bytesOf<double>(concat(header, products));
         EXPECT_EQ(readFile(out), expected);
@@ -92,7 +92,7 @@ TEST_F(GridCase, NoRowsStillWriteTheFinalStatistics) {
   inputs(bytesOf<float>(binaryHeader(3, 0)), bytesOf<float>(binaryHeader(3, 0)));
   ToolResult r = run("-f:s");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "\n");
+  EXPECT_EQ(r.out, console("\n"));
   EXPECT_EQ(readFile(out), bytesOf<float>({3, 0, 3500000, 5600000, 25, -9999, 0, 0, 0, 0,
                                            -9999, -9999}));
 }
@@ -103,20 +103,23 @@ TEST_F(GridCase, DetectionOfTextGrids) {
   inputs(aBytes, bytesOf<float>({1, 1, 0, 0, 1, -1, 0, 0, 0, 0, 0, 0, 2}));
   ToolResult r = run();
   EXPECT_EQ(r.status, 98);  // grid 2's nodata_value is -1: not a binary grid
-  EXPECT_EQ(r.out, "could not recognise file format (ascii, single or double) for b.grd\n");
+  EXPECT_EQ(r.out,
+            console("could not recognise file format (ascii, single or double) for b.grd\n"));
 
   inputs("NCOLS 1\nNROWS 1\nXLLCORNER 0\nYLLCORNER 0\nCELLSIZE 1\nNODATA_VALUE -9999\n1\n",
          gridOf(text, cellsA));
   r = run();
   EXPECT_EQ(r.status, 98);
-  EXPECT_EQ(r.out, "could not recognise file format (ascii, single or double) for a.grd\n");
+  EXPECT_EQ(r.out,
+            console("could not recognise file format (ascii, single or double) for a.grd\n"));
 }
 
 TEST_F(GridCase, BinaryGridsNeedNodataOfExactlyMinus9999) {
   inputs(bytesOf<float>(concat(binaryHeader(3, 2, -9998.5), cellsA)), gridOf(single, cellsB));
   ToolResult r = run();
   EXPECT_EQ(r.status, 98);
-  EXPECT_EQ(r.out, "could not recognise file format (ascii, single or double) for a.grd\n");
+  EXPECT_EQ(r.out,
+            console("could not recognise file format (ascii, single or double) for a.grd\n"));
 }
 
 TEST_F(GridCase, DoubleTestComesBeforeSingleTest) {
@@ -139,16 +142,18 @@ TEST_F(GridCase, EmptyAndShortFilesAreNotRecognised) {
     inputs(bad, gridOf(single, cellsB));
     ToolResult r = run();
     EXPECT_EQ(r.status, 98);
-    EXPECT_EQ(r.out, "could not recognise file format (ascii, single or double) for a.grd\n");
+    EXPECT_EQ(r.out,
+              console("could not recognise file format (ascii, single or double) for a.grd\n"));
     inputs(gridOf(single, cellsB), bad);
     r = run();
     EXPECT_EQ(r.status, 98);
-    EXPECT_EQ(r.out, "could not recognise file format (ascii, single or double) for b.grd\n");
+    EXPECT_EQ(r.out,
+              console("could not recognise file format (ascii, single or double) for b.grd\n"));
   }
   inputs(gridOf(dbl, cellsA), "");
   ToolResult r = run({"a.grd", "missing.grd", "out.grd"});
   EXPECT_EQ(r.status, 98);
-  EXPECT_EQ(r.out, "could not open input file missing.grd\n");
+  EXPECT_EQ(r.out, console("could not open input file missing.grd\n"));
 }
 
 TEST_F(GridCase, CutHeaders) {
@@ -158,7 +163,7 @@ TEST_F(GridCase, CutHeaders) {
     inputs(gridOf(kind, cellsB), whole.substr(0, headerSize - 1));
     ToolResult r = run();
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "error reading fiel header from b.grd\n");
+    EXPECT_EQ(r.out, console("error reading fiel header from b.grd\n"));
   }
 }
 
@@ -170,7 +175,7 @@ TEST_F(GridCase, RowCutInRowTwo) {
     inputs(whole.substr(0, whole.size() - size - size / 2), gridOf(kind, cellsB));
     ToolResult r = run("-f:s");
     EXPECT_EQ(r.status, 5);
-    EXPECT_EQ(r.out, ".error reading from a.grd in row 2 (1 values read)\n");
+    EXPECT_EQ(r.out, console(".error reading from a.grd in row 2 (1 values read)\n"));
     // The provisional header stays, with the first row after it.
     EXPECT_EQ(readFile(out), bytesOf<float>(concat(binaryHeader(3, 2), {3, -9999, -9999})));
   }
@@ -182,7 +187,7 @@ TEST_F(GridCase, RunFailingInRowTwoLeavesGridOnesBlock) {
   inputs(bytesOf<double>(concat(header, cellsA)), second.substr(0, second.size() - 8));
   ToolResult r = run("-f:d");
   EXPECT_EQ(r.status, 5);
-  EXPECT_EQ(r.out, ".error reading from b.grd in row 2 (2 values read)\n");
+  EXPECT_EQ(r.out, console(".error reading from b.grd in row 2 (2 values read)\n"));
   EXPECT_EQ(readFile(out), bytesOf<double>(concat(header, {3, -9999, -9999})));
 }
 
@@ -192,7 +197,7 @@ TEST_F(GridCase, HugeColumnCountWithoutTheCells) {
            gridOf(kind, {}, static_cast<double>(hugeColumnCount), 1));
     ToolResult r = run("-f:d");
     EXPECT_EQ(r.status, 5);
-    EXPECT_EQ(r.out, "error reading from a.grd in row 1 (0 values read)\n");
+    EXPECT_EQ(r.out, console("error reading from a.grd in row 1 (0 values read)\n"));
   }
 }
 
@@ -208,8 +213,10 @@ TEST_F(GridCase, NarrowingBeyondTheFloatRangeGivesInfinity) {
 TEST_F(GridCase, SingleGridTimesOnesIsReproducedBitForBit) {
   std::mt19937 rng(5);
   const int ncols = 64, nrows = 16;
-  std::string cells, ones;
-  for (int i = 0; i < ncols * nrows; ++i) {
+  // First cells whose bytes a text mode would take: Ctrl-Z, CR and LF are data here, read and
+  // written as they are.
+  std::string cells = std::string("\x1a\x0d\x0a\x41") + "\x0a\x0d\x1a\x42" + "\x0a\x0a\x0a\x3f";
+  for (int i = 3; i < ncols * nrows; ++i) {
     std::uint32_t bits;
     float f;
     do {
@@ -217,11 +224,9 @@ TEST_F(GridCase, SingleGridTimesOnesIsReproducedBitForBit) {
       std::memcpy(&f, &bits, 4);
     } while (std::isnan(f) || f == -9999.0f);
     cells.append(reinterpret_cast<const char*>(&bits), 4);
-    float one = 1;
-    ones.append(reinterpret_cast<const char*>(&one), 4);
   }
-  std::string header = bytesOf<float>(binaryHeader(ncols, nrows));
-  inputs(header + cells, header + ones);
+  const std::string header = bytesOf<float>(binaryHeader(ncols, nrows));
+  inputs(header + cells, header + bytesOf<float>(Values(ncols * nrows, 1.0)));
   ASSERT_EQ(run("-f:s").status, 0);
   std::string got = readFile(out);
   EXPECT_EQ(got.substr(0, 24), header.substr(0, 24));
@@ -236,7 +241,8 @@ TEST_F(GridCase, NaNCellsAreMultipliedButNotCounted) {
   EXPECT_EQ(Values(got.begin() + 6, got.begin() + 12), (Values{2, 4, 9, 13, 6.5, -9999}));
   EXPECT_TRUE(std::isnan(got[12]));
   ASSERT_EQ(run("-f:t").status, 0);
-  EXPECT_EQ(readFile(out).substr(readFile(out).rfind("-9999\n") + 6), "nan\t4\t9\n");
+  const std::string end = textFile("-9999\n"), text = readFile(out);
+  EXPECT_EQ(text.substr(text.rfind(end) + end.size()), textFile("nan\t4\t9\n"));
 }
 
 TEST_F(GridCase, SingleParameterThatIsNotAFloatIsAMismatch) {
@@ -245,8 +251,8 @@ TEST_F(GridCase, SingleParameterThatIsNotAFloatIsAMismatch) {
   ToolResult r = run();
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out,
-            "5. Parameter (0.100000) in a.grd stimmt nicht\n mit dem in b.grd ueberein "
-            "(0.100000)\n");
+            console("5. Parameter (0.100000) in a.grd stimmt nicht\n mit dem in b.grd ueberein "
+                    "(0.100000)\n"));
 }
 
 TEST_F(GridCase, FullDiskAsBinaryOutput) {
@@ -254,7 +260,7 @@ TEST_F(GridCase, FullDiskAsBinaryOutput) {
   for (const char* option : {"-f:s", "-f:d"}) {
     ToolResult r = run({"a.grd", "b.grd", "/dev/full", option});
     EXPECT_EQ(r.status, 4) << option;
-    EXPECT_EQ(r.out, "..\nerror writing into /dev/full \n");
+    EXPECT_EQ(r.out, console("..\nerror writing into /dev/full \n"));
   }
   // Rows larger than the stream buffer meet the full disk while they are written.
   const double ncols = 600000;
@@ -262,11 +268,12 @@ TEST_F(GridCase, FullDiskAsBinaryOutput) {
          gridOf(single, Values(600000, 2.0), ncols, 1));
   ToolResult r = run({"a.grd", "b.grd", "/dev/full", "-f:d"});
   EXPECT_EQ(r.status, 6);
-  EXPECT_EQ(r.out, "error writing row 1 in /dev/full\n");
+  EXPECT_EQ(r.out, console("error writing row 1 in /dev/full\n"));
   r = run({"a.grd", "b.grd", "/dev/full", "-f:s"});
   EXPECT_EQ(r.status, 6);
   EXPECT_EQ(r.out.rfind("error writing row 1, col ", 0), 0u) << r.out;
-  EXPECT_EQ(r.out.substr(r.out.size() - 14), " in /dev/full\n");
+  const std::string end = console(" in /dev/full\n");
+  EXPECT_EQ(r.out.substr(r.out.size() - end.size()), end);
 }
 
 }  // namespace

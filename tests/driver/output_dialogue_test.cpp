@@ -35,23 +35,23 @@ struct DialogueCase : GridCase {
 TEST_F(DialogueCase, MissingDirectoryAnsweredWithAGoodName) {
   ToolResult r = runTo("nodir/out.asc", "good.asc\n");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, cannotOpen("nodir/out.asc") + "\r\n.\n");
-  EXPECT_EQ(readFile(dir / "good.asc"), product);
+  EXPECT_EQ(r.out, console(cannotOpen("nodir/out.asc") + "\r\n.\n"));
+  EXPECT_EQ(readFile(dir / "good.asc"), textFile(product));
 }
 
 TEST_F(DialogueCase, EveryFailingAnswerRepeatsTheDialogue) {
   ToolResult r = runTo("nodir/out.asc", "nodir/x\nnodir/y\ngood.asc\n");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, cannotOpen("nodir/out.asc") + "\r\n" + cannotOpen("nodir/x") + "\r\n" +
-                       cannotOpen("nodir/y") + "\r\n.\n");
-  EXPECT_EQ(readFile(dir / "good.asc"), product);
+  EXPECT_EQ(r.out, console(cannotOpen("nodir/out.asc") + "\r\n" + cannotOpen("nodir/x") + "\r\n" +
+                           cannotOpen("nodir/y") + "\r\n.\n"));
+  EXPECT_EQ(readFile(dir / "good.asc"), textFile(product));
 }
 
 TEST_F(DialogueCase, EmptyAnswerOrEndOfInputEndsTheRun) {
   for (const char* answers : {"\n", "", "\r\n", "\nlater.asc\n"}) {
     ToolResult r = runTo("nodir/out.asc", answers);
     EXPECT_EQ(r.status, 1) << answers;
-    EXPECT_EQ(r.out, cannotOpen("nodir/out.asc"));
+    EXPECT_EQ(r.out, console(cannotOpen("nodir/out.asc")));
   }
   EXPECT_FALSE(fileExists(dir / "later.asc"));
 }
@@ -61,27 +61,35 @@ TEST_F(DialogueCase, AnswerLineEnds) {
     std::filesystem::remove(dir / "good.asc");
     ToolResult r = runTo("nodir/out.asc", answers);
     EXPECT_EQ(r.status, 0) << answers;
-    EXPECT_EQ(readFile(dir / "good.asc"), product);
+    EXPECT_EQ(readFile(dir / "good.asc"), textFile(product));
   }
 }
 
 TEST_F(DialogueCase, BlanksAreAName) {
   ToolResult r = runTo("nodir/out.asc", "  \n");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(readFile(dir / "  "), product);
+  if (runsUnderWine()) {
+    // Windows drops the trailing blanks of a file name, which leaves no name to open.
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, console(cannotOpen("nodir/out.asc") + "\r\n" + cannotOpen("  ")));
+    EXPECT_FALSE(fileExists(dir / "  "));
+  } else {
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(readFile(dir / "  "), product);
+  }
 }
 
 TEST_F(DialogueCase, VeryLongAnswerIsTriedAndRefusedLikeAnyName) {
   std::string longName(5000, 'n');
   ToolResult r = runTo("nodir/out.asc", longName + "\ngood.asc\n");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, cannotOpen("nodir/out.asc") + "\r\n" + cannotOpen(longName) + "\r\n.\n");
+  EXPECT_EQ(r.out,
+            console(cannotOpen("nodir/out.asc") + "\r\n" + cannotOpen(longName) + "\r\n.\n"));
 }
 
 TEST_F(DialogueCase, NewNameIsUsedInLaterMessages) {
   ToolResult r = runTo("nodir/out.asc", "/dev/full\n");
   EXPECT_EQ(r.status, 4);
-  EXPECT_EQ(r.out, cannotOpen("nodir/out.asc") + "\r\n.\nerror writing into /dev/full \n");
+  EXPECT_EQ(r.out, console(cannotOpen("nodir/out.asc") + "\r\n.\nerror writing into /dev/full \n"));
 }
 
 TEST_F(DialogueCase, OutputNamingAnInputIsRefused) {
@@ -97,13 +105,13 @@ TEST_F(DialogueCase, OutputNamingAnInputIsRefused) {
                         Case{"link.asc", "a.asc"}, Case{"hard.asc", "b.asc"}}) {
     ToolResult r = runTo(c.output, "good.asc\n");
     EXPECT_EQ(r.status, 0) << c.output;
-    EXPECT_EQ(r.out, wouldOverwrite(c.output, c.input) + "\r\n.\n");
-    EXPECT_EQ(readFile(dir / "good.asc"), product);
+    EXPECT_EQ(r.out, console(wouldOverwrite(c.output, c.input) + "\r\n.\n"));
+    EXPECT_EQ(readFile(dir / "good.asc"), textFile(product));
   }
   // A re-prompted name is checked too, and an empty answer still ends the run.
   ToolResult r = runTo("nodir/x", "./b.asc\n\n");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, cannotOpen("nodir/x") + "\r\n" + wouldOverwrite("./b.asc", "b.asc"));
+  EXPECT_EQ(r.out, console(cannotOpen("nodir/x") + "\r\n" + wouldOverwrite("./b.asc", "b.asc")));
 }
 
 }  // namespace

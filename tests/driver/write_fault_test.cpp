@@ -55,14 +55,14 @@ TEST_F(GridCase, FileSizeLimitBelowASmallOutput) {
       SCOPED_TRACE("limit " + std::to_string(limit));
       ToolResult r = runWithFileLimit(o.option, limit);
       EXPECT_EQ(r.status, 4);
-      EXPECT_EQ(r.out, "....\nerror writing into out.grd \n");
+      EXPECT_EQ(r.out, console("....\nerror writing into out.grd \n"));
       const std::string part = readFile(out);
       EXPECT_LE(static_cast<long>(part.size()), limit);
       EXPECT_TRUE(isStartOf(part, whole, o));
     }
     ToolResult r = runWithFileLimit(o.option, size);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "....\n");
+    EXPECT_EQ(r.out, console("....\n"));
     EXPECT_EQ(readFile(out), whole);
   }
 }
@@ -94,9 +94,9 @@ TEST_F(GridCase, FileSizeLimitInTheMiddleOfALargeOutput) {
       const long column = std::stol(rest.substr(prefix.size()), &end);
       EXPECT_GE(column, 1);
       EXPECT_LE(column, ncols);
-      EXPECT_EQ(rest.substr(prefix.size() + end), " in out.grd\n");
+      EXPECT_EQ(rest.substr(prefix.size() + end), console(" in out.grd\n"));
     } else {
-      EXPECT_EQ(rest, message + " in out.grd\n");
+      EXPECT_EQ(rest, console(message + " in out.grd\n"));
     }
     const std::string part = readFile(out);
     EXPECT_LE(static_cast<long>(part.size()), limit);

@@ -46,6 +46,17 @@ bool fileExists(const std::string& path) { return fs::exists(fs::symlink_status(
 
 namespace {
 
+std::string lineEndsOfTextMode(std::string_view text) {
+  if (!runsUnderWine()) return std::string(text);
+  std::string translated;
+  translated.reserve(text.size() + text.size() / 8);
+  for (char c : text) {
+    if (c == '\n') translated.push_back('\r');
+    translated.push_back(c);
+  }
+  return translated;
+}
+
 constexpr unsigned runTimeLimitSeconds = 120;
 
 ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
@@ -56,7 +67,11 @@ ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
               err = (io / "stderr").string();
   writeFile(in, input);
 
+#ifdef CELLPROD_WINDOWS_EXE
+  std::vector<std::string> argvText{"wine", CELLPROD_WINDOWS_EXE};
+#else
   std::vector<std::string> argvText{CELLPROD_EXE};
+#endif
   argvText.insert(argvText.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& a : argvText) argv.push_back(a.data());
@@ -78,8 +93,13 @@ ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
       rlimit limit{static_cast<rlim_t>(maxFileBytes), static_cast<rlim_t>(maxFileBytes)};
       if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(127);
     }
+#ifdef CELLPROD_WINDOWS_EXE
+    // Wine's own diagnostics would mix with what the tool writes on standard error.
+    ::setenv("WINEDEBUG", "-all", 1);
+    ::setenv("WINEPREFIX", CELLPROD_WINE_PREFIX, 1);
+#endif
     ::alarm(runTimeLimitSeconds);  // the pending alarm survives exec and ends a hung run
-    ::execv(argv[0], argv.data());
+    ::execvp(argv[0], argv.data());
     ::_exit(127);
   }
   int wstatus = 0;
@@ -92,6 +112,18 @@ ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
 }
 
 }  // namespace
+
+bool runsUnderWine() {
+#ifdef CELLPROD_WINDOWS_EXE
+  return true;
+#else
+  return false;
+#endif
+}
+
+std::string console(std::string_view text) { return lineEndsOfTextMode(text); }
+
+std::string textFile(std::string_view text) { return lineEndsOfTextMode(text); }
 
 ToolResult runTool(const ScratchDir& dir, const std::vector<std::string>& args,
                    const std::string& input) {

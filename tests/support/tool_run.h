@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // A column count far beyond any real grid, for inputs that claim more than they hold. The
@@ -40,6 +41,18 @@ ToolResult runTool(const ScratchDir& dir, const std::vector<std::string>& args,
 // goes to a file too: keep the limit above what the tool prints.
 ToolResult runToolWithFileLimit(const ScratchDir& dir, const std::vector<std::string>& args,
                                 long maxFileBytes);
+
+// True when the runs go to the Windows build of the tool under Wine (a test build configured
+// with CELLPROD_WINE_TESTS).
+bool runsUnderWine();
+
+// What the tool prints, as it reaches standard output: in text mode on Windows, where every
+// "\n" is written as "\r\n" (so a "\r\n" of a message arrives as "\r\r\n").
+std::string console(std::string_view text);
+
+// The bytes of a text output file with these lines: written in text mode, so with "\r\n" line
+// ends on Windows.
+std::string textFile(std::string_view text);
 
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
