@@ -100,10 +100,10 @@ char* formatG6Fast(char* out, double x) {
   const int k = 5 - exponent;  // -11 to 22
   const double y = k >= 0 ? ax * exactPowers[k] : ax / exactPowers[-k];
   if (!(y >= 1e5 && y < 1e6)) return nullptr;
-  const double whole = std::floor(y);
-  const double fraction = y - whole;
+  std::uint32_t n = static_cast<std::uint32_t>(y);  // y is positive: truncation is floor
+  const double fraction = y - n;                     // exact: y is below 2^20
   if (std::fabs(fraction - 0.5) < 1e-7) return nullptr;
-  std::uint32_t n = static_cast<std::uint32_t>(whole) + (fraction > 0.5 ? 1 : 0);
+  n += fraction > 0.5 ? 1 : 0;
   if (n == 1000000) {
     n = 100000;
     ++exponent;

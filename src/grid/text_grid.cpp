@@ -14,7 +14,7 @@ void readTextHeader(GridInput& grid) {
 
 void readTextRow(GridInput& grid, int row) {
   double* values = grid.row.get();
-  const double ncols = grid.working.ncols;
+  const int ncols = static_cast<int>(columnCount(grid.working.ncols));
   for (int column = 1; column <= ncols; ++column) {
     if (!readNumber(grid.text, values[column])) {
       fail(5, "error reading from " + grid.name + " in row " + std::to_string(row) + " (" +
@@ -57,15 +57,19 @@ void writeTextRow(GridOutput& out, double ncols, int row) {
   char* const chunk = out.textChunk.get();
   char* const flushAt = chunk + textChunkSize - (maxGeneralLength + 1);
   char* p = chunk;
+  const int columns = static_cast<int>(columnCount(ncols));
+  // A tab follows each cell while ncols is above its column, so with a fractional ncols the
+  // last cell of a row is followed by a tab too.
+  const char afterLast = ncols > columns ? '\t' : '\n';
   auto flush = [&] {
     std::size_t n = static_cast<std::size_t>(p - chunk);
     if (std::fwrite(chunk, 1, n, out.file) != n)
       fail(6, "error writing row " + std::to_string(row) + " in " + out.name + "\n");
     p = chunk;
   };
-  for (int column = 1; column <= ncols; ++column) {
+  for (int column = 1; column <= columns; ++column) {
     p = formatG6(p, values[column]);
-    *p++ = ncols > column ? '\t' : '\n';
+    *p++ = column < columns ? '\t' : afterLast;
     if (p >= flushAt) flush();
   }
   flush();

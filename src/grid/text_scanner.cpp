@@ -6,6 +6,8 @@
 #include <limits>
 #include <system_error>
 
+#include "driver/platform.h"
+
 namespace {
 
 // A number shorter than this never needs the digit-by-digit path: the buffer is refilled so
@@ -32,11 +34,12 @@ bool refill(TextScanner& s) {
     s.pos = 0;
   }
   std::size_t got = std::fread(s.buffer.get() + s.end, 1, s.capacity - s.end, s.file);
+  s.end += got;
+  s.buffer[s.end] = '\0';
   if (got == 0) {
     s.atEof = true;
     return false;
   }
-  s.end += got;
   return true;
 }
 
@@ -48,7 +51,7 @@ int peek(TextScanner& s) {
 
 bool skipSpace(TextScanner& s) {
   for (;;) {
-    while (s.pos < s.end && isSpace(static_cast<unsigned char>(s.buffer[s.pos]))) ++s.pos;
+    while (isSpace(static_cast<unsigned char>(s.buffer[s.pos]))) ++s.pos;  // stops at the end mark
     if (s.pos < s.end) return true;
     if (!refill(s)) return false;
   }
@@ -60,10 +63,12 @@ constexpr double exactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 // Where a number starting at p ends, by the grammar; valueEnd leaves out an exponent marker
-// that no digit follows. While scanning, the digits are gathered: when there are at most 19
-// of them, their integer is at most 2^53 and the decimal exponent at most 22 away from 0, the
-// value is one exact integer times or divided by one exact power of ten, which a single IEEE
-// operation rounds correctly; `exact` says the value is ready.
+// that no digit follows. The text must be followed by a byte that cannot continue a number
+// (the scanner's end mark, '\0'), so the loops need no bounds checks; a number that reaches e
+// may go on beyond the bytes at hand. While scanning, the digits are gathered: when there are
+// at most 19 of them, their integer is at most 2^53 and the decimal exponent at most 22 away
+// from 0, the value is one exact integer times or divided by one exact power of ten, which a
+// single IEEE operation rounds correctly; `exact` says the value is ready.
 struct NumberExtent {
   const char* valueEnd;
   const char* end;
@@ -72,29 +77,31 @@ struct NumberExtent {
   double value;
 };
 
-NumberExtent scanNumber(const char* p, const char* e) {
+CELLPROD_ALWAYS_INLINE NumberExtent scanNumber(const char* p) {
   const char* q = p;
-  bool negative = false;
-  if (q < e && (*q == '+' || *q == '-')) negative = *q++ == '-';
+  const bool negative = *q == '-';
+  q += (*q == '+') | negative;
   std::uint64_t mantissa = 0;  // wraps for more than 19 digits, which are then not exact
   const char* first = q;
-  while (q < e && isDigit(*q)) mantissa = mantissa * 10 + static_cast<unsigned>(*q++ - '0');
+  for (unsigned d; (d = static_cast<unsigned char>(*q) - unsigned{'0'}) <= 9; ++q)
+    mantissa = mantissa * 10 + d;
   std::ptrdiff_t digits = q - first;
   std::ptrdiff_t fractionDigits = 0;
-  if (q < e && *q == '.') {
+  if (*q == '.') {
     const char* fraction = ++q;
-    while (q < e && isDigit(*q)) mantissa = mantissa * 10 + static_cast<unsigned>(*q++ - '0');
+    for (unsigned d; (d = static_cast<unsigned char>(*q) - unsigned{'0'}) <= 9; ++q)
+      mantissa = mantissa * 10 + d;
     fractionDigits = q - fraction;
     digits += fractionDigits;
   }
   const char* valueEnd = q;
   std::int64_t exponent = 0;
-  if (digits > 0 && q < e && (*q == 'e' || *q == 'E')) {
+  if (digits > 0 && (*q == 'e' || *q == 'E')) {
     ++q;
-    bool exponentNegative = false;
-    if (q < e && (*q == '+' || *q == '-')) exponentNegative = *q++ == '-';
+    const bool exponentNegative = *q == '-';
+    q += (*q == '+') | exponentNegative;
     const char* exponentDigits = q;
-    for (; q < e && isDigit(*q); ++q) {
+    for (; isDigit(*q); ++q) {
       if (exponent < 100000) exponent = exponent * 10 + (*q - '0');
     }
     if (q != exponentDigits) valueEnd = q;
@@ -139,7 +146,7 @@ double convert(const char* p, const char* e) {
 }
 
 // Reads a number that may run past the bytes in the buffer, one byte at a time.
-bool readLongNumber(TextScanner& s, double& value) {
+CELLPROD_NOINLINE bool readLongNumber(TextScanner& s, double& value) {
   DecimalBuilder b;
   int c = peek(s);
   if (c == '+' || c == '-') {
@@ -167,12 +174,29 @@ bool readLongNumber(TextScanner& s, double& value) {
   return true;
 }
 
+// readNumber near the end of the bytes at hand: refills the buffer first, so that only a
+// number longer than the lookahead ever needs the byte-by-byte reader.
+CELLPROD_NOINLINE bool readNumberNearEnd(TextScanner& s, double& value) {
+  if (!skipSpace(s)) return false;
+  const std::size_t wanted = std::min(lookahead, s.capacity / 2);
+  while (s.end - s.pos < wanted && refill(s)) {
+  }
+  const char* p = s.buffer.get() + s.pos;
+  NumberExtent n = scanNumber(p);
+  if (n.end == s.buffer.get() + s.end && !s.atEof) return readLongNumber(s, value);
+  s.pos += static_cast<std::size_t>(n.end - p);
+  if (!n.hasDigits) return false;
+  value = n.exact ? n.value : convert(p, n.valueEnd);
+  return true;
+}
+
 }  // namespace
 
 void initScanner(TextScanner& scanner, std::FILE* file, std::size_t capacity) {
   scanner.file = file;
   scanner.capacity = capacity;
-  scanner.buffer = std::make_unique_for_overwrite<char[]>(capacity);
+  scanner.buffer = std::make_unique_for_overwrite<char[]>(capacity + 1);  // and the end mark
+  scanner.buffer[0] = '\0';
   scanner.pos = scanner.end = 0;
   scanner.atEof = false;
 }
@@ -186,24 +210,30 @@ bool readToken(TextScanner& s) {
 }
 
 bool readNumber(TextScanner& s, double& value) {
-  if (!skipSpace(s)) return false;
-  std::size_t wanted = std::min(lookahead, s.capacity / 2);
-  while (s.end - s.pos < wanted && refill(s)) {
+  // Most numbers lie well inside the bytes at hand and are scanned with local pointers.
+  const char* const buffer = s.buffer.get();
+  const char* p = buffer + s.pos;
+  while (isSpace(static_cast<unsigned char>(*p))) ++p;  // stops at the end mark
+  if (static_cast<std::size_t>(buffer + s.end - p) < lookahead) {
+    s.pos = static_cast<std::size_t>(p - buffer);
+    return readNumberNearEnd(s, value);
   }
-  const char* p = s.buffer.get() + s.pos;
-  const char* e = s.buffer.get() + s.end;
-  NumberExtent n = scanNumber(p, e);
-  if (n.end == e && !s.atEof) return readLongNumber(s, value);
-  s.pos += static_cast<std::size_t>(n.end - p);
+  NumberExtent n = scanNumber(p);
+  if (n.end == buffer + s.end && !s.atEof) {  // longer than the lookahead, and not yet ended
+    s.pos = static_cast<std::size_t>(p - buffer);
+    return readLongNumber(s, value);
+  }
+  s.pos = static_cast<std::size_t>(n.end - buffer);
   if (!n.hasDigits) return false;
   value = n.exact ? n.value : convert(p, n.valueEnd);
   return true;
 }
 
 bool parseNumber(std::string_view text, double& value) {
-  const char* p = text.data();
-  const char* e = p + text.size();
-  NumberExtent n = scanNumber(p, e);
+  const std::string marked(text);  // ends in '\0', which no number continues with
+  const char* p = marked.c_str();
+  const char* e = p + marked.size();
+  NumberExtent n = scanNumber(p);
   if (!n.hasDigits || n.end != e) return false;
   value = n.exact ? n.value : convert(p, n.valueEnd);
   return true;

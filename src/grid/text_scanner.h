@@ -15,7 +15,7 @@
 
 struct TextScanner {
   std::FILE* file = nullptr;
-  std::unique_ptr<char[]> buffer;
+  std::unique_ptr<char[]> buffer;  // capacity bytes and an end mark '\0' after the last one read
   std::size_t capacity = 0;
   std::size_t pos = 0;  // next unread byte
   std::size_t end = 0;  // end of the bytes read so far

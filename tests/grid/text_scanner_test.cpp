@@ -67,6 +67,29 @@ TEST(TextScanner, FailedNumberLosesSignAndPointKeepsTheRest) {
   }
 }
 
+// Numbers far from the end of the bytes at hand take the scanner's quick path, numbers near
+// it the refilling one: both end and fail at the same bytes. A '\0' in the text stops a number
+// like any other byte that cannot continue it, wherever it lies. Each text is followed by
+// white space and an "x", so every scan ends in a failure; far from the end, the white space
+// is 6000 blanks. (The first number of an input is always read near the end: nothing has been
+// read before it, so each text comes after a "0".)
+TEST(TextScanner, SameResultFarFromAndNearTheEndOfTheInput) {
+  const std::string farTail = std::string(6000, ' ') + "x";
+  for (const std::string& text : std::vector<std::string>{
+           "1 2.5 -3 +4", "+x", "-.e5", "inf", "nan 1", "-", "e5", "x 1", "1e+x 2", "0x10",
+           "12.5e-3 .5 5. 1e 2E+ 7e-", "1.2.3", "--1", "+-1", "..5", std::string("1\0 2", 4),
+           std::string("\0", 1), "123456789012345678901234 1e-30 0.1234567890123456789"}) {
+    Scan near = scanAll("0 " + text + " x");
+    Scan far = scanAll("0 " + text + farTail);
+    EXPECT_EQ(far.values, near.values) << text;
+    EXPECT_TRUE(far.failed && near.failed) << text;
+    std::string rest = far.rest;
+    if (rest.size() >= farTail.size() && rest.ends_with(farTail))
+      rest.replace(rest.size() - farTail.size(), farTail.size(), " x");
+    EXPECT_EQ(rest, near.rest) << text;
+  }
+}
+
 TEST(TextScanner, HexadecimalReadsAsZeroThenStops) {
   Scan s = scanAll("0x10");
   EXPECT_EQ(s.values, V{0});
@@ -110,6 +133,20 @@ TEST(TextScanner, DigitsFarBeyondTheBufferAndTheRoundingLimit) {
     EXPECT_EQ(s.values, (V{1.0, up, 4.2, 1.0})) << capacity;
     EXPECT_FALSE(s.failed);
   }
+}
+
+// A number longer than the lookahead that runs into the end of a full buffer goes on in the
+// next block of the file.
+TEST(TextScanner, LongNumberAcrossTheEndOfAFullBuffer) {
+  std::string text;
+  while (text.size() < defaultScanBuffer - 5000) text += "7 ";
+  const std::size_t sevens = text.size() / 2;
+  text += "1" + std::string(6000, '0') + "e-6000 2";
+  Scan s = scanAll(text);
+  ASSERT_EQ(s.values.size(), sevens + 2);
+  EXPECT_EQ(s.values[sevens], 1.0);
+  EXPECT_EQ(s.values[sevens + 1], 2.0);
+  EXPECT_FALSE(s.failed);
 }
 
 TEST(TextScanner, TokensOfAnyLengthAreSkippedWhole) {
