@@ -19,12 +19,15 @@ void checkCompatible(const GridInput& grid1, const GridInput& grid2) {
 namespace {
 
 // The products of n cells, nodata1 where a cell of either row is empty. Empty cells lie at
-// random in a grid, so the choice is made by masks rather than branches.
+// random in a grid, so the loop has no branches: the compiler turns the choices into vector
+// compares and blends.
 void productRow(const double* a, const double* b, double* product, std::size_t n,
                 double nodata1, double nodata2) {
   for (std::size_t i = 0; i < n; ++i) {
-    const bool empty = (a[i] == nodata1) | (b[i] == nodata2);
-    product[i] = select(empty, nodata1, b[i] * a[i]);
+    double p = b[i] * a[i];
+    p = a[i] == nodata1 ? nodata1 : p;
+    p = b[i] == nodata2 ? nodata1 : p;
+    product[i] = p;
   }
 }
 
@@ -39,10 +42,8 @@ void multiplyRow(GridInput& grid1, GridInput& grid2, GridOutput& out, ProductSta
   const double nodata2 = grid2.working.nodata_value;
   const std::size_t n = columnCount(grid1.working.ncols);
   productRow(a, b, product, n, nodata1, nodata2);
-  // Offering the empty cells too changes nothing: nodata_value never lies above
-  // nodata_value + 1, so addSample leaves it out. A local copy keeps the sums in registers,
-  // since stores into the rows could otherwise alias them.
-  ProductStatistics local = stats;
-  for (std::size_t i = 0; i < n; ++i) local.addSample(product[i]);
-  stats = local;
+  // Grid 1's row has been used up by the product, and serves as the statistics' scratch row.
+  // Empty cells are offered too, which changes nothing: nodata_value never lies above
+  // nodata_value + 1, so they are never counted.
+  stats.addSamples(product, n, grid1.row.get() + 1);
 }

@@ -2,15 +2,7 @@
 // accumulated in one pass. Only values above nodata_value + 1 are counted.
 #pragma once
 
-#include <bit>      // bit_cast
-#include <cstdint>
-
-// x if take, otherwise y; by bit masks, so that the compiler emits no branch.
-inline double select(bool take, double x, double y) {
-  const std::uint64_t mask = 0 - static_cast<std::uint64_t>(take);
-  return std::bit_cast<double>((std::bit_cast<std::uint64_t>(x) & mask) |
-                               (std::bit_cast<std::uint64_t>(y) & ~mask));
-}
+#include <cstddef>
 
 struct ProductStatistics {
   double threshold = 0;
@@ -36,6 +28,10 @@ struct ProductStatistics {
       maximum = x > maximum ? x : maximum;
     }
   }
+
+  // Adds those of n values that lie above threshold + 1, in their order, exactly as addSample
+  // one by one would. scratch holds n values and must not overlap `values`.
+  void addSamples(const double* values, std::size_t n, double* scratch);
 
   // Mean and deviation are -9999 when undefined (no values; two values or fewer).
   void finalizeStatistics(double& countOut, double& minimumOut, double& maximumOut,
