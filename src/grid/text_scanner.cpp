@@ -64,8 +64,8 @@ constexpr double exactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
 
 // Where a number starting at p ends, by the grammar; valueEnd leaves out an exponent marker
 // that no digit follows. The text must be followed by a byte that cannot continue a number
-// (the scanner's end mark, '\0'), so the loops need no bounds checks; a number that reaches e
-// may go on beyond the bytes at hand. While scanning, the digits are gathered: when there are
+// (the scanner's end mark, '\0'), so the loops need no bounds checks; a number that reaches
+// the end mark of a scanner may go on beyond the bytes at hand. While scanning, the digits are gathered: when there are
 // at most 19 of them, their integer is at most 2^53 and the decimal exponent at most 22 away
 // from 0, the value is one exact integer times or divided by one exact power of ten, which a
 // single IEEE operation rounds correctly; `exact` says the value is ready.
@@ -174,6 +174,21 @@ CELLPROD_NOINLINE bool readLongNumber(TextScanner& s, double& value) {
   return true;
 }
 
+// Consumes the number that starts at p, within the bytes at hand. One that runs into their
+// end before the input has ended may go on beyond them: it is read byte by byte instead.
+CELLPROD_ALWAYS_INLINE bool consumeNumber(TextScanner& s, const char* p, double& value) {
+  const char* const buffer = s.buffer.get();
+  const NumberExtent n = scanNumber(p);
+  if (n.end == buffer + s.end && !s.atEof) {
+    s.pos = static_cast<std::size_t>(p - buffer);
+    return readLongNumber(s, value);
+  }
+  s.pos = static_cast<std::size_t>(n.end - buffer);
+  if (!n.hasDigits) return false;
+  value = n.exact ? n.value : convert(p, n.valueEnd);
+  return true;
+}
+
 // readNumber near the end of the bytes at hand: refills the buffer first, so that only a
 // number longer than the lookahead ever needs the byte-by-byte reader.
 CELLPROD_NOINLINE bool readNumberNearEnd(TextScanner& s, double& value) {
@@ -181,13 +196,7 @@ CELLPROD_NOINLINE bool readNumberNearEnd(TextScanner& s, double& value) {
   const std::size_t wanted = std::min(lookahead, s.capacity / 2);
   while (s.end - s.pos < wanted && refill(s)) {
   }
-  const char* p = s.buffer.get() + s.pos;
-  NumberExtent n = scanNumber(p);
-  if (n.end == s.buffer.get() + s.end && !s.atEof) return readLongNumber(s, value);
-  s.pos += static_cast<std::size_t>(n.end - p);
-  if (!n.hasDigits) return false;
-  value = n.exact ? n.value : convert(p, n.valueEnd);
-  return true;
+  return consumeNumber(s, s.buffer.get() + s.pos, value);
 }
 
 }  // namespace
@@ -218,15 +227,7 @@ bool readNumber(TextScanner& s, double& value) {
     s.pos = static_cast<std::size_t>(p - buffer);
     return readNumberNearEnd(s, value);
   }
-  NumberExtent n = scanNumber(p);
-  if (n.end == buffer + s.end && !s.atEof) {  // longer than the lookahead, and not yet ended
-    s.pos = static_cast<std::size_t>(p - buffer);
-    return readLongNumber(s, value);
-  }
-  s.pos = static_cast<std::size_t>(n.end - buffer);
-  if (!n.hasDigits) return false;
-  value = n.exact ? n.value : convert(p, n.valueEnd);
-  return true;
+  return consumeNumber(s, p, value);
 }
 
 bool parseNumber(std::string_view text, double& value) {
