@@ -8,6 +8,7 @@
 #include <memory>   // unique_ptr
 #include <string>
 
+#include "grid/number_format.h"
 #include "grid/text_scanner.h"
 
 // Header positions, numbered from 1 as in the grid files and in the messages.
@@ -79,4 +80,9 @@ struct GridOutput {
   CallocArray<double> row;  // products, positions 1 to ncols
   std::unique_ptr<char[]> streamBuffer;
   std::unique_ptr<char[]> textChunk;  // staging area for formatted text rows
+  // A text output writes every cell equal to its nodata_value with the header's spelling of
+  // that value, so that the empty cells read back as empty however many digits it needs.
+  double nodata_value = 0;
+  char nodataText[maxGeneralLength] = {};
+  std::size_t nodataLength = 0;
 };

@@ -1,6 +1,7 @@
 #include "grid/text_grid.h"
 
 #include <cstring>  // memcpy
+#include <string_view>
 
 #include "driver/fail.h"
 #include "grid/number_format.h"
@@ -25,10 +26,9 @@ void readTextRow(GridInput& grid, int row) {
 
 namespace {
 
-char* appendText(char* out, const char* text) {
-  std::size_t n = std::strlen(text);
-  std::memcpy(out, text, n);
-  return out + n;
+char* appendText(char* out, std::string_view text) {
+  std::memcpy(out, text.data(), text.size());
+  return out + text.size();
 }
 
 }  // namespace
@@ -36,9 +36,9 @@ char* appendText(char* out, const char* text) {
 void writeTextHeader(GridOutput& out, const GridHeader& grid1) {
   char text[512];
   char* p = appendText(text, "ncols\t");
-  p = appendText(p, std::to_string(truncateToInt32(grid1.at(position::ncols))).c_str());
+  p = appendText(p, std::to_string(truncateToInt32(grid1.at(position::ncols))));
   p = appendText(p, "\nnrows\t");
-  p = appendText(p, std::to_string(truncateToInt32(grid1.at(position::nrows))).c_str());
+  p = appendText(p, std::to_string(truncateToInt32(grid1.at(position::nrows))));
   p = appendText(p, "\nxllcorner\t");
   p = formatRoundTrip(p, grid1.at(position::xllcorner));
   p = appendText(p, "\nyllcorner\t");
@@ -46,7 +46,10 @@ void writeTextHeader(GridOutput& out, const GridHeader& grid1) {
   p = appendText(p, "\ncellsize\t");
   p = formatRoundTrip(p, grid1.at(position::cellsize));
   p = appendText(p, "\nnodata_value\t");
-  p = formatRoundTrip(p, grid1.at(position::nodata_value));
+  out.nodata_value = grid1.at(position::nodata_value);
+  out.nodataLength =
+      static_cast<std::size_t>(formatRoundTrip(out.nodataText, out.nodata_value) - out.nodataText);
+  p = appendText(p, std::string_view(out.nodataText, out.nodataLength));
   *p++ = '\n';
   std::size_t n = static_cast<std::size_t>(p - text);
   if (std::fwrite(text, 1, n, out.file) != n) fail(4, "error writing into " + out.name + " \n");
@@ -67,8 +70,15 @@ void writeTextRow(GridOutput& out, double ncols, int row) {
       fail(6, "error writing row " + std::to_string(row) + " in " + out.name + "\n");
     p = chunk;
   };
+  const double nodata = out.nodata_value;
   for (int column = 1; column <= columns; ++column) {
-    p = formatG6(p, values[column]);
+    const double v = values[column];
+    if (v == nodata) {
+      std::memcpy(p, out.nodataText, maxGeneralLength);  // the chunk keeps room for that
+      p += out.nodataLength;
+    } else {
+      p = formatG6(p, v);
+    }
     *p++ = column < columns ? '\t' : afterLast;
     if (p >= flushAt) flush();
   }

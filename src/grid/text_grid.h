@@ -10,10 +10,12 @@ void readTextHeader(GridInput& grid);
 // Fills row positions 1 to ncols; ends the run with status 5 if a value cannot be read.
 void readTextRow(GridInput& grid, int row);
 
-// Writes the six header lines from grid 1's header; status 4 if the write fails.
+// Writes the six header lines from grid 1's header; status 4 if the write fails. Keeps the
+// spelling of nodata_value in `out` for the rows.
 void writeTextHeader(GridOutput& out, const GridHeader& grid1);
 
-// Writes one row of products, tab separated; status 6 if the write fails.
+// Writes one row of products, tab separated, each with six significant digits, except that a
+// cell equal to nodata_value is spelt as in the header; status 6 if the write fails.
 void writeTextRow(GridOutput& out, double ncols, int row);
 
 // Size of the staging area for a text row; rows longer than this are written in pieces.

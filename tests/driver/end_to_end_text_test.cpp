@@ -183,6 +183,41 @@ TEST_F(TextCase, HeaderKeepsTheGeoreference) {
                      "nodata_value\t-9999.5\n6\n"));
 }
 
+// Empty cells are spelt as the header spells nodata_value, however many digits that needs, so
+// that they read back as empty; every other cell keeps six significant digits.
+TEST_F(TextCase, EmptyCellsKeepTheHeaderSpellingOfNodata) {
+  const std::string grid = textHeader("2", "1", "-99999.99", "0", "0", "1") + "-99999.99 2\n";
+  inputs(grid, grid);
+  EXPECT_EQ(run().status, 0);
+  const std::string header =
+      "ncols\t2\nnrows\t1\nxllcorner\t0\nyllcorner\t0\ncellsize\t1\nnodata_value\t-99999.99\n";
+  EXPECT_EQ(readFile(out), textFile(header + "-99999.99\t4\n"));
+  // The output read as both inputs: the empty cell stays empty.
+  ToolResult r = run({"out.asc", "out.asc", "twice.asc"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(readFile(dir / "twice.asc"), textFile(header + "-99999.99\t16\n"));
+
+  // The lowest float, the usual marker of float rasters, as GIS programs write it: an empty
+  // cell in either grid, and a product that equals the marker, take the header's spelling;
+  // -99999.99 is an ordinary value here and gets six digits.
+  const std::string lowest = "-3.4028234663852885981e+38";
+  const std::string header2 = textHeader("4", "1", lowest, "0", "0", "1");
+  inputs(header2 + lowest + " 3 -1.7014117331926443e+38 -99999.99\n",
+         header2 + "2 " + lowest + " 2 1\n");
+  EXPECT_EQ(run().status, 0);
+  const std::string spelt = "-3.4028234663852886e+038";
+  EXPECT_EQ(readFile(out),
+            textFile("ncols\t4\nnrows\t1\nxllcorner\t0\nyllcorner\t0\ncellsize\t1\n"
+                     "nodata_value\t" + spelt + "\n" +
+                     spelt + "\t" + spelt + "\t" + spelt + "\t-100000\n"));
+
+  // Binary outputs are not affected: their cells hold the value itself.
+  inputs(grid, grid);
+  EXPECT_EQ(run("-f:d").status, 0);
+  const std::vector<double> cells = valuesOf<double>(readFile(out).substr(96));
+  EXPECT_EQ(cells, (std::vector<double>{-99999.99, 4}));
+}
+
 TEST_F(TextCase, ProductsInExponentFormAndNotFinite) {
   inputs(textHeader("6", "1") + "1e200 -1e200 1e400 1234567 0.00001 0.0001\n",
          textHeader("6", "1") + "1e200 1e200 0 1 1 1\n");
