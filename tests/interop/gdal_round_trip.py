@@ -1,0 +1,232 @@
+#!/usr/bin/env python3
+"""GDAL as a client of cellprod.
+
+gdal_translate writes pairs of text grids from rasters a GIS user would have; cellprod
+multiplies each pair into a text, a single and a double output; GDAL opens every output (the
+binary ones through an ENVI sidecar header and through a VRT, as the README shows) and every
+cell, the georeference and the statistics block are checked; then cellprod multiplies its own
+outputs and the empty cells must stay empty.
+
+Usage: gdal_round_trip.py CELLPROD. Exits 77 (skipped) with the reason where GDAL's Python
+bindings, numpy or gdal_translate are missing.
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+SKIPPED = 77
+
+try:
+    import numpy as np
+    from osgeo import gdal
+except ImportError as missing:
+    # Debian's GDAL bindings belong to Debian's own Python, which need not come first on PATH.
+    system_python = "/usr/bin/python3"
+    if os.path.exists(system_python) and os.path.realpath(sys.executable) != os.path.realpath(
+            system_python):
+        os.execv(system_python, [system_python] + sys.argv)
+    print(f"skipped: {missing} (install python3-gdal and python3-numpy)")
+    sys.exit(SKIPPED)
+
+if shutil.which("gdal_translate") is None:
+    print("skipped: gdal_translate not found (install gdal-bin)")
+    sys.exit(SKIPPED)
+
+gdal.UseExceptions()
+# Text grids are read as doubles, which is what cellprod reads them as.
+gdal.SetConfigOption("AAIGRID_DATATYPE", "Float64")
+
+TOOL = os.path.abspath(sys.argv[1])
+LOWEST_FLOAT = -3.4028234663852886e38
+
+
+class Case:
+    def __init__(self, name, gdal_type, nodata, xll, yll, cellsize, ncols=37, nrows=23):
+        self.name, self.gdal_type, self.nodata = name, gdal_type, nodata
+        self.xll, self.yll, self.cellsize = xll, yll, cellsize
+        self.ncols, self.nrows = ncols, nrows
+
+    def geotransform(self):
+        top = self.yll + self.nrows * self.cellsize
+        return (self.xll, self.cellsize, 0.0, top, 0.0, -self.cellsize)
+
+
+CASES = [
+    Case("float32_lowest", gdal.GDT_Float32, LOWEST_FLOAT, 3500000, 5600000, 25),
+    Case("float64_fraction", gdal.GDT_Float64, -99999.99, 3500000, 5600000, 25),
+    Case("seven_digit_corner", gdal.GDT_Float64, -9999, 3500012.5, 5600025, 12.5),
+]
+
+
+def fail(text):
+    print("FAILED:", text)
+    sys.exit(1)
+
+
+def expect(condition, text):
+    if not condition:
+        fail(text)
+
+
+def run_tool(workdir, *args):
+    r = subprocess.run([TOOL, *args], cwd=workdir, capture_output=True)
+    return r.returncode, r.stdout.decode("latin-1"), r.stderr.decode("latin-1")
+
+
+def run_ok(workdir, case, *args):
+    status, out, err = run_tool(workdir, *args)
+    expect((status, out, err) == (0, "." * case.nrows + "\n", ""),
+           f"{case.name}: cellprod {' '.join(args)} gave status {status}, {out!r}, {err!r}")
+
+
+def write_input(workdir, case, seed):
+    """A GeoTIFF of the case's type, turned into a text grid by gdal_translate."""
+    rng = np.random.default_rng(seed)
+    values = rng.uniform(-1000, 1000, (case.nrows, case.ncols))
+    values[rng.random(values.shape) < 0.1] = case.nodata
+    values[0, :3] = (0.0, 1.0, -2.5)
+    tif = os.path.join(workdir, f"{case.name}_{seed}.tif")
+    ds = gdal.GetDriverByName("GTiff").Create(tif, case.ncols, case.nrows, 1, case.gdal_type)
+    ds.SetGeoTransform(case.geotransform())
+    ds.GetRasterBand(1).SetNoDataValue(case.nodata)
+    ds.GetRasterBand(1).WriteArray(values)
+    ds = None
+    asc = f"{case.name}_{seed}.asc"
+    subprocess.run(["gdal_translate", "-q", "-of", "AAIGrid", "-a_nodata", repr(case.nodata),
+                    "-co", "FORCE_CELLSIZE=YES", tif, asc], cwd=workdir, check=True)
+    return asc
+
+
+def read_grid(path):
+    ds = gdal.Open(path)
+    band = ds.GetRasterBand(1)
+    return ds.GetGeoTransform(), band.GetNoDataValue(), band.ReadAsArray().astype(np.float64)
+
+
+def six_digits(values):
+    return np.array([float("%.6g" % v) for v in values.ravel()]).reshape(values.shape)
+
+
+def expected_statistics(products, counted):
+    """The statistics block as cellprod defines it: sums in row order, each step rounded."""
+    x = products[counted]
+    count = float(x.size)
+    if x.size == 0:
+        return [0.0, 0.0, 0.0, 0.0, -9999.0, -9999.0]
+    total = np.cumsum(x)[-1]
+    squares = np.cumsum(x * x)[-1]
+    mean = total / count
+    deviation = -9999.0
+    if x.size > 2:
+        q = squares - total * total / count
+        deviation = float(np.sqrt(q / (count - 1))) if q > 0 else 0.0
+    return [count, x.min(), x.max(), total, mean, deviation]
+
+
+def envi_header(path, case, value_type, nodata):
+    """The ENVI sidecar of a binary output: `name.hdr` beside `name.flt`."""
+    offset, code = (48, 4) if value_type == np.float32 else (96, 5)
+    top = case.yll + case.nrows * case.cellsize
+    with open(os.path.splitext(path)[0] + ".hdr", "w") as f:
+        f.write(f"ENVI\nsamples = {case.ncols}\nlines = {case.nrows}\nbands = 1\n"
+                f"header offset = {offset}\nfile type = ENVI Standard\ndata type = {code}\n"
+                f"interleave = bsq\nbyte order = 0\n"
+                f"map info = {{Arbitrary, 1, 1, {case.xll!r}, {top!r}, {case.cellsize!r}, "
+                f"{case.cellsize!r}}}\ndata ignore value = {nodata!r}\n")
+
+
+def vrt(path, case, value_type, nodata):
+    """The same grid described by a VRT."""
+    size = np.dtype(value_type).itemsize
+    gt = ", ".join(repr(v) for v in case.geotransform())
+    name = os.path.splitext(path)[0] + ".vrt"
+    with open(name, "w") as f:
+        f.write(f'<VRTDataset rasterXSize="{case.ncols}" rasterYSize="{case.nrows}">\n'
+                f"  <GeoTransform>{gt}</GeoTransform>\n"
+                f'  <VRTRasterBand dataType="{"Float32" if size == 4 else "Float64"}" band="1" '
+                f'subClass="VRTRawRasterBand">\n'
+                f"    <NoDataValue>{nodata!r}</NoDataValue>\n"
+                f'    <SourceFilename relativeToVRT="1">{os.path.basename(path)}</SourceFilename>\n'
+                f"    <ImageOffset>{12 * size}</ImageOffset>\n"
+                f"    <PixelOffset>{size}</PixelOffset>\n"
+                f"    <LineOffset>{size * case.ncols}</LineOffset>\n"
+                f"    <ByteOrder>LSB</ByteOrder>\n"
+                f"  </VRTRasterBand>\n</VRTDataset>\n")
+    return name
+
+
+def check_text_output(workdir, case, gt, empty, products):
+    out_gt, nodata, cells = read_grid(os.path.join(workdir, "product.asc"))
+    expect(out_gt == gt, f"{case.name}: georeference {out_gt} instead of {gt}")
+    expect(nodata == case.nodata, f"{case.name}: nodata {nodata!r} instead of {case.nodata!r}")
+    expect(np.all(cells[empty] == nodata), f"{case.name}: an empty cell is not nodata to GDAL")
+    full = ~empty
+    expect(np.array_equal(cells[full], six_digits(products[full])),
+           f"{case.name}: a text cell is not the product to six digits")
+    return cells
+
+
+def check_binary_output(workdir, case, value_type, option, empty, products):
+    path = os.path.join(workdir, "product" + (".flt" if value_type == np.float32 else ".dbl"))
+    run_ok(workdir, case, case.a, case.b, os.path.basename(path), option)
+    raw = open(path, "rb").read()
+    size = np.dtype(value_type).itemsize
+    header = np.frombuffer(raw, dtype=np.dtype(value_type).newbyteorder("<"), count=12)
+    nodata = float(value_type(case.nodata))
+    expect(list(header[:6]) == [value_type(v) for v in (case.ncols, case.nrows, case.xll,
+                                                        case.yll, case.cellsize, nodata)],
+           f"{case.name}: binary header {header[:6]}")
+    expect(len(raw) == 12 * size + case.ncols * case.nrows * size, f"{case.name}: file size")
+    cells = np.where(empty, case.nodata, products).astype(value_type)
+    counted = ~empty & (products > case.nodata + 1.0)
+    stats = np.array(expected_statistics(products, counted)).astype(value_type)
+    expect(np.array_equal(header[6:], stats),
+           f"{case.name}: statistics block {header[6:]} instead of {stats}")
+    envi_header(path, case, value_type, nodata)
+    for name in (path, vrt(path, case, value_type, nodata)):
+        gt, got_nodata, got = read_grid(name)
+        expect(gt == case.geotransform(), f"{case.name}: {name} georeference {gt}")
+        expect(got_nodata == nodata, f"{case.name}: {name} nodata {got_nodata!r}")
+        expect(np.array_equal(got.astype(value_type), cells), f"{case.name}: {name} cells")
+        expect(np.all(got[empty] == got_nodata), f"{case.name}: {name} empty cells")
+
+
+def check_case(workdir, case):
+    case.a, case.b = write_input(workdir, case, 1), write_input(workdir, case, 2)
+    gt, nodata_a, a = read_grid(os.path.join(workdir, case.a))
+    _, nodata_b, b = read_grid(os.path.join(workdir, case.b))
+    expect(gt == case.geotransform() and nodata_a == nodata_b == case.nodata,
+           f"{case.name}: GDAL wrote {gt}, nodata {nodata_a!r}")
+    empty = (a == case.nodata) | (b == case.nodata)
+    products = np.where(empty, case.nodata, b * a)
+
+    run_ok(workdir, case, case.a, case.b, "product.asc")
+    cells = check_text_output(workdir, case, gt, empty, products)
+    check_binary_output(workdir, case, np.float32, "-f:s", empty, products)
+    check_binary_output(workdir, case, np.float64, "-f:d", empty, products)
+
+    # The output multiplied by itself: exactly its empty cells stay empty.
+    run_ok(workdir, case, "product.asc", "product.asc", "squared.asc")
+    _, nodata, squared = read_grid(os.path.join(workdir, "squared.asc"))
+    was_empty = cells == case.nodata
+    expect(np.array_equal(squared == nodata, was_empty),
+           f"{case.name}: empty cells of the output product differ from the output's")
+    expect(np.array_equal(squared[~was_empty], six_digits(cells[~was_empty] ** 2)),
+           f"{case.name}: a cell of the output product is wrong")
+    print(f"{case.name}: {int(empty.sum())} empty cells of {empty.size}, "
+          f"text, single and double outputs as GDAL reads them")
+
+
+def main():
+    if len(sys.argv) != 2:
+        fail("usage: gdal_round_trip.py CELLPROD")
+    print("GDAL", gdal.__version__)
+    with tempfile.TemporaryDirectory(prefix="cellprod-gdal-") as workdir:
+        for case in CASES:
+            check_case(workdir, case)
+
+
+if __name__ == "__main__":
+    main()
