@@ -2,7 +2,9 @@
 // input and output encodings, the statistics block, and the failures of binary files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <random>
 #include <string>
@@ -231,6 +233,75 @@ TEST_F(GridCase, SingleGridTimesOnesIsReproducedBitForBit) {
   std::string got = readFile(out);
   EXPECT_EQ(got.substr(0, 24), header.substr(0, 24));
   EXPECT_TRUE(got.substr(48) == cells);
+}
+
+// Grids of the benchmark's kind: values in [0, 1000) with up to six significant digits, one
+// cell in twenty empty. The integers of std::mt19937 are the same on every implementation.
+Values randomCells(std::uint32_t seed, int n) {
+  std::mt19937 rng(seed);
+  Values cells;
+  for (int i = 0; i < n; ++i) {
+    const std::uint32_t r = static_cast<std::uint32_t>(rng());
+    cells.push_back(r % 20 == 0 ? -9999 : (r / 20 % 1000000) / 1000.0);
+  }
+  return cells;
+}
+
+std::string asText(const Values& cells, int ncols, int nrows) {
+  std::string t = textHeader(std::to_string(ncols), std::to_string(nrows));
+  char number[32];
+  for (double c : cells) {
+    std::snprintf(number, sizeof number, "%.3f ", c);
+    t += number;
+  }
+  return t;
+}
+
+// The output of the product as each step of it is defined: every multiplication and addition
+// rounded on its own. A compiler that fuses the sum of squares into one multiply-add (as it may
+// on a CPU that has one) changes the last bits of the standard deviation.
+Values productGrid(const Values& first, const Values& second, double ncols, double nrows) {
+  Values cells;
+  double count = 0, sum = 0, squares = 0, lo = 0, hi = 0;
+  for (std::size_t i = 0; i < first.size(); ++i) {
+    if (first[i] == -9999 || second[i] == -9999) {
+      cells.push_back(-9999);
+      continue;
+    }
+    const double p = second[i] * first[i];
+    cells.push_back(p);
+    if (!(p > -9998)) continue;
+    const volatile double square = p * p;  // rounded here, whatever this test is built with
+    sum += p;
+    squares += square;
+    count += 1;
+    lo = count == 1 ? p : std::min(lo, p);
+    hi = count == 1 ? p : std::max(hi, p);
+  }
+  const double q = squares - sum * sum / count;
+  return concat({ncols, nrows, 3500000, 5600000, 25, -9999, count, lo, hi, sum, sum / count,
+                 std::sqrt(q / (count - 1))},
+                cells);
+}
+
+TEST_F(GridCase, SameBytesOnEveryCpu) {
+  const int ncols = 37, nrows = 23;
+  const Values first = randomCells(1, ncols * nrows);
+  Values second = randomCells(2, ncols * nrows);
+  for (double& v : second) v = static_cast<float>(v);  // also stored in single precision
+  const Values expected = productGrid(first, second, ncols, nrows);
+
+  inputs(asText(first, ncols, nrows),
+         bytesOf<float>(concat(binaryHeader(ncols, nrows), second)));
+  ToolResult r = run("-f:d");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, console(std::string(nrows, '.') + "\n"));
+  EXPECT_TRUE(readFile(out) == bytesOf<double>(expected)) << "text x single -> double";
+
+  inputs(bytesOf<double>(concat(binaryHeader(ncols, nrows), first)),
+         bytesOf<double>(concat(binaryHeader(ncols, nrows), second)));
+  EXPECT_EQ(run("-f:s").status, 0);
+  EXPECT_TRUE(readFile(out) == bytesOf<float>(expected)) << "double x double -> single";
 }
 
 TEST_F(GridCase, NaNCellsAreMultipliedButNotCounted) {

@@ -64,7 +64,7 @@ TEST_F(TextCase, CtrlZEndsATextInputOnWindows) {
   grid.insert(grid.find(" 3500000"), ctrlZ);  // the keyword "xllcorner" and a Ctrl-Z
   inputs(grid, textHeader("3", "2") + "1 1 1 1 1 1\n");
   ToolResult r = run();
-  if (runsUnderWine()) {
+  if (toolIsWindowsBuild()) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, console("error reading fiel header from a.asc\n"));
     EXPECT_EQ(readFile(out), "");

@@ -67,7 +67,7 @@ TEST_F(DialogueCase, AnswerLineEnds) {
 
 TEST_F(DialogueCase, BlanksAreAName) {
   ToolResult r = runTo("nodir/out.asc", "  \n");
-  if (runsUnderWine()) {
+  if (toolIsWindowsBuild()) {
     // Windows drops the trailing blanks of a file name, which leaves no name to open.
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, console(cannotOpen("nodir/out.asc") + "\r\n" + cannotOpen("  ")));

@@ -47,7 +47,7 @@ bool fileExists(const std::string& path) { return fs::exists(fs::symlink_status(
 namespace {
 
 std::string lineEndsOfTextMode(std::string_view text) {
-  if (!runsUnderWine()) return std::string(text);
+  if (!toolIsWindowsBuild()) return std::string(text);
   std::string translated;
   translated.reserve(text.size() + text.size() / 8);
   for (char c : text) {
@@ -67,8 +67,8 @@ ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
               err = (io / "stderr").string();
   writeFile(in, input);
 
-#ifdef CELLPROD_WINDOWS_EXE
-  std::vector<std::string> argvText{"wine", CELLPROD_WINDOWS_EXE};
+#ifdef CELLPROD_LAUNCHER
+  std::vector<std::string> argvText{CELLPROD_LAUNCHER, CELLPROD_TARGET_EXE};
 #else
   std::vector<std::string> argvText{CELLPROD_EXE};
 #endif
@@ -93,7 +93,7 @@ ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
       rlimit limit{static_cast<rlim_t>(maxFileBytes), static_cast<rlim_t>(maxFileBytes)};
       if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(127);
     }
-#ifdef CELLPROD_WINDOWS_EXE
+#ifdef CELLPROD_WINE_PREFIX
     // Wine's own diagnostics would mix with what the tool writes on standard error.
     ::setenv("WINEDEBUG", "-all", 1);
     ::setenv("WINEPREFIX", CELLPROD_WINE_PREFIX, 1);
@@ -117,7 +117,7 @@ ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
 ToolResult runAndRepeatWineFailures(const ScratchDir& dir, const std::vector<std::string>& args,
                                     const std::string& input, long maxFileBytes) {
   ToolResult r = runWith(dir, args, input, maxFileBytes);
-  for (int repeat = 0; repeat < 2 && runsUnderWine() && r.status == 1 && r.out.empty() &&
+  for (int repeat = 0; repeat < 2 && toolIsWindowsBuild() && r.status == 1 && r.out.empty() &&
                        r.err.empty();
        ++repeat) {
     r = runWith(dir, args, input, maxFileBytes);
@@ -127,8 +127,8 @@ ToolResult runAndRepeatWineFailures(const ScratchDir& dir, const std::vector<std
 
 }  // namespace
 
-bool runsUnderWine() {
-#ifdef CELLPROD_WINDOWS_EXE
+bool toolIsWindowsBuild() {
+#ifdef CELLPROD_WINDOWS_TARGET
   return true;
 #else
   return false;

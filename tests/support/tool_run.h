@@ -43,8 +43,9 @@ ToolResult runToolWithFileLimit(const ScratchDir& dir, const std::vector<std::st
                                 long maxFileBytes);
 
 // True when the runs go to the Windows build of the tool under Wine (a test build configured
-// with CELLPROD_WINE_TESTS).
-bool runsUnderWine();
+// with CELLPROD_TEST_TARGET=windows). The aarch64 and s390x builds under qemu-user give the
+// bytes of this one.
+bool toolIsWindowsBuild();
 
 // What the tool prints, as it reaches standard output: in text mode on Windows, where every
 // "\n" is written as "\r\n" (so a "\r\n" of a message arrives as "\r\r\n").
