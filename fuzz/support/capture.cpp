@@ -1,7 +1,7 @@
 // Replaces the tool's own fail/say for the fuzz targets.
 #include "support/capture.h"
 
-#include "driver/fail.h"
+#include "platform/console.h"
 
 namespace {
 std::string log;

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "driver/fail.h"
+#include "platform/console.h"
 #include "grid/number_format.h"
 
 void checkCompatible(const GridInput& grid1, const GridInput& grid2) {

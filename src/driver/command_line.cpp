@@ -1,6 +1,6 @@
 #include "driver/command_line.h"
 
-#include "driver/fail.h"
+#include "platform/console.h"
 
 void checkArgumentCount(int argc) {
   if (argc >= 4) return;

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "driver/fail.h"
-#include "driver/platform.h"
+#include "platform/console.h"
+#include "platform/os.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 
 #include "arith/product.h"
 #include "driver/command_line.h"
-#include "driver/fail.h"
+#include "platform/console.h"
 #include "driver/output_file.h"
-#include "driver/platform.h"
+#include "platform/os.h"
 #include "grid/binary_grid.h"
 #include "grid/detect.h"
 #include "grid/number_format.h"
@@ -89,6 +89,14 @@ void processRows(RunContext& run) {
   }
 }
 
+// The statistics of the products replace positions 7 to 12 of grid 1's header, and from there
+// the provisional block of the binary output.
+void writeFinalStatistics(RunContext& run) {
+  GridHeader& h = run.grid1.header;
+  run.statistics.finalizeStatistics(h.at(7), h.at(8), h.at(9), h.at(10), h.at(11), h.at(12));
+  writeStatisticsBlock(run.output, h);
+}
+
 // Closes the output and makes sure everything written reached the file.
 void closeOutput(GridOutput& out) {
   bool flushed = std::fflush(out.file) == 0;
@@ -128,8 +136,7 @@ int runCellprod(int argc, char** argv) {
   setUpRows(run);
   processRows(run);
   say("\n");
-  if (isBinary(run.output.encoding))
-    writeStatisticsBlock(run.output, run.grid1.header, run.statistics);
+  if (isBinary(run.output.encoding)) writeFinalStatistics(run);
 
   run.grid1.row.reset();
   run.grid2.row.reset();

@@ -1,10 +1,11 @@
 #include "grid/binary_grid.h"
 
 #include <array>
+#include <limits>
 #include <string>
 
-#include "driver/fail.h"
-#include "grid/byte_order.h"
+#include "platform/byte_order.h"
+#include "platform/console.h"
 
 namespace {
 
@@ -13,9 +14,15 @@ namespace {
               std::to_string(valuesRead) + " values read)\n");
 }
 
+// The nearest float. With IEEE 754 types the range of float includes the infinities, so a
+// value beyond the largest float converts to infinity (or to the largest float) by the
+// ordinary rounding rule.
+static_assert(std::numeric_limits<float>::is_iec559 && std::numeric_limits<double>::is_iec559);
+float narrowToFloat(double x) { return static_cast<float>(x); }
+
 template <class T>
 bool writeValues(std::FILE* file, T* values, std::size_t n) {
-  byte_order::convert(values, n);
+  byte_order::toLittleEndian(values, n);
   return std::fwrite(values, sizeof(T), n, file) == n;
 }
 
@@ -37,13 +44,13 @@ void readBinaryHeader(GridInput& grid) {
     std::array<float, headerValues> v{};
     if (std::fread(v.data(), sizeof(float), v.size(), grid.file) != v.size())
       fail(1, "error reading fiel header from " + grid.name + "\n");
-    byte_order::convert(v.data(), v.size());
+    byte_order::fromLittleEndian(v.data(), v.size());
     for (std::size_t i = 0; i < v.size(); ++i) grid.header.values[i] = v[i];
   } else {
     std::array<double, headerValues> v{};
     if (std::fread(v.data(), sizeof(double), v.size(), grid.file) != v.size())
       fail(1, "error reading fiel header from " + grid.name + "\n");
-    byte_order::convert(v.data(), v.size());
+    byte_order::fromLittleEndian(v.data(), v.size());
     grid.header.values = v;
   }
 }
@@ -54,12 +61,12 @@ void readBinaryRow(GridInput& grid, float* floatRow, int row) {
   if (grid.encoding == GridEncoding::single) {
     std::size_t got = std::fread(floatRow + 1, sizeof(float), n, grid.file);
     if (got != n) failRowRead(grid, row, got);
-    byte_order::convert(floatRow + 1, n);
+    byte_order::fromLittleEndian(floatRow + 1, n);
     for (std::size_t i = 1; i <= n; ++i) values[i] = floatRow[i];
   } else {
     std::size_t got = std::fread(values + 1, sizeof(double), n, grid.file);
     if (got != n) failRowRead(grid, row, got);
-    byte_order::convert(values + 1, n);
+    byte_order::fromLittleEndian(values + 1, n);
   }
 }
 
@@ -78,7 +85,7 @@ void writeBinaryRow(GridOutput& out, float* floatRow, double ncols, int row) {
   double* values = out.row.get();
   if (out.encoding == GridEncoding::single) {
     for (std::size_t i = 1; i <= n; ++i) floatRow[i] = narrowToFloat(values[i]);
-    byte_order::convert(floatRow + 1, n);
+    byte_order::toLittleEndian(floatRow + 1, n);
     std::size_t written = std::fwrite(floatRow + 1, sizeof(float), n, out.file);
     if (written != n) {
       fail(6, "error writing row " + std::to_string(row) + ", col " + std::to_string(written + 1) +
@@ -89,11 +96,9 @@ void writeBinaryRow(GridOutput& out, float* floatRow, double ncols, int row) {
   }
 }
 
-void writeStatisticsBlock(GridOutput& out, GridHeader& grid1, const ProductStatistics& stats) {
+void writeStatisticsBlock(GridOutput& out, const GridHeader& grid1) {
   const std::string failure = "error writing into " + out.name + " \n";
   if (std::fseek(out.file, statisticsOffset(out.encoding), SEEK_SET) != 0) fail(4, failure);
-  stats.finalizeStatistics(grid1.at(7), grid1.at(8), grid1.at(9), grid1.at(10), grid1.at(11),
-                           grid1.at(12));
   constexpr std::size_t first = position::count - 1;
   constexpr std::size_t blockValues = headerValues - first;
   bool written;

@@ -3,7 +3,6 @@
 // the cells row after row, all little-endian, 4 or 8 bytes a value.
 #pragma once
 
-#include "arith/statistics.h"
 #include "grid/grid.h"
 
 // Byte offset of the statistics block; the cells follow at twice that offset.
@@ -23,6 +22,6 @@ void writeBinaryHeader(GridOutput& out, const GridHeader& grid1);
 // values are staged in floatRow.
 void writeBinaryRow(GridOutput& out, float* floatRow, double ncols, int row);
 
-// Seeks back into the header and overwrites the statistics block with the final statistics,
-// which also replace positions 7 to 12 of grid 1's header; status 4 if that fails.
-void writeStatisticsBlock(GridOutput& out, GridHeader& grid1, const ProductStatistics& stats);
+// Seeks back into the header and overwrites the statistics block with positions 7 to 12 of
+// grid 1's header, which hold the final statistics by then; status 4 if that fails.
+void writeStatisticsBlock(GridOutput& out, const GridHeader& grid1);

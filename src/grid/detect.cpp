@@ -2,8 +2,8 @@
 
 #include <cstring>  // memcmp
 
-#include "driver/fail.h"
-#include "grid/byte_order.h"
+#include "platform/byte_order.h"
+#include "platform/console.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ bool nodataIsFixed(std::FILE* file, std::size_t count, std::size_t needed) {
   unsigned char bytes[12 * sizeof(double)];
   if (!seekToStart(file)) return false;
   if (std::fread(bytes, sizeof(T), count, file) < needed) return false;
-  return byte_order::load<T>(bytes + 5 * sizeof(T)) == static_cast<T>(fixedNodata) &&
+  return byte_order::loadLittleEndian<T>(bytes + 5 * sizeof(T)) == static_cast<T>(fixedNodata) &&
          seekToStart(file);
 }
 

@@ -3,7 +3,7 @@
 #include <cstring>  // memcpy
 #include <string_view>
 
-#include "driver/fail.h"
+#include "platform/console.h"
 #include "grid/number_format.h"
 
 void readTextHeader(GridInput& grid) {

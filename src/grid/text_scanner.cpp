@@ -6,7 +6,7 @@
 #include <limits>
 #include <system_error>
 
-#include "driver/platform.h"
+#include "platform/compiler.h"
 
 namespace {
 
@@ -136,8 +136,8 @@ double buildValue(const char* p, const char* e) {
   return b.value();
 }
 
-// Converts a well-formed number text that has at least one digit.
-double convert(const char* p, const char* e) {
+// The value of a well-formed number text that has at least one digit.
+double convertNumberText(const char* p, const char* e) {
   const char* first = (*p == '+') ? p + 1 : p;
   double value = 0;
   auto [ptr, ec] = std::from_chars(first, e, value, std::chars_format::general);
@@ -185,7 +185,7 @@ CELLPROD_ALWAYS_INLINE bool consumeNumber(TextScanner& s, const char* p, double&
   }
   s.pos = static_cast<std::size_t>(n.end - buffer);
   if (!n.hasDigits) return false;
-  value = n.exact ? n.value : convert(p, n.valueEnd);
+  value = n.exact ? n.value : convertNumberText(p, n.valueEnd);
   return true;
 }
 
@@ -236,7 +236,7 @@ bool parseNumber(std::string_view text, double& value) {
   const char* e = p + marked.size();
   NumberExtent n = scanNumber(p);
   if (!n.hasDigits || n.end != e) return false;
-  value = n.exact ? n.value : convert(p, n.valueEnd);
+  value = n.exact ? n.value : convertNumberText(p, n.valueEnd);
   return true;
 }
 

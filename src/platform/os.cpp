@@ -1,4 +1,7 @@
-#include "driver/platform.h"
+#include "platform/os.h"
+
+#include <filesystem>    // equivalent
+#include <system_error>  // error_code
 
 #ifdef _WIN32
 #include <io.h>  // _isatty
@@ -12,9 +15,6 @@ bool stdoutIsTerminal() {
   static const bool terminal = CELLPROD_ISATTY(1) != 0;
   return terminal;
 }
-
-#include <filesystem>
-#include <system_error>
 
 bool sameExistingFile(const std::string& a, const std::string& b) {
   std::error_code ec;

@@ -1,9 +1,9 @@
-#include "driver/fail.h"
+#include "platform/console.h"
 
 #include <cstdio>
 #include <cstdlib>  // exit
 
-#include "driver/platform.h"
+#include "platform/os.h"
 
 void say(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
