@@ -82,7 +82,5 @@ struct GridOutput {
   std::unique_ptr<char[]> textChunk;  // staging area for formatted text rows
   // A text output writes every cell equal to its nodata_value with the header's spelling of
   // that value, so that the empty cells read back as empty however many digits it needs.
-  double nodata_value = 0;
-  char nodataText[maxGeneralLength] = {};
-  std::size_t nodataLength = 0;
+  NodataSpelling nodata;
 };

@@ -135,6 +135,28 @@ char* formatRoundTrip(char* out, double x) {
   return formatGeneral(out, x, 17);
 }
 
+NodataSpelling spellNodata(double nodata) {
+  NodataSpelling spelling;
+  spelling.value = nodata;
+  spelling.length = static_cast<std::size_t>(formatRoundTrip(spelling.text, nodata) - spelling.text);
+  return spelling;
+}
+
+char* writeCellsPlain(char* out, const double* values, std::size_t n,
+                      const NodataSpelling& nodata) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const double v = values[i];
+    if (v == nodata.value) {
+      std::memcpy(out, nodata.text, maxGeneralLength);  // room for that is asked of the caller
+      out += nodata.length;
+    } else {
+      out = formatG6(out, v);
+    }
+    *out++ = '\t';
+  }
+  return out;
+}
+
 std::string g6Text(double x) {
   char buf[maxGeneralLength];
   return std::string(buf, formatG6(buf, x));

@@ -3,6 +3,7 @@
 // and "inf", "-inf" and "nan" for values that are not finite.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -15,6 +16,22 @@ char* formatGeneral(char* out, double x, int precision);
 // "%lg": six significant digits; the same text as formatGeneral(out, x, 6), faster. Needs
 // maxGeneralLength bytes at out whatever the length of the text.
 char* formatG6(char* out, double x);
+
+// The spelling of a grid's nodata_value in a text output: its header form, which every cell
+// equal to it takes too, so that empty cells read back as empty.
+struct NodataSpelling {
+  double value = 0;
+  char text[maxGeneralLength] = {};
+  std::size_t length = 0;
+};
+
+NodataSpelling spellNodata(double nodata);
+
+// Writes values[0..n) each as formatG6 does (or as nodata.text where equal to nodata.value),
+// each followed by a tab; returns the end. Needs (maxGeneralLength + 1) bytes a value at out.
+// This plain loop defines the cell writers of the vector paths (text_paths.h).
+char* writeCellsPlain(char* out, const double* values, std::size_t n,
+                      const NodataSpelling& nodata);
 
 // The "%lg" form with the fewest significant digits, at least six, that reads back as x.
 char* formatRoundTrip(char* out, double x);

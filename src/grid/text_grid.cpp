@@ -1,10 +1,13 @@
 #include "grid/text_grid.h"
 
-#include <cstring>  // memcpy
+#include <algorithm>  // min
+#include <cstring>    // memcpy
+#include <string>
 #include <string_view>
 
-#include "platform/console.h"
 #include "grid/number_format.h"
+#include "grid/text_paths.h"
+#include "platform/console.h"
 
 void readTextHeader(GridInput& grid) {
   for (int pos = position::ncols; pos <= position::nodata_value; ++pos) {
@@ -14,13 +17,11 @@ void readTextHeader(GridInput& grid) {
 }
 
 void readTextRow(GridInput& grid, int row) {
-  double* values = grid.row.get();
-  const int ncols = static_cast<int>(columnCount(grid.working.ncols));
-  for (int column = 1; column <= ncols; ++column) {
-    if (!readNumber(grid.text, values[column])) {
-      fail(5, "error reading from " + grid.name + " in row " + std::to_string(row) + " (" +
-                  std::to_string(column - 1) + " values read)\n");
-    }
+  const std::size_t ncols = columnCount(grid.working.ncols);
+  const std::size_t got = textPaths().readNumbers(grid.text, grid.row.get() + 1, ncols);
+  if (got != ncols) {
+    fail(5, "error reading from " + grid.name + " in row " + std::to_string(row) + " (" +
+                std::to_string(got) + " values read)\n");
   }
 }
 
@@ -31,9 +32,13 @@ char* appendText(char* out, std::string_view text) {
   return out + text.size();
 }
 
+// Cells formatted into the staging area at a time, each with room for its longest text.
+constexpr std::size_t cellsPerChunk = textChunkSize / (maxGeneralLength + 1) - 1;
+
 }  // namespace
 
 void writeTextHeader(GridOutput& out, const GridHeader& grid1) {
+  out.nodata = spellNodata(grid1.at(position::nodata_value));
   char text[512];
   char* p = appendText(text, "ncols\t");
   p = appendText(p, std::to_string(truncateToInt32(grid1.at(position::ncols))));
@@ -46,41 +51,26 @@ void writeTextHeader(GridOutput& out, const GridHeader& grid1) {
   p = appendText(p, "\ncellsize\t");
   p = formatRoundTrip(p, grid1.at(position::cellsize));
   p = appendText(p, "\nnodata_value\t");
-  out.nodata_value = grid1.at(position::nodata_value);
-  out.nodataLength =
-      static_cast<std::size_t>(formatRoundTrip(out.nodataText, out.nodata_value) - out.nodataText);
-  p = appendText(p, std::string_view(out.nodataText, out.nodataLength));
+  p = appendText(p, std::string_view(out.nodata.text, out.nodata.length));
   *p++ = '\n';
   std::size_t n = static_cast<std::size_t>(p - text);
   if (std::fwrite(text, 1, n, out.file) != n) fail(4, "error writing into " + out.name + " \n");
 }
 
 void writeTextRow(GridOutput& out, double ncols, int row) {
-  const double* values = out.row.get();
+  const double* values = out.row.get() + 1;
   char* const chunk = out.textChunk.get();
-  char* const flushAt = chunk + textChunkSize - (maxGeneralLength + 1);
-  char* p = chunk;
-  const int columns = static_cast<int>(columnCount(ncols));
-  // A tab follows each cell while ncols is above its column, so with a fractional ncols the
-  // last cell of a row is followed by a tab too.
-  const char afterLast = ncols > columns ? '\t' : '\n';
-  auto flush = [&] {
-    std::size_t n = static_cast<std::size_t>(p - chunk);
-    if (std::fwrite(chunk, 1, n, out.file) != n)
+  const std::size_t columns = columnCount(ncols);
+  // Each cell is followed by a tab, except the last of a row by a line end; with a fractional
+  // ncols, ncols lies above the last column, and that cell is followed by a tab too.
+  const char afterLast = ncols > static_cast<double>(columns) ? '\t' : '\n';
+  const CellWriter writeCells = textPaths().writeCells;
+  for (std::size_t first = 0; first < columns; first += cellsPerChunk) {
+    const std::size_t n = std::min(cellsPerChunk, columns - first);
+    char* end = writeCells(chunk, values + first, n, out.nodata);
+    if (first + n == columns) end[-1] = afterLast;
+    const std::size_t bytes = static_cast<std::size_t>(end - chunk);
+    if (std::fwrite(chunk, 1, bytes, out.file) != bytes)
       fail(6, "error writing row " + std::to_string(row) + " in " + out.name + "\n");
-    p = chunk;
-  };
-  const double nodata = out.nodata_value;
-  for (int column = 1; column <= columns; ++column) {
-    const double v = values[column];
-    if (v == nodata) {
-      std::memcpy(p, out.nodataText, maxGeneralLength);  // the chunk keeps room for that
-      p += out.nodataLength;
-    } else {
-      p = formatG6(p, v);
-    }
-    *p++ = column < columns ? '\t' : afterLast;
-    if (p >= flushAt) flush();
   }
-  flush();
 }

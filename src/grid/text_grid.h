@@ -19,4 +19,4 @@ void writeTextHeader(GridOutput& out, const GridHeader& grid1);
 void writeTextRow(GridOutput& out, double ncols, int row);
 
 // Size of the staging area for a text row; rows longer than this are written in pieces.
-constexpr std::size_t textChunkSize = std::size_t{1} << 16;
+constexpr std::size_t textChunkSize = std::size_t{1} << 20;

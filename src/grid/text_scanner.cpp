@@ -230,6 +230,13 @@ bool readNumber(TextScanner& s, double& value) {
   return consumeNumber(s, p, value);
 }
 
+std::size_t readNumbersPlain(TextScanner& s, double* values, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!readNumber(s, values[i])) return i;
+  }
+  return n;
+}
+
 bool parseNumber(std::string_view text, double& value) {
   const std::string marked(text);  // ends in '\0', which no number continues with
   const char* p = marked.c_str();

@@ -33,6 +33,11 @@ bool readToken(TextScanner& scanner);
 // Skips white space and reads one number by the grammar above. False if no digit was found.
 bool readNumber(TextScanner& scanner, double& value);
 
+// Reads up to n numbers into values[0..n), one after the other as readNumber does; returns how
+// many were read before one failed (n if none did). This plain loop defines the batch readers
+// of the vector paths (text_paths.h).
+std::size_t readNumbersPlain(TextScanner& scanner, double* values, std::size_t n);
+
 // Converts a complete number text by the grammar above (for example "12.5e-3", "-.5", "1e");
 // returns false if the text is not exactly one such number. Short numbers take an exact fast
 // path; others go through std::from_chars and, beyond the double range, DecimalBuilder.

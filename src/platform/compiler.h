@@ -9,3 +9,13 @@
 #define CELLPROD_ALWAYS_INLINE inline __attribute__((always_inline))
 #define CELLPROD_NOINLINE __attribute__((noinline))
 #endif
+
+// Functions of the AVX-512 paths: compiled for those instruction sets whatever the rest of the
+// program is compiled for, and called only where the CPU has them (cpu_features.h). Only the
+// functions so marked use them, so no code shared with the plain paths can carry them.
+#if defined(__GNUC__)
+#define CELLPROD_TARGET_AVX512 \
+  __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx512cd,bmi,bmi2,popcnt")))
+#else
+#define CELLPROD_TARGET_AVX512
+#endif

@@ -1,0 +1,135 @@
+// The batch number reader with AVX-512.
+//
+// The plain reader finds where a number starts only once the one before it has ended, so each
+// number waits for the last. Here the white space of 64 bytes at a time is found with one
+// compare, which gives where every token of the block starts and ends; each token is then
+// checked and converted on its own, so the CPU works on several at once. Only tokens of the
+// simple form [+|-]digits[.digits], of at most 16 digits and point together, are converted
+// here, by the same exact rule as the plain reader's quick path (an integer below 2^53 divided
+// by an exact power of ten). Any other token (an exponent, a character that is no number, a
+// long number) and the bytes near the end of those at hand are left to the plain reader.
+// GCC 12 warns of uninitialized values inside its own AVX-512 headers, where the intrinsics
+// build vectors from undefined ones that they then fill; the warning says nothing of this code.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#include <immintrin.h>
+
+#include <cstdint>
+
+#include "grid/text_paths.h"
+#include "platform/compiler.h"
+
+namespace {
+
+// Powers of ten that doubles hold exactly, as the plain reader divides by them.
+constexpr double exactPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                  1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+// Bytes that must lie after a block for it to be taken: the block after it, where the last
+// token of the block may end, and the 16 bytes read at the start of any token.
+constexpr std::size_t bytesAfterBlock = 64 + 64;
+
+// The white space of the C locale (' ' and '\t' to '\r') among 64 bytes, one bit a byte.
+CELLPROD_TARGET_AVX512 inline std::uint64_t whiteSpace(const char* p) {
+  const __m512i v = _mm512_loadu_si512(p);
+  return _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(' ')) |
+         _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, _mm512_set1_epi8('\t')),
+                                _mm512_set1_epi8('\r' - '\t'));
+}
+
+// The value of the token of `length` bytes at p, if it has the simple form; at least 16 bytes
+// after its sign must be readable. False for every other token, which the plain reader takes.
+CELLPROD_TARGET_AVX512 inline bool simpleNumber(const char* p, unsigned length, double& value) {
+  const bool negative = *p == '-';
+  const unsigned sign = negative | (*p == '+');
+  const unsigned m = length - sign;  // digits and point
+  if (m - 1 > 15) return false;      // empty, or longer than 16
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + sign));
+  const __m128i x = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+  const unsigned inToken = (1u << m) - 1;
+  const unsigned digits = _mm_cmple_epu8_mask(x, _mm_set1_epi8(9)) & inToken;
+  const unsigned point = _mm_cmpeq_epi8_mask(v, _mm_set1_epi8('.')) & inToken;
+  if ((digits | point) != inToken || (point & (point - 1)) != 0 || digits == 0) return false;
+  // Without the point: the digits before it move up one place, over it, and a zero comes in at
+  // the front. Then the last digit is moved to the last byte, zeros in front of the first.
+  const unsigned beforePoint = point != 0 ? (point << 1) - 1 : 0;
+  const __m128i joined = _mm_mask_blend_epi8(beforePoint, x, _mm_bslli_si128(x, 1));
+  const __m128i toEnd = _mm_add_epi8(
+      _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
+      _mm_set1_epi8(static_cast<char>(m - 16)));  // below 0 (high bit set) gives a zero
+  const __m128i d = _mm_shuffle_epi8(joined, toEnd);
+  // Sixteen digits to two integers of eight.
+  const __m128i pairs = _mm_maddubs_epi16(d, _mm_set1_epi16(0x010A));
+  const __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32(0x00010064));
+  const __m128i eights = _mm_madd_epi16(_mm_packus_epi32(fours, fours), _mm_set1_epi32(0x00012710));
+  const std::uint64_t mantissa =
+      static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_cvtsi128_si32(eights))) *
+          100000000u +
+      static_cast<std::uint32_t>(_mm_extract_epi32(eights, 1));
+  if (mantissa > (std::uint64_t{1} << 53)) return false;
+  const unsigned fractionDigits = point != 0 ? m - 1 - static_cast<unsigned>(_tzcnt_u32(point)) : 0;
+  const double magnitude = static_cast<double>(mantissa) / exactPowers[fractionDigits];
+  value = negative ? -magnitude : magnitude;
+  return true;
+}
+
+// Reads simple numbers from the scanner's position on, while whole blocks lie well inside the
+// bytes at hand; stops before the first token it does not take. Returns how many it read.
+CELLPROD_TARGET_AVX512 std::size_t readSimpleNumbers(TextScanner& s, double* values,
+                                                     std::size_t n) {
+  const char* const buffer = s.buffer.get();
+  const char* block = buffer + s.pos;
+  if (s.end - s.pos < 64 + bytesAfterBlock) return 0;
+  const char* const lastBlock = buffer + s.end - (64 + bytesAfterBlock);
+  const char* resume = block;  // after the last number read
+  std::size_t done = 0;
+  std::uint64_t spaceBefore = 1;  // the reading position starts a token whatever lies before
+  for (; block <= lastBlock; block += 64) {
+    const std::uint64_t space = whiteSpace(block);
+    std::uint64_t starts = ~space & ((space << 1) | spaceBefore);
+    while (starts != 0) {
+      const unsigned first = static_cast<unsigned>(_tzcnt_u64(starts));
+      const std::uint64_t after = space >> first;
+      unsigned length;
+      if (after != 0) {
+        length = static_cast<unsigned>(_tzcnt_u64(after));
+      } else {
+        const std::uint64_t next = whiteSpace(block + 64);
+        if (next == 0) {  // longer than a block: for the plain reader
+          s.pos = static_cast<std::size_t>(block + first - buffer);
+          return done;
+        }
+        length = 64 - first + static_cast<unsigned>(_tzcnt_u64(next));
+      }
+      const char* token = block + first;
+      if (!simpleNumber(token, length, values[done])) {
+        s.pos = static_cast<std::size_t>(token - buffer);
+        return done;
+      }
+      resume = token + length;
+      if (++done == n) {
+        s.pos = static_cast<std::size_t>(resume - buffer);
+        return done;
+      }
+      starts &= starts - 1;
+    }
+    spaceBefore = space >> 63;
+  }
+  s.pos = static_cast<std::size_t>(resume - buffer);
+  return done;
+}
+
+}  // namespace
+
+std::size_t readNumbersAvx512(TextScanner& s, double* values, std::size_t n) {
+  std::size_t done = 0;
+  while (done < n) {
+    done += readSimpleNumbers(s, values + done, n - done);
+    if (done == n) break;
+    // Whatever the block reader left: one number by the plain reader, which refills.
+    if (!readNumber(s, values[done])) return done;
+    ++done;
+  }
+  return done;
+}

@@ -1,0 +1,233 @@
+// Every vector path against the plain one it must equal: millions of numbers read, and of
+// values written, through both, with the same results to the byte.
+#include "grid/text_paths.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/cpu_features.h"
+
+namespace {
+
+struct Path {
+  const char* name;
+  NumberReader readNumbers;
+  CellWriter writeCells;
+  bool available;
+};
+
+std::vector<Path> vectorPaths() {
+  std::vector<Path> paths;
+#if CELLPROD_VECTOR_PATHS
+  paths.push_back({"avx512", readNumbersAvx512, writeCellsAvx512, cpuFeatures().avx512});
+#endif
+  return paths;
+}
+
+// Everything a batch read leaves: the values, how many, and the bytes not yet consumed.
+struct Reading {
+  std::vector<double> values;
+  std::size_t count = 0;
+  std::string rest;
+};
+
+Reading readAll(const std::string& text, NumberReader read, std::size_t batch,
+                std::size_t capacity) {
+  std::FILE* f = std::tmpfile();
+  std::fwrite(text.data(), 1, text.size(), f);
+  std::rewind(f);
+  TextScanner s;
+  initScanner(s, f, capacity);
+  Reading r;
+  std::vector<double> values(batch);
+  for (;;) {
+    const std::size_t got = read(s, values.data(), batch);
+    r.values.insert(r.values.end(), values.begin(), values.begin() + static_cast<long>(got));
+    r.count += got;
+    if (got < batch) break;
+  }
+  r.rest.assign(s.buffer.get() + s.pos, s.end - s.pos);
+  for (int c; (c = std::fgetc(f)) != EOF;) r.rest.push_back(static_cast<char>(c));
+  std::fclose(f);
+  return r;
+}
+
+bool sameBits(const std::vector<double>& a, const std::vector<double>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::bit_cast<std::uint64_t>(a[i]) != std::bit_cast<std::uint64_t>(b[i])) return false;
+  return true;
+}
+
+// A number token of a random kind: the simple forms in every length the block reader takes
+// and beyond, and the forms it leaves to the plain reader.
+std::string randomToken(std::mt19937_64& rng) {
+  auto digits = [&](int n) {
+    std::string d;
+    for (int i = 0; i < n; ++i) d.push_back(static_cast<char>('0' + rng() % 10));
+    return d;
+  };
+  const char* signs[] = {"", "", "", "-", "+"};
+  std::string t = signs[rng() % 5];
+  switch (rng() % 12) {
+    case 0: return t + digits(1 + rng() % 20);                                // integers
+    case 1: return t + digits(rng() % 9) + "." + digits(1 + rng() % 8);
+    case 2: return t + "." + digits(1 + rng() % 6);
+    case 3: return t + digits(1 + rng() % 8) + ".";
+    case 4: return t + digits(1 + rng() % 3) + "." + digits(1 + rng() % 3) + "e" +
+                   signs[rng() % 5] + digits(rng() % 4);                       // exponents
+    case 5: return t + digits(8 + rng() % 10) + "." + digits(rng() % 10);     // 16 or so digits
+    case 6: return t + "9007199254740993" + (rng() % 2 ? ".5" : "");          // above 2^53
+    default: return t + digits(1 + rng() % 4) + "." + digits(1 + rng() % 6);  // grid values
+  }
+}
+
+std::string randomSpace(std::mt19937_64& rng) {
+  const char* spaces[] = {" ", " ", " ", "\t", "\n", "\r\n", "  ", " \v\f ", "\n\n\t "};
+  std::string s = spaces[rng() % std::size(spaces)];
+  if (rng() % 1000 == 0) s += std::string(rng() % 200, ' ');  // long runs of blanks
+  return s;
+}
+
+TEST(TextPaths, ReadersGiveThePlainNumbers) {
+  std::mt19937_64 rng(7);
+  std::string text;
+  std::size_t tokens = 0;
+  while (text.size() < 20'000'000) {
+    text += randomToken(rng);
+    text += randomSpace(rng);
+    ++tokens;
+  }
+  for (const Path& path : vectorPaths()) {
+    if (!path.available) {
+      std::printf("path %s: not on this CPU, not compared\n", path.name);
+      continue;
+    }
+    for (std::size_t batch : {std::size_t{4000}, std::size_t{7}}) {
+      const Reading plain = readAll(text, readNumbersPlain, batch, defaultScanBuffer);
+      const Reading fast = readAll(text, path.readNumbers, batch, defaultScanBuffer);
+      EXPECT_EQ(plain.count, tokens);
+      EXPECT_EQ(fast.count, plain.count) << path.name;
+      EXPECT_TRUE(sameBits(fast.values, plain.values)) << path.name;
+      EXPECT_EQ(fast.rest, plain.rest) << path.name;
+    }
+  }
+}
+
+// Tokens that are no number, or only start as one: the count read before the failure, the
+// values and the bytes left are the plain reader's. Each case lies past a run of numbers that
+// spans many blocks, at each offset within a block.
+TEST(TextPaths, ReadersStopWhereThePlainOneDoes) {
+  const std::vector<std::string> endings = {
+      "x", "inf", "nan", "0x10", "1-2", "--1", "+-1", "..5", "1.2.3", "-", "+", ".", "1e+x",
+      std::string("12\0 3", 5), "\x1a", "1,5", "5e", "1e5.5", std::string(70, '7') + "x"};
+  for (const Path& path : vectorPaths()) {
+    if (!path.available) continue;
+    for (const std::string& ending : endings) {
+      for (int offset = 0; offset < 64; ++offset) {
+        std::string text = std::string(static_cast<std::size_t>(offset), ' ');
+        for (int i = 0; i < 500; ++i) text += std::to_string(i * 37 % 1000) + ".25 ";
+        text += ending + " 1 2 3" + std::string(300, ' ');
+        const Reading plain = readAll(text, readNumbersPlain, 100000, defaultScanBuffer);
+        const Reading fast = readAll(text, path.readNumbers, 100000, defaultScanBuffer);
+        EXPECT_EQ(fast.count, plain.count) << path.name << " " << ending << " " << offset;
+        EXPECT_TRUE(sameBits(fast.values, plain.values)) << ending;
+        EXPECT_EQ(fast.rest, plain.rest) << ending;
+      }
+    }
+  }
+}
+
+// Small scanner buffers: numbers cross every refill, and the block reader works on whatever
+// lies far enough from the end of the bytes at hand.
+TEST(TextPaths, ReadersWithSmallBuffers) {
+  std::mt19937_64 rng(11);
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += randomToken(rng) + randomSpace(rng);
+  for (const Path& path : vectorPaths()) {
+    if (!path.available) continue;
+    for (std::size_t capacity : {std::size_t{200}, std::size_t{256}, std::size_t{1000}, std::size_t{4099}}) {
+      const Reading plain = readAll(text, readNumbersPlain, 333, capacity);
+      const Reading fast = readAll(text, path.readNumbers, 333, capacity);
+      EXPECT_EQ(fast.count, plain.count) << capacity;
+      EXPECT_TRUE(sameBits(fast.values, plain.values)) << capacity;
+      EXPECT_EQ(fast.rest, plain.rest) << capacity;
+    }
+  }
+}
+
+std::string written(CellWriter write, const std::vector<double>& values,
+                    const NodataSpelling& nodata) {
+  std::string out(values.size() * (maxGeneralLength + 1) + maxGeneralLength, '\0');
+  char* end = write(out.data(), values.data(), values.size(), nodata);
+  out.resize(static_cast<std::size_t>(end - out.data()));
+  return out;
+}
+
+// Where two texts part, with some context, for a failure message.
+std::string firstDifference(const std::string& a, const std::string& b) {
+  std::size_t i = 0;
+  while (i < a.size() && i < b.size() && a[i] == b[i]) ++i;
+  const std::size_t from = i < 20 ? 0 : i - 20;
+  return "at byte " + std::to_string(i) + ": \"" + a.substr(from, 40) + "\" against \"" +
+         b.substr(from, 40) + "\"";
+}
+
+// Values of every kind a product row holds: six-digit products, halves and near-halves at six
+// digits, the fixed/exponent boundaries, powers of ten, random bits, and the values the vector
+// steps leave to the plain writer.
+std::vector<double> valuesToWrite(std::mt19937_64& rng, std::size_t n) {
+  std::vector<double> v;
+  const double special[] = {0.0, -0.0, std::numeric_limits<double>::infinity(),
+                            -std::numeric_limits<double>::infinity(),
+                            std::numeric_limits<double>::quiet_NaN(), 1e-17, 1e17, 9.9999999e16,
+                            1e-18, 5e-324, 1.7976931348623157e308, -9999, -99999.99,
+                            -3.4028234663852886e38};
+  while (v.size() < n) {
+    const double u = static_cast<double>(rng() % 1000000) / 1000.0;
+    const double w = static_cast<double>(rng() % 1000000) / 1000.0;
+    const int e = static_cast<int>(rng() % 41) - 20;
+    switch (rng() % 10) {
+      case 0: v.push_back(std::bit_cast<double>(rng())); break;
+      case 1: v.push_back((static_cast<double>(rng() % 1000000) + 0.5) * std::pow(10.0, e)); break;
+      case 2: v.push_back(std::nextafter(9.999995 * std::pow(10.0, e), rng() % 2 ? 0.0 : 1e300)); break;
+      case 3: v.push_back(std::pow(10.0, e) * (rng() % 2 ? 1 : -1)); break;
+      case 4: v.push_back(special[rng() % std::size(special)]); break;
+      case 5: v.push_back(static_cast<float>(u * w)); break;
+      case 6: v.push_back(-u * std::pow(10.0, e)); break;
+      default: v.push_back(u * w); break;
+    }
+  }
+  return v;
+}
+
+TEST(TextPaths, WritersGiveThePlainText) {
+  std::mt19937_64 rng(3);
+  const std::vector<double> values = valuesToWrite(rng, 2'000'000);
+  for (const Path& path : vectorPaths()) {
+    if (!path.available) {
+      std::printf("path %s: not on this CPU, not compared\n", path.name);
+      continue;
+    }
+    for (double nodata : {-9999.0, -99999.99, -3.4028234663852886e38, 0.0}) {
+      const NodataSpelling spelling = spellNodata(nodata);
+      for (std::size_t n : {values.size(), std::size_t{13}, std::size_t{8}, std::size_t{1}}) {
+        const std::vector<double> part(values.begin(), values.begin() + static_cast<long>(n));
+        const std::string fast = written(path.writeCells, part, spelling);
+        const std::string plain = written(writeCellsPlain, part, spelling);
+        EXPECT_TRUE(fast == plain) << path.name << " nodata " << nodata << " n " << n << ": "
+                                   << firstDifference(fast, plain);
+      }
+    }
+  }
+}
+
+}  // namespace
