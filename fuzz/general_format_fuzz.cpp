@@ -1,6 +1,6 @@
 // The "%lg" writers against the C library's "%g" with the three-digit exponent rule: the fast
 // six-digit writer, the general one at every precision, the shortest round-trip form of header
-// values, and "%f".
+// values, and "%f"; and every cell writer this CPU runs against the plain one.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "grid/number_format.h"
+#include "grid/text_paths.h"
 #include "support/reference.h"
 
 namespace {
@@ -40,6 +41,25 @@ void checkValue(double x) {
   check(fixed6Text(x) == fixedReference(x));
 }
 
+// Sixteen values around x through every cell writer this CPU runs: the same text as the plain
+// writer, with x itself, or another value, as the nodata_value.
+void checkCellWriters(double x, double nodata) {
+  double values[16];
+  for (int i = 0; i < 16; ++i) {
+    const double scale[] = {1, -1, 10, 0.1, 1e5, 1e-5, 1e6, -1e-6};
+    values[i] = i < 8 ? x * scale[i] : std::nextafter(values[i - 8], i % 2 ? 0.0 : 1e308);
+  }
+  values[11] = nodata;
+  const NodataSpelling spelling = spellNodata(nodata);
+  char plain[16 * (maxGeneralLength + 1) + maxGeneralLength];
+  char fast[sizeof plain];
+  const char* plainEnd = writeCellsPlain(plain, values, 16, spelling);
+  for (const TextPaths& path : availableTextPaths()) {
+    const char* end = path.writeCells(fast, values, 16, spelling);
+    check(end - fast == plainEnd - plain && std::memcmp(fast, plain, end - fast) == 0);
+  }
+}
+
 }  // namespace
 
 // The first byte chooses how the rest becomes a double: its raw bits, or a decimal text (which
@@ -58,5 +78,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   checkValue(x);
   checkValue(static_cast<float>(x));  // the values of single-precision grids
+  checkCellWriters(x, (data[0] & 2) ? x : -9999.0);
   return 0;
 }

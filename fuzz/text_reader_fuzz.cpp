@@ -81,47 +81,57 @@ Expected expectedReading(const std::string& text) {
 // largest holds any input the fuzzer makes, as the default buffer would.
 constexpr std::size_t capacities[] = {1, 2, 3, 4, 5, 7, 8, 13, 16, 64, 4096, std::size_t{1} << 16};
 
-}  // namespace
+// What the readers make of the bytes with one number reader.
+struct Outcome {
+  std::vector<double> header, cells;
+  int status = 0;
+  std::string message;
+};
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size < 1) return 0;
-  const std::size_t capacity = capacities[data[0] % std::size(capacities)];
-  std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
-  // Trailing white space changes no reading, but puts the text far enough from the end of the
-  // bytes at hand for the scanner's quick path.
-  if (data[0] & 0x80) text.append(6000, ' ');
-  const Expected expected = expectedReading(text);
-
+Outcome readWith(const std::string& text, std::size_t capacity, NumberReader readNumbers) {
   std::string bytes = text.empty() ? std::string(1, ' ') : text;  // fmemopen needs a byte
   GridInput grid;
   grid.name = gridName;
   grid.file = fmemopen(bytes.data(), text.empty() ? 0 : bytes.size(), "r");
   check(grid.file != nullptr);
   initScanner(grid.text, grid.file, capacity);
-
-  std::vector<double> header, cells;
-  int status = 0;
-  std::string message;
+  Outcome o;
   try {
     readTextHeader(grid);
-    for (int pos = 1; pos <= 6; ++pos) header.push_back(grid.header.at(pos));
+    for (int pos = 1; pos <= 6; ++pos) o.header.push_back(grid.header.at(pos));
     grid.working = parametersOf(grid.header);
     if (rowsAreSmall(grid.working.ncols, grid.working.nrows)) {
       const std::size_t n = columnCount(grid.working.ncols);
       grid.row.reset(static_cast<double*>(std::calloc(n + 1, sizeof(double))));
       for (int row = 1; row <= grid.working.nrows; ++row) {
-        readTextRow(grid, row);
-        cells.insert(cells.end(), grid.row.get() + 1, grid.row.get() + 1 + n);
+        readTextRow(grid, row, readNumbers);
+        o.cells.insert(o.cells.end(), grid.row.get() + 1, grid.row.get() + 1 + n);
       }
     }
   } catch (const RunEnded& e) {
-    status = e.status;
-    message = e.message;
+    o.status = e.status;
+    o.message = e.message;
   }
   std::fclose(grid.file);
+  return o;
+}
 
-  check(status == expected.status && message == expected.message);
-  check(sameValues(header, expected.header));
-  check(sameValues(cells, expected.cells));
+}  // namespace
+
+// Every number reader, the plain one and each vector one this CPU runs, against the reference.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 1) return 0;
+  const std::size_t capacity = capacities[data[0] % std::size(capacities)];
+  std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
+  // Trailing white space changes no reading, but puts the text far enough from the end of the
+  // bytes at hand for the scanner's quick path and the vector reader's blocks.
+  if (data[0] & 0x80) text.append(6000, ' ');
+  const Expected expected = expectedReading(text);
+  for (const TextPaths& path : availableTextPaths()) {
+    const Outcome o = readWith(text, capacity, path.readNumbers);
+    check(o.status == expected.status && o.message == expected.message);
+    check(sameValues(o.header, expected.header));
+    check(sameValues(o.cells, expected.cells));
+  }
   return 0;
 }

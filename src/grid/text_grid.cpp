@@ -16,9 +16,9 @@ void readTextHeader(GridInput& grid) {
   }
 }
 
-void readTextRow(GridInput& grid, int row) {
+void readTextRow(GridInput& grid, int row, NumberReader readNumbers) {
   const std::size_t ncols = columnCount(grid.working.ncols);
-  const std::size_t got = textPaths().readNumbers(grid.text, grid.row.get() + 1, ncols);
+  const std::size_t got = readNumbers(grid.text, grid.row.get() + 1, ncols);
   if (got != ncols) {
     fail(5, "error reading from " + grid.name + " in row " + std::to_string(row) + " (" +
                 std::to_string(got) + " values read)\n");

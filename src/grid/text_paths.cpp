@@ -4,18 +4,15 @@
 
 TextPaths plainTextPaths() { return {"plain", readNumbersPlain, writeCellsPlain}; }
 
-namespace {
-
-TextPaths choosePaths() {
+std::vector<TextPaths> availableTextPaths() {
+  std::vector<TextPaths> paths{plainTextPaths()};
 #if CELLPROD_VECTOR_PATHS
-  if (cpuFeatures().avx512) return {"avx512", readNumbersAvx512, writeCellsAvx512};
+  if (cpuFeatures().avx512) paths.push_back({"avx512", readNumbersAvx512, writeCellsAvx512});
 #endif
-  return plainTextPaths();
+  return paths;
 }
 
-}  // namespace
-
 const TextPaths& textPaths() {
-  static const TextPaths paths = choosePaths();
+  static const TextPaths paths = availableTextPaths().back();
   return paths;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <vector>
 
 #include "grid/number_format.h"
 #include "grid/text_scanner.h"
@@ -24,6 +25,9 @@ struct TextPaths {
 
 // The plain paths.
 TextPaths plainTextPaths();
+
+// The plain paths, then each vector path this CPU runs, the fastest last.
+std::vector<TextPaths> availableTextPaths();
 
 // The fastest paths this CPU runs, decided on the first call.
 const TextPaths& textPaths();

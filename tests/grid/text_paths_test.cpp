@@ -17,6 +17,7 @@
 
 namespace {
 
+// The vector paths, each with whether this CPU runs it; one it does not run is not compared.
 struct Path {
   const char* name;
   NumberReader readNumbers;
@@ -30,6 +31,18 @@ std::vector<Path> vectorPaths() {
   paths.push_back({"avx512", readNumbersAvx512, writeCellsAvx512, cpuFeatures().avx512});
 #endif
   return paths;
+}
+
+TEST(TextPaths, TheChosenPathIsTheFastestAvailable) {
+  const std::vector<TextPaths> available = availableTextPaths();
+  ASSERT_FALSE(available.empty());
+  EXPECT_STREQ(available.front().name, "plain");
+  EXPECT_STREQ(textPaths().name, available.back().name);
+  for (const Path& path : vectorPaths()) {
+    bool listed = false;
+    for (const TextPaths& p : available) listed = listed || std::string(p.name) == path.name;
+    EXPECT_EQ(listed, path.available) << path.name;
+  }
 }
 
 // Everything a batch read leaves: the values, how many, and the bytes not yet consumed.
