@@ -1,19 +1,22 @@
 // The cell writer with AVX-512: "%lg" of eight values at a time.
 //
 // The plain writer finds each value's decimal exponent by a loop, scales the value into
-// [1e5, 1e6) and rounds it to six digits, and splits those into characters, one value after
-// the other. Here the eight values of a vector go through those steps together: the exponent
-// comes from the binary one and one comparison with a power of ten, the scaling and rounding
-// are the plain writer's own operations (one exact power of ten, the same guard around
-// halves), and the six digits and the count of them left after trailing zeros come from
-// integer multiplies and shifts and a leading-zero count. Each value's characters are then put
-// in place by a few fixed-size stores. A value the vector steps are not sure of (a rounding
-// within a hair of a half, and whatever lies outside 1e-17 <= |x| < 1e17: zero, infinities,
-// NaN) and an empty cell go to the plain writer, so the bytes are always the plain ones.
+// [1e5, 1e6) and rounds it to six digits, splits those into characters and puts them in place,
+// one value after the other. Here the eight values of a vector go through those steps
+// together: the exponent comes from the binary one and one comparison with a power of ten; the
+// scaling and rounding are the plain writer's own operations (one exact power of ten, the same
+// guard around halves); the six digits and how many are left after trailing zeros come from
+// integer multiplies and shifts and a leading-zero count. Each value's text is then one byte
+// shuffle of its characters (the digits, '.', '-', the exponent, a tab), by a pattern looked up
+// from its form, sign and digit count, and the texts are stored one after the other. Empty
+// cells take the header's spelling. A value the vector steps are not sure of (a rounding within
+// a hair of a half, and whatever lies outside 1e-17 <= |x| < 1e17: zero, infinities, NaN) goes
+// to the plain writer, so the bytes are always the plain ones.
 // GCC 12 warns of uninitialized values inside its own AVX-512 headers, where the intrinsics
-// build vectors from undefined ones that they then fill; the warning says nothing of this code.
+// build vectors from undefined ones that they then fill; the warnings say nothing of this code.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 #include <immintrin.h>
 
@@ -30,17 +33,6 @@ constexpr double powersOfTen[] = {
     1e-18, 1e-17, 1e-16, 1e-15, 1e-14, 1e-13, 1e-12, 1e-11, 1e-10, 1e-9, 1e-8, 1e-7,
     1e-6,  1e-5,  1e-4,  1e-3,  1e-2,  1e-1,  1e0,   1e1,   1e2,   1e3,  1e4,  1e5,
     1e6,   1e7,   1e8,   1e9,   1e10,  1e11,  1e12,  1e13,  1e14,  1e15, 1e16, 1e17};
-
-// Powers of ten that doubles hold exactly, by which the plain writer scales.
-constexpr double exactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                  1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
-// "00" to "99", for the exponent.
-constexpr char digitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
 
 // x / 1000, x / 100 and x / 10 by multiplying and shifting, for the ranges they are used on.
 constexpr std::uint64_t divideBy1000(std::uint64_t x) { return (x * 1073742) >> 30; }  // x < 2^20
@@ -84,76 +76,133 @@ CELLPROD_TARGET_AVX512 inline __m512i sixDigits(__m512i n, __m512i& significant)
   return _mm512_add_epi64(digits, _mm512_set1_epi64(0x303030303030));
 }
 
-// The text of a value from its six digit characters, their significant count, its decimal
-// exponent and sign, followed by a tab; as the plain writer spells it.
-inline char* placeCharacters(char* out, std::uint64_t digits, int significant, int exponent,
-                             bool negative) {
-  *out = '-';
-  out += negative;
-  if (exponent < -4 || exponent >= 6) {  // d.ddddde+0XX
-    const std::uint64_t mantissa = (digits & 0xff) | (std::uint64_t{'.'} << 8) | ((digits >> 8) << 16);
-    std::memcpy(out, &mantissa, 8);
-    out += significant > 1 ? significant + 1 : 1;
-    const int a = exponent < 0 ? -exponent : exponent;
-    out[0] = 'e';
-    out[1] = exponent < 0 ? '-' : '+';
-    out[2] = '0';
-    std::memcpy(out + 3, digitPairs + 2 * a, 2);
-    out[5] = '\t';
-    return out + 6;
+// A value's characters, in the 16 bytes a shuffle picks from: the six digits, then these.
+constexpr int pointAt = 6, minusAt = 7, eAt = 8, exponentSignAt = 9, zeroAt = 10,
+              exponentDigitsAt = 11, tabAt = 13;
+
+// Forms of a text: 0 to 9 for fixed notation with the decimal exponent -4 to 5, 10 for
+// exponent notation.
+constexpr int fixedForms = 10, forms = 11;
+
+struct TextPattern {
+  unsigned char picks[16];  // for each byte of the text, where it comes from (0x80: nothing)
+  std::uint64_t length;     // bytes of the text, its tab included
+};
+
+// The text of each form, sign and count of significant digits (1 to 6), as the plain writer
+// spells it, followed by a tab.
+constexpr TextPattern textPattern(int form, bool negative, int significant) {
+  TextPattern t{};
+  int n = 0;
+  auto pick = [&](int from) { t.picks[n++] = static_cast<unsigned char>(from); };
+  if (negative) pick(minusAt);
+  if (form == fixedForms) {  // d.ddddde+0XX
+    pick(0);
+    if (significant > 1) pick(pointAt);
+    for (int d = 1; d < significant; ++d) pick(d);
+    for (int c : {eAt, exponentSignAt, zeroAt, exponentDigitsAt, exponentDigitsAt + 1}) pick(c);
+  } else if (const int exponent = form - 4; exponent >= 0) {  // the integer digits, then the rest
+    for (int d = 0; d <= exponent; ++d) pick(d);
+    if (significant > exponent + 1) pick(pointAt);
+    for (int d = exponent + 1; d < significant; ++d) pick(d);
+  } else {  // 0.000ddd
+    pick(zeroAt);
+    pick(pointAt);
+    for (int z = 1; z < -exponent; ++z) pick(zeroAt);
+    for (int d = 0; d < significant; ++d) pick(d);
   }
-  if (exponent >= 0) {  // the integer digits, then a point and the rest if any is left
-    const int integerDigits = exponent + 1;
-    const std::uint64_t fraction = digits >> (8 * integerDigits);
-    std::memcpy(out, &digits, 8);
-    out[integerDigits] = '.';
-    std::memcpy(out + integerDigits + 1, &fraction, 8);
-    out += significant <= integerDigits ? integerDigits : significant + 1;
-    *out = '\t';
-    return out + 1;
-  }
-  std::memcpy(out, "0.000000", 8);  // "0.", the zeros after the point, then the digits
-  out += 1 - exponent;
-  std::memcpy(out, &digits, 8);
-  out += significant;
-  *out = '\t';
-  return out + 1;
+  pick(tabAt);
+  t.length = static_cast<std::uint64_t>(n);
+  while (n < 16) pick(0x80);
+  return t;
 }
 
-inline char* writeCellPlain(char* out, double v, const NodataSpelling& nodata) {
-  return writeCellsPlain(out, &v, 1, nodata);
+constexpr int patternIndex(int form, bool negative, int significant) {
+  return (form * 2 + negative) * 6 + significant - 1;
+}
+
+struct TextPatterns {
+  // The picks split in halves, so that a 64-bit gather fetches each. The last byte of a text
+  // pattern picks for a byte no text reaches (they are 14 bytes at most), and holds its length.
+  std::uint64_t low[forms * 12], high[forms * 12];
+};
+
+constexpr TextPatterns makeTextPatterns() {
+  TextPatterns p{};
+  for (int form = 0; form < forms; ++form) {
+    for (int negative = 0; negative < 2; ++negative) {
+      for (int significant = 1; significant <= 6; ++significant) {
+        const TextPattern t = textPattern(form, negative, significant);
+        const int i = patternIndex(form, negative, significant);
+        for (int b = 0; b < 8; ++b) {
+          p.low[i] |= std::uint64_t{t.picks[b]} << (8 * b);
+          p.high[i] |= std::uint64_t{t.picks[b + 8]} << (8 * b);
+        }
+        p.high[i] = (p.high[i] & 0x00ffffffffffffff) | (t.length << 56);
+      }
+    }
+  }
+  return p;
+}
+
+constexpr TextPatterns textPatterns = makeTextPatterns();
+
+// The mask of the 64-bit lanes of the 16-byte lanes whose value has its bit in m (bits 0, 2,
+// 4 and 6: the first value of each 16-byte lane).
+constexpr __mmask8 pairs(unsigned m) { return static_cast<__mmask8>(m | (m << 1)); }
+
+CELLPROD_TARGET_AVX512 inline void store16(char* at, __m128i text) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(at), text);
 }
 
 }  // namespace
 
 CELLPROD_TARGET_AVX512 char* writeCellsAvx512(char* out, const double* values, std::size_t n,
                                               const NodataSpelling& nodata) {
+  // An empty cell's text, when it fits the 16 bytes of the others: the spelling and a tab.
+  const bool nodataFits = nodata.length < 16;
+  alignas(16) char nodataText[16] = {};
+  std::memcpy(nodataText, nodata.text, nodataFits ? nodata.length : 0);
+  nodataText[nodata.length < 16 ? nodata.length : 0] = '\t';
+  const __m512i nodataTexts =
+      _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(nodataText)));
+  const __m512d powers[4] = {_mm512_loadu_pd(powersOfTen + 2), _mm512_loadu_pd(powersOfTen + 10),
+                             _mm512_loadu_pd(powersOfTen + 18), _mm512_loadu_pd(powersOfTen + 26)};
+  const __m512i nodataLength = _mm512_set1_epi64(static_cast<std::int64_t>(nodata.length + 1));
   std::size_t i = 0;
-  alignas(64) std::uint64_t digits[8];
-  alignas(64) std::int64_t significant[8], exponents[8];
   for (; i + 8 <= n; i += 8) {
     const __m512d x = _mm512_loadu_pd(values + i);
     const __m512d ax = _mm512_abs_pd(x);
     const __mmask8 negative = _mm512_cmplt_pd_mask(x, _mm512_setzero_pd());
-    __mmask8 plain = _mm512_cmpeq_pd_mask(x, _mm512_set1_pd(nodata.value)) |
-                     ~(_mm512_cmp_pd_mask(ax, _mm512_set1_pd(1e-17), _CMP_GE_OQ) &
+    const __mmask8 empty = _mm512_cmpeq_pd_mask(x, _mm512_set1_pd(nodata.value));
+    __mmask8 plain = ~(_mm512_cmp_pd_mask(ax, _mm512_set1_pd(1e-17), _CMP_GE_OQ) &
                        _mm512_cmp_pd_mask(ax, _mm512_set1_pd(1e17), _CMP_LT_OQ));
     // The decimal exponent: floor(e2 * log10(2)) is it or one below it; the power above
     // decides. (Lanes the plain writer takes may give any exponent: it is clamped to the table.)
     const __m512d e2 = _mm512_getexp_pd(ax);
-    __m512i exponent = _mm512_cvtpd_epi64(_mm512_roundscale_pd(
-        _mm512_mul_pd(e2, _mm512_set1_pd(0.30102999566398120)), _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
+    __m512i exponent = _mm512_cvtpd_epi64(
+        _mm512_roundscale_pd(_mm512_mul_pd(e2, _mm512_set1_pd(0.30102999566398120)),
+                             _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
     exponent = _mm512_min_epi64(_mm512_max_epi64(exponent, _mm512_set1_epi64(-18)),
                                 _mm512_set1_epi64(16));
-    const __m512d above =
-        _mm512_i64gather_pd(_mm512_add_epi64(exponent, _mm512_set1_epi64(19)), powersOfTen, 8);
+    // 10^(exponent + 1) from the 32 powers 10^-16 to 10^15; outside them the exponent may come
+    // out wrong, and the scaled value then falls outside [1e5, 1e6), to the plain writer.
+    const __m512i aboveIndex = _mm512_min_epi64(
+        _mm512_max_epi64(_mm512_add_epi64(exponent, _mm512_set1_epi64(17)), _mm512_setzero_si512()),
+        _mm512_set1_epi64(31));
+    const __m512d above = _mm512_mask_blend_pd(
+        _mm512_cmpge_epi64_mask(aboveIndex, _mm512_set1_epi64(16)),
+        _mm512_permutex2var_pd(powers[0], aboveIndex, powers[1]),
+        _mm512_permutex2var_pd(powers[2], aboveIndex, powers[3]));
     exponent = _mm512_mask_add_epi64(exponent, _mm512_cmp_pd_mask(ax, above, _CMP_GE_OQ),
                                      exponent, _mm512_set1_epi64(1));
-    // Scaled into [1e5, 1e6) as the plain writer does: by 10^k, or divided by 10^-k for k < 0.
+    // Scaled into [1e5, 1e6) as the plain writer does: by 10^k, or divided by 10^-k for k < 0;
+    // the plain writer takes the few with |k| above 15.
     const __m512i k = _mm512_sub_epi64(_mm512_set1_epi64(5), exponent);
     const __mmask8 divide = _mm512_cmplt_epi64_mask(k, _mm512_setzero_si512());
-    const __m512d power = _mm512_i64gather_pd(
-        _mm512_min_epi64(_mm512_abs_epi64(k), _mm512_set1_epi64(22)), exactPowers, 8);
+    const __m512i magnitudeK = _mm512_abs_epi64(k);
+    plain |= _mm512_cmpgt_epi64_mask(magnitudeK, _mm512_set1_epi64(15));
+    const __m512d power = _mm512_permutex2var_pd(powers[2], magnitudeK, powers[3]);
     __m512d y = _mm512_mul_pd(ax, power);
     if (divide != 0) y = _mm512_mask_div_pd(y, divide, ax, power);
     plain |= ~(_mm512_cmp_pd_mask(y, _mm512_set1_pd(1e5), _CMP_GE_OQ) &
@@ -163,24 +212,84 @@ CELLPROD_TARGET_AVX512 char* writeCellsAvx512(char* out, const double* values, s
     const __m512d fraction = _mm512_sub_pd(y, _mm512_cvtepu64_pd(whole));
     plain |= _mm512_cmp_pd_mask(_mm512_abs_pd(_mm512_sub_pd(fraction, _mm512_set1_pd(0.5))),
                                 _mm512_set1_pd(1e-7), _CMP_LT_OQ);
-    whole = _mm512_mask_add_epi64(whole, _mm512_cmp_pd_mask(fraction, _mm512_set1_pd(0.5), _CMP_GT_OQ),
+    whole = _mm512_mask_add_epi64(whole,
+                                  _mm512_cmp_pd_mask(fraction, _mm512_set1_pd(0.5), _CMP_GT_OQ),
                                   whole, _mm512_set1_epi64(1));
     const __mmask8 carry = _mm512_cmpeq_epi64_mask(whole, _mm512_set1_epi64(1000000));
     whole = _mm512_mask_mov_epi64(whole, carry, _mm512_set1_epi64(100000));
     exponent = _mm512_mask_add_epi64(exponent, carry, exponent, _mm512_set1_epi64(1));
-    whole = _mm512_mask_mov_epi64(whole, plain, _mm512_set1_epi64(100000));
+    // Empty cells take the header's spelling, here if it fits, else from the plain writer.
+    plain = nodataFits ? plain & ~empty : plain | empty;
+    whole = _mm512_mask_mov_epi64(whole, plain | empty, _mm512_set1_epi64(100000));
+    exponent = _mm512_mask_mov_epi64(exponent, plain | empty, _mm512_setzero_si512());
 
-    __m512i count;
-    _mm512_store_si512(digits, sixDigits(whole, count));
-    _mm512_store_si512(significant, count);
-    _mm512_store_si512(exponents, exponent);
-    for (unsigned lane = 0; lane < 8; ++lane) {
-      if ((plain >> lane) & 1) {
-        out = writeCellPlain(out, values[i + lane], nodata);
-      } else {
-        out = placeCharacters(out, digits[lane], static_cast<int>(significant[lane]),
-                              static_cast<int>(exponents[lane]), (negative >> lane) & 1);
+    // Each value's characters: its digits, '.' and '-' in the low eight bytes; 'e', the sign of
+    // the exponent, '0', the two digits of the exponent and a tab in the high eight.
+    __m512i significant;
+    const __m512i digits = sixDigits(whole, significant);
+    const __m512i characters = _mm512_or_si512(
+        digits, _mm512_set1_epi64(static_cast<std::int64_t>((std::uint64_t{'.'} << 48) |
+                                                            (std::uint64_t{'-'} << 56))));
+    const __mmask8 negativeExponent = _mm512_cmplt_epi64_mask(exponent, _mm512_setzero_si512());
+    const __m512i a = _mm512_abs_epi64(exponent);
+    const __m512i tens = _mm512_srli_epi64(_mm512_mul_epu32(a, _mm512_set1_epi64(205)), 11);
+    const __m512i units = _mm512_sub_epi64(a, _mm512_mul_epu32(tens, _mm512_set1_epi64(10)));
+    const __m512i exponentText = _mm512_or_si512(
+        _mm512_mask_mov_epi64(_mm512_set1_epi64('e' | ('+' << 8) | ('0' << 16) | (std::int64_t{'\t'} << 40)),
+                              negativeExponent,
+                              _mm512_set1_epi64('e' | ('-' << 8) | ('0' << 16) | (std::int64_t{'\t'} << 40))),
+        _mm512_or_si512(_mm512_slli_epi64(_mm512_add_epi64(tens, _mm512_set1_epi64('0')), 24),
+                        _mm512_slli_epi64(_mm512_add_epi64(units, _mm512_set1_epi64('0')), 32)));
+    // The pattern of each: its form (the fixed ones by exponent, else exponent notation),
+    // sign and digit count.
+    const __mmask8 exponentForm = _mm512_cmplt_epi64_mask(exponent, _mm512_set1_epi64(-4)) |
+                                  _mm512_cmpge_epi64_mask(exponent, _mm512_set1_epi64(6));
+    const __m512i form = _mm512_mask_mov_epi64(_mm512_add_epi64(exponent, _mm512_set1_epi64(4)),
+                                               exponentForm, _mm512_set1_epi64(fixedForms));
+    const __m512i index = _mm512_add_epi64(
+        _mm512_mul_epu32(_mm512_add_epi64(_mm512_add_epi64(form, form),
+                                            _mm512_maskz_mov_epi64(negative, _mm512_set1_epi64(1))),
+                           _mm512_set1_epi64(6)),
+        _mm512_sub_epi64(significant, _mm512_set1_epi64(1)));
+    const __m512i picksLow = _mm512_i64gather_epi64(index, textPatterns.low, 8);
+    const __m512i picksHigh = _mm512_i64gather_epi64(index, textPatterns.high, 8);
+    __m512i length = _mm512_srli_epi64(picksHigh, 56);
+    length = _mm512_mask_mov_epi64(length, empty, nodataLength);
+    // Values 0, 2, 4, 6 and 1, 3, 5, 7, one to each 16-byte lane, shuffled into their texts;
+    // empty cells take the spelling.
+    const __m512i even = _mm512_mask_blend_epi64(
+        pairs(empty & 0x55), _mm512_shuffle_epi8(_mm512_unpacklo_epi64(characters, exponentText),
+                                                 _mm512_unpacklo_epi64(picksLow, picksHigh)),
+        nodataTexts);
+    const __m512i odd = _mm512_mask_blend_epi64(
+        pairs((empty >> 1) & 0x55),
+        _mm512_shuffle_epi8(_mm512_unpackhi_epi64(characters, exponentText),
+                            _mm512_unpackhi_epi64(picksLow, picksHigh)),
+        nodataTexts);
+    if (plain != 0) {  // rare: some values for the plain writer, one after the other
+      alignas(64) char texts[2][64];
+      alignas(64) std::uint64_t lengths[8];
+      _mm512_store_si512(texts[0], even);
+      _mm512_store_si512(texts[1], odd);
+      _mm512_store_si512(lengths, length);
+      for (unsigned lane = 0; lane < 8; ++lane) {
+        if ((plain >> lane) & 1) {
+          out = writeCellsPlain(out, values + i + lane, 1, nodata);
+        } else {
+          std::memcpy(out, texts[lane & 1] + 16 * (lane >> 1), 16);
+          out += lengths[lane];
+        }
       }
+      continue;
+    }
+    alignas(64) char texts[2][64];
+    alignas(64) std::uint64_t lengths[8];
+    _mm512_store_si512(texts[0], even);
+    _mm512_store_si512(texts[1], odd);
+    _mm512_store_si512(lengths, length);
+    for (unsigned lane = 0; lane < 8; ++lane) {
+      std::memcpy(out, texts[lane & 1] + 16 * (lane >> 1), 16);
+      out += lengths[lane];
     }
   }
   return writeCellsPlain(out, values + i, n - i, nodata);

@@ -9,9 +9,10 @@
 // by an exact power of ten). Any other token (an exponent, a character that is no number, a
 // long number) and the bytes near the end of those at hand are left to the plain reader.
 // GCC 12 warns of uninitialized values inside its own AVX-512 headers, where the intrinsics
-// build vectors from undefined ones that they then fill; the warning says nothing of this code.
+// build vectors from undefined ones that they then fill; the warnings say nothing of this code.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 #include <immintrin.h>
 
@@ -85,25 +86,19 @@ CELLPROD_TARGET_AVX512 std::size_t readSimpleNumbers(TextScanner& s, double* val
   const char* resume = block;  // after the last number read
   std::size_t done = 0;
   std::uint64_t spaceBefore = 1;  // the reading position starts a token whatever lies before
+  std::uint64_t space = whiteSpace(block);
   for (; block <= lastBlock; block += 64) {
-    const std::uint64_t space = whiteSpace(block);
+    const std::uint64_t next = whiteSpace(block + 64);
     std::uint64_t starts = ~space & ((space << 1) | spaceBefore);
     while (starts != 0) {
       const unsigned first = static_cast<unsigned>(_tzcnt_u64(starts));
       const std::uint64_t after = space >> first;
-      unsigned length;
-      if (after != 0) {
-        length = static_cast<unsigned>(_tzcnt_u64(after));
-      } else {
-        const std::uint64_t next = whiteSpace(block + 64);
-        if (next == 0) {  // longer than a block: for the plain reader
-          s.pos = static_cast<std::size_t>(block + first - buffer);
-          return done;
-        }
-        length = 64 - first + static_cast<unsigned>(_tzcnt_u64(next));
-      }
+      // The token ends at the next white space, in this block or the next.
+      const unsigned length = after != 0 ? static_cast<unsigned>(_tzcnt_u64(after))
+                                         : 64 - first + static_cast<unsigned>(_tzcnt_u64(next));
       const char* token = block + first;
-      if (!simpleNumber(token, length, values[done])) {
+      // A token longer than the two blocks, and any other form, is the plain reader's.
+      if ((after == 0 && next == 0) || !simpleNumber(token, length, values[done])) {
         s.pos = static_cast<std::size_t>(token - buffer);
         return done;
       }
@@ -115,6 +110,7 @@ CELLPROD_TARGET_AVX512 std::size_t readSimpleNumbers(TextScanner& s, double* val
       starts &= starts - 1;
     }
     spaceBefore = space >> 63;
+    space = next;
   }
   s.pos = static_cast<std::size_t>(resume - buffer);
   return done;
