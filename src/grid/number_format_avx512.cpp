@@ -151,10 +151,6 @@ constexpr TextPatterns textPatterns = makeTextPatterns();
 // 4 and 6: the first value of each 16-byte lane).
 constexpr __mmask8 pairs(unsigned m) { return static_cast<__mmask8>(m | (m << 1)); }
 
-CELLPROD_TARGET_AVX512 inline void store16(char* at, __m128i text) {
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(at), text);
-}
-
 }  // namespace
 
 CELLPROD_TARGET_AVX512 char* writeCellsAvx512(char* out, const double* values, std::size_t n,

@@ -218,7 +218,10 @@ bool readToken(TextScanner& s) {
   }
 }
 
-bool readNumber(TextScanner& s, double& value) {
+namespace {
+
+// readNumber, for inlining into the loop of readNumbersPlain.
+CELLPROD_ALWAYS_INLINE bool readOneNumber(TextScanner& s, double& value) {
   // Most numbers lie well inside the bytes at hand and are scanned with local pointers.
   const char* const buffer = s.buffer.get();
   const char* p = buffer + s.pos;
@@ -230,9 +233,13 @@ bool readNumber(TextScanner& s, double& value) {
   return consumeNumber(s, p, value);
 }
 
+}  // namespace
+
+bool readNumber(TextScanner& s, double& value) { return readOneNumber(s, value); }
+
 std::size_t readNumbersPlain(TextScanner& s, double* values, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) {
-    if (!readNumber(s, values[i])) return i;
+    if (!readOneNumber(s, values[i])) return i;
   }
   return n;
 }
