@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>   // memcpy, memmove
 
+#include "platform/compiler.h"
+
 namespace {
 
 char* copyText(char* out, const char* text) {
@@ -47,7 +49,7 @@ constexpr char digitPairs[] =
 
 // Writes "%lg" of the six digits n (100000 to 999999) times 10^(exponent - 5), with the sign.
 // Copies fixed blocks of 8 bytes, so it may write up to 8 bytes past the returned end.
-char* writeSixDigits(char* out, bool negative, std::uint32_t n, int exponent) {
+CELLPROD_ALWAYS_INLINE char* writeSixDigits(char* out, bool negative, std::uint32_t n, int exponent) {
   char d[16] = {};
   std::memcpy(d, digitPairs + 2 * (n / 10000), 2);
   std::memcpy(d + 2, digitPairs + 2 * (n / 100 % 100), 2);
@@ -86,7 +88,7 @@ char* writeSixDigits(char* out, bool negative, std::uint32_t n, int exponent) {
 // x is scaled by one exact power of ten into [1e5, 1e6), where a single IEEE operation errs
 // by less than 2^-33, so the rounding to an integer is certain unless the scaled value lies
 // within 1e-7 of a half. Returns null where it is not certain; the caller then converts in full.
-char* formatG6Fast(char* out, double x) {
+CELLPROD_ALWAYS_INLINE char* formatG6Fast(char* out, double x) {
   const bool negative = x < 0;
   const double ax = negative ? -x : x;
   if (!(ax >= 1e-17 && ax < 1e17)) return nullptr;
@@ -113,10 +115,17 @@ char* formatG6Fast(char* out, double x) {
 
 }  // namespace
 
-char* formatG6(char* out, double x) {
+namespace {
+
+// formatG6, for inlining into the loop of writeCellsPlain.
+CELLPROD_ALWAYS_INLINE char* formatG6Inline(char* out, double x) {
   if (char* end = formatG6Fast(out, x)) return end;
   return formatGeneral(out, x, 6);
 }
+
+}  // namespace
+
+char* formatG6(char* out, double x) { return formatG6Inline(out, x); }
 
 char* formatGeneral(char* out, double x, int precision) {
   if (const char* text = nonFiniteText(x)) return copyText(out, text);
@@ -150,7 +159,7 @@ char* writeCellsPlain(char* out, const double* values, std::size_t n,
       std::memcpy(out, nodata.text, maxGeneralLength);  // room for that is asked of the caller
       out += nodata.length;
     } else {
-      out = formatG6(out, v);
+      out = formatG6Inline(out, v);
     }
     *out++ = '\t';
   }
