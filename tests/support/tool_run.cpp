@@ -98,6 +98,9 @@ ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
     ::setenv("WINEDEBUG", "-all", 1);
     ::setenv("WINEPREFIX", CELLPROD_WINE_PREFIX, 1);
 #endif
+#ifdef CELLPROD_QEMU_CPU
+    ::setenv("QEMU_CPU", CELLPROD_QEMU_CPU, 1);  // the CPU qemu-user presents to the tool
+#endif
     ::alarm(runTimeLimitSeconds);  // the pending alarm survives exec and ends a hung run
     ::execvp(argv[0], argv.data());
     ::_exit(127);
