@@ -244,14 +244,16 @@ std::size_t readNumbersPlain(TextScanner& s, double* values, std::size_t n) {
   return n;
 }
 
+bool convertToken(const char* first, const char* last, double& value) {
+  const NumberExtent n = scanNumber(first);
+  if (!n.hasDigits || n.end != last) return false;
+  value = n.exact ? n.value : convertNumberText(first, n.valueEnd);
+  return true;
+}
+
 bool parseNumber(std::string_view text, double& value) {
   const std::string marked(text);  // ends in '\0', which no number continues with
-  const char* p = marked.c_str();
-  const char* e = p + marked.size();
-  NumberExtent n = scanNumber(p);
-  if (!n.hasDigits || n.end != e) return false;
-  value = n.exact ? n.value : convertNumberText(p, n.valueEnd);
-  return true;
+  return convertToken(marked.c_str(), marked.c_str() + marked.size(), value);
 }
 
 void DecimalBuilder::addDigit(char c, bool inFraction) {

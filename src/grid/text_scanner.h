@@ -38,6 +38,11 @@ bool readNumber(TextScanner& scanner, double& value);
 // of the vector paths (text_paths.h).
 std::size_t readNumbersPlain(TextScanner& scanner, double* values, std::size_t n);
 
+// The value of the token [first, last) if it is exactly one number by the grammar above, as
+// readNumber would read it; false otherwise. The byte at last must be one that no number
+// continues with (white space, or the end mark).
+bool convertToken(const char* first, const char* last, double& value);
+
 // Converts a complete number text by the grammar above (for example "12.5e-3", "-.5", "1e");
 // returns false if the text is not exactly one such number. Short numbers take an exact fast
 // path; others go through std::from_chars and, beyond the double range, DecimalBuilder.

@@ -6,8 +6,10 @@
 // checked and converted on its own, so the CPU works on several at once. Only tokens of the
 // simple form [+|-]digits[.digits], of at most 16 digits and point together, are converted
 // here, by the same exact rule as the plain reader's quick path (an integer below 2^53 divided
-// by an exact power of ten). Any other token (an exponent, a character that is no number, a
-// long number) and the bytes near the end of those at hand are left to the plain reader.
+// by an exact power of ten). A token of another form (an exponent, a long number) is converted
+// by the plain reader's own conversion if it is exactly one number; one that is not (a
+// character that is no number, "1-2") ends the batch there, and the plain reader takes it, as it
+// takes the bytes near the end of those at hand.
 // GCC 12 warns of uninitialized values inside its own AVX-512 headers, where the intrinsics
 // build vectors from undefined ones that they then fill; the warnings say nothing of this code.
 #if defined(__GNUC__) && !defined(__clang__)
@@ -97,8 +99,11 @@ CELLPROD_TARGET_AVX512 std::size_t readSimpleNumbers(TextScanner& s, double* val
       const unsigned length = after != 0 ? static_cast<unsigned>(_tzcnt_u64(after))
                                          : 64 - first + static_cast<unsigned>(_tzcnt_u64(next));
       const char* token = block + first;
-      // A token longer than the two blocks, and any other form, is the plain reader's.
-      if ((after == 0 && next == 0) || !simpleNumber(token, length, values[done])) {
+      // A token of another form is converted as the plain reader would, if it is exactly one
+      // number; one that is not, and one longer than the two blocks, are the plain reader's.
+      if ((after == 0 && next == 0) ||
+          (!simpleNumber(token, length, values[done]) &&
+           !convertToken(token, token + length, values[done]))) {
         s.pos = static_cast<std::size_t>(token - buffer);
         return done;
       }
