@@ -262,28 +262,16 @@ CELLPROD_TARGET_AVX512 char* writeCellsAvx512(char* out, const double* values, s
         _mm512_shuffle_epi8(_mm512_unpackhi_epi64(characters, exponentText),
                             _mm512_unpackhi_epi64(picksLow, picksHigh)),
         nodataTexts);
-    if (plain != 0) {  // rare: some values for the plain writer, one after the other
-      alignas(64) char texts[2][64];
-      alignas(64) std::uint64_t lengths[8];
-      _mm512_store_si512(texts[0], even);
-      _mm512_store_si512(texts[1], odd);
-      _mm512_store_si512(lengths, length);
-      for (unsigned lane = 0; lane < 8; ++lane) {
-        if ((plain >> lane) & 1) {
-          out = writeCellsPlain(out, values + i + lane, 1, nodata);
-        } else {
-          std::memcpy(out, texts[lane & 1] + 16 * (lane >> 1), 16);
-          out += lengths[lane];
-        }
-      }
-      continue;
-    }
     alignas(64) char texts[2][64];
     alignas(64) std::uint64_t lengths[8];
     _mm512_store_si512(texts[0], even);
     _mm512_store_si512(texts[1], odd);
     _mm512_store_si512(lengths, length);
     for (unsigned lane = 0; lane < 8; ++lane) {
+      if ((plain >> lane) & 1) {  // rare: a value for the plain writer
+        out = writeCellsPlain(out, values + i + lane, 1, nodata);
+        continue;
+      }
       std::memcpy(out, texts[lane & 1] + 16 * (lane >> 1), 16);
       out += lengths[lane];
     }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/cpu_features.h"
+#include "support/scanned_text.h"
 
 namespace {
 
@@ -54,22 +55,16 @@ struct Reading {
 
 Reading readAll(const std::string& text, NumberReader read, std::size_t batch,
                 std::size_t capacity) {
-  std::FILE* f = std::tmpfile();
-  std::fwrite(text.data(), 1, text.size(), f);
-  std::rewind(f);
-  TextScanner s;
-  initScanner(s, f, capacity);
+  ScannedText t(text, capacity);
   Reading r;
   std::vector<double> values(batch);
   for (;;) {
-    const std::size_t got = read(s, values.data(), batch);
+    const std::size_t got = read(t.scanner, values.data(), batch);
     r.values.insert(r.values.end(), values.begin(), values.begin() + static_cast<long>(got));
     r.count += got;
     if (got < batch) break;
   }
-  r.rest.assign(s.buffer.get() + s.pos, s.end - s.pos);
-  for (int c; (c = std::fgetc(f)) != EOF;) r.rest.push_back(static_cast<char>(c));
-  std::fclose(f);
+  r.rest = t.rest();
   return r;
 }
 

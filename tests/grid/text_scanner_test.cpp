@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/scanned_text.h"
+
 namespace {
 
 // Reads numbers from `text` until one fails or the input ends; `rest` is what stays unread.
@@ -19,18 +21,12 @@ struct Scan {
 };
 
 Scan scanAll(const std::string& text, std::size_t capacity = defaultScanBuffer) {
-  std::FILE* f = std::tmpfile();
-  std::fwrite(text.data(), 1, text.size(), f);
-  std::rewind(f);
-  TextScanner s;
-  initScanner(s, f, capacity);
+  ScannedText t(text, capacity);
   Scan result;
   double v = 0;
-  while (readNumber(s, v)) result.values.push_back(v);
-  result.failed = !s.atEof || s.pos < s.end;
-  result.rest.assign(s.buffer.get() + s.pos, s.end - s.pos);
-  for (int c; (c = std::fgetc(f)) != EOF;) result.rest.push_back(static_cast<char>(c));
-  std::fclose(f);
+  while (readNumber(t.scanner, v)) result.values.push_back(v);
+  result.failed = !t.scanner.atEof || t.scanner.pos < t.scanner.end;
+  result.rest = t.rest();
   return result;
 }
 
