@@ -12,6 +12,7 @@
 // cells take the header's spelling. A value the vector steps are not sure of (a rounding within
 // a hair of a half, and whatever lies outside 1e-17 <= |x| < 1e17: zero, infinities, NaN) goes
 // to the plain writer, so the bytes are always the plain ones.
+
 // GCC 12 warns of uninitialized values inside its own AVX-512 headers, where the intrinsics
 // build vectors from undefined ones that they then fill; the warnings say nothing of this code.
 #if defined(__GNUC__) && !defined(__clang__)

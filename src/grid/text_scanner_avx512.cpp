@@ -5,11 +5,12 @@
 // compare, which gives where every token of the block starts and ends; each token is then
 // checked and converted on its own, so the CPU works on several at once. Only tokens of the
 // simple form [+|-]digits[.digits], of at most 16 digits and point together, are converted
-// here, by the same exact rule as the plain reader's quick path (an integer below 2^53 divided
+// here, by the same exact rule as the plain reader's quick path (an integer up to 2^53 divided
 // by an exact power of ten). A token of another form (an exponent, a long number) is converted
 // by the plain reader's own conversion if it is exactly one number; one that is not (a
 // character that is no number, "1-2") ends the batch there, and the plain reader takes it, as it
 // takes the bytes near the end of those at hand.
+
 // GCC 12 warns of uninitialized values inside its own AVX-512 headers, where the intrinsics
 // build vectors from undefined ones that they then fill; the warnings say nothing of this code.
 #if defined(__GNUC__) && !defined(__clang__)
