@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "platform/console.h"
 #include "grid/number_format.h"
+#include "platform/console.h"
 
 void checkCompatible(const GridInput& grid1, const GridInput& grid2) {
   for (int pos = position::ncols; pos <= position::nodata_value; ++pos) {

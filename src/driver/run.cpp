@@ -6,13 +6,13 @@
 
 #include "arith/product.h"
 #include "driver/command_line.h"
-#include "platform/console.h"
 #include "driver/output_file.h"
-#include "platform/os.h"
 #include "grid/binary_grid.h"
 #include "grid/detect.h"
 #include "grid/number_format.h"
 #include "grid/text_grid.h"
+#include "platform/console.h"
+#include "platform/os.h"
 
 namespace {
 
