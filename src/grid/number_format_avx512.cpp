@@ -29,11 +29,11 @@
 
 namespace {
 
-// 10^-18 to 10^17, the nearest doubles (exact from 10^0 up), at index exponent + 18.
+// 10^-16 to 10^15, the nearest doubles (exact from 10^0 up), at index exponent + 16.
 constexpr double powersOfTen[] = {
-    1e-18, 1e-17, 1e-16, 1e-15, 1e-14, 1e-13, 1e-12, 1e-11, 1e-10, 1e-9, 1e-8, 1e-7,
-    1e-6,  1e-5,  1e-4,  1e-3,  1e-2,  1e-1,  1e0,   1e1,   1e2,   1e3,  1e4,  1e5,
-    1e6,   1e7,   1e8,   1e9,   1e10,  1e11,  1e12,  1e13,  1e14,  1e15, 1e16, 1e17};
+    1e-16, 1e-15, 1e-14, 1e-13, 1e-12, 1e-11, 1e-10, 1e-9, 1e-8, 1e-7, 1e-6,
+    1e-5,  1e-4,  1e-3,  1e-2,  1e-1,  1e0,   1e1,   1e2,  1e3,  1e4,  1e5,
+    1e6,   1e7,   1e8,   1e9,   1e10,  1e11,  1e12,  1e13, 1e14, 1e15};
 
 // x / 1000, x / 100 and x / 10 by multiplying and shifting, for the ranges they are used on.
 constexpr std::uint64_t divideBy1000(std::uint64_t x) { return (x * 1073742) >> 30; }  // x < 2^20
@@ -160,11 +160,11 @@ CELLPROD_TARGET_AVX512 char* writeCellsAvx512(char* out, const double* values, s
   const bool nodataFits = nodata.length < 16;
   alignas(16) char nodataText[16] = {};
   std::memcpy(nodataText, nodata.text, nodataFits ? nodata.length : 0);
-  nodataText[nodata.length < 16 ? nodata.length : 0] = '\t';
+  nodataText[nodataFits ? nodata.length : 0] = '\t';
   const __m512i nodataTexts =
       _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(nodataText)));
-  const __m512d powers[4] = {_mm512_loadu_pd(powersOfTen + 2), _mm512_loadu_pd(powersOfTen + 10),
-                             _mm512_loadu_pd(powersOfTen + 18), _mm512_loadu_pd(powersOfTen + 26)};
+  const __m512d powers[4] = {_mm512_loadu_pd(powersOfTen), _mm512_loadu_pd(powersOfTen + 8),
+                             _mm512_loadu_pd(powersOfTen + 16), _mm512_loadu_pd(powersOfTen + 24)};
   const __m512i nodataLength = _mm512_set1_epi64(static_cast<std::int64_t>(nodata.length + 1));
   std::size_t i = 0;
   for (; i + 8 <= n; i += 8) {
@@ -175,15 +175,14 @@ CELLPROD_TARGET_AVX512 char* writeCellsAvx512(char* out, const double* values, s
     __mmask8 plain = ~(_mm512_cmp_pd_mask(ax, _mm512_set1_pd(1e-17), _CMP_GE_OQ) &
                        _mm512_cmp_pd_mask(ax, _mm512_set1_pd(1e17), _CMP_LT_OQ));
     // The decimal exponent: floor(e2 * log10(2)) is it or one below it; the power above
-    // decides. (Lanes the plain writer takes may give any exponent: it is clamped to the table.)
+    // decides. (Lanes the plain writer takes may give any exponent.)
     const __m512d e2 = _mm512_getexp_pd(ax);
     __m512i exponent = _mm512_cvtpd_epi64(
         _mm512_roundscale_pd(_mm512_mul_pd(e2, _mm512_set1_pd(0.30102999566398120)),
                              _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
-    exponent = _mm512_min_epi64(_mm512_max_epi64(exponent, _mm512_set1_epi64(-18)),
-                                _mm512_set1_epi64(16));
-    // 10^(exponent + 1) from the 32 powers 10^-16 to 10^15; outside them the exponent may come
-    // out wrong, and the scaled value then falls outside [1e5, 1e6), to the plain writer.
+    // 10^(exponent + 1) from the 32 powers 10^-16 to 10^15, the index clamped to them; outside
+    // them the exponent may come out wrong, and the scaled value then falls outside
+    // [1e5, 1e6), to the plain writer.
     const __m512i aboveIndex = _mm512_min_epi64(
         _mm512_max_epi64(_mm512_add_epi64(exponent, _mm512_set1_epi64(17)), _mm512_setzero_si512()),
         _mm512_set1_epi64(31));

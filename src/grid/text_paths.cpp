@@ -2,12 +2,10 @@
 
 #include "platform/cpu_features.h"
 
-TextPaths plainTextPaths() { return {"plain", readNumbersPlain, writeCellsPlain}; }
-
 std::vector<TextPaths> availableTextPaths() {
-  std::vector<TextPaths> paths{plainTextPaths()};
+  std::vector<TextPaths> paths{{readNumbersPlain, writeCellsPlain}};
 #if CELLPROD_VECTOR_PATHS
-  if (cpuFeatures().avx512) paths.push_back({"avx512", readNumbersAvx512, writeCellsAvx512});
+  if (cpuFeatures().avx512) paths.push_back({readNumbersAvx512, writeCellsAvx512});
 #endif
   return paths;
 }

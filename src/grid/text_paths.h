@@ -18,13 +18,9 @@ using CellWriter = char* (*)(char* out, const double* values, std::size_t n,
                              const NodataSpelling& nodata);
 
 struct TextPaths {
-  const char* name;  // "plain", "avx512"
   NumberReader readNumbers;
   CellWriter writeCells;
 };
-
-// The plain paths.
-TextPaths plainTextPaths();
 
 // The plain paths, then each vector path this CPU runs, the fastest last.
 std::vector<TextPaths> availableTextPaths();

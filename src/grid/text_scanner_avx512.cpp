@@ -5,8 +5,8 @@
 // compare, which gives where every token of the block starts and ends; each token is then
 // checked and converted on its own, so the CPU works on several at once. Only tokens of the
 // simple form [+|-]digits[.digits], of at most 16 digits and point together, are converted
-// here, by the same exact rule as the plain reader's quick path (an integer up to 2^53 divided
-// by an exact power of ten). A token of another form (an exponent, a long number) is converted
+// here, by the same exact rule as the plain reader's quick path (an integer that a double
+// holds exactly, divided by an exact power of ten). A token of another form (an exponent, a long number) is converted
 // by the plain reader's own conversion if it is exactly one number; one that is not (a
 // character that is no number, "1-2") ends the batch there, and the plain reader takes it, as it
 // takes the bytes near the end of those at hand.
@@ -71,17 +71,19 @@ CELLPROD_TARGET_AVX512 inline bool simpleNumber(const char* p, unsigned length, 
       static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_cvtsi128_si32(eights))) *
           100000000u +
       static_cast<std::uint32_t>(_mm_extract_epi32(eights, 1));
-  if (mantissa > (std::uint64_t{1} << 53)) return false;
+  // With a point there are at most 15 digits, which a double holds exactly; without one the
+  // division is by 1, and the conversion rounds once, as the plain reader's does.
   const unsigned fractionDigits = point != 0 ? m - 1 - static_cast<unsigned>(_tzcnt_u32(point)) : 0;
   const double magnitude = static_cast<double>(mantissa) / exactPowers[fractionDigits];
   value = negative ? -magnitude : magnitude;
   return true;
 }
 
-// Reads simple numbers from the scanner's position on, while whole blocks lie well inside the
-// bytes at hand; stops before the first token it does not take. Returns how many it read.
-CELLPROD_TARGET_AVX512 std::size_t readSimpleNumbers(TextScanner& s, double* values,
-                                                     std::size_t n) {
+// Reads tokens that are each exactly one number, from the scanner's position on, while whole
+// blocks lie well inside the bytes at hand; stops before the first token it does not take.
+// Returns how many it read.
+CELLPROD_TARGET_AVX512 std::size_t readNumberTokens(TextScanner& s, double* values,
+                                                    std::size_t n) {
   const char* const buffer = s.buffer.get();
   const char* block = buffer + s.pos;
   if (s.end - s.pos < 64 + bytesAfterBlock) return 0;
@@ -127,7 +129,7 @@ CELLPROD_TARGET_AVX512 std::size_t readSimpleNumbers(TextScanner& s, double* val
 std::size_t readNumbersAvx512(TextScanner& s, double* values, std::size_t n) {
   std::size_t done = 0;
   while (done < n) {
-    done += readSimpleNumbers(s, values + done, n - done);
+    done += readNumberTokens(s, values + done, n - done);
     if (done == n) break;
     // Whatever the block reader left: one number by the plain reader, which refills.
     if (!readNumber(s, values[done])) return done;

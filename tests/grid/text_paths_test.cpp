@@ -34,18 +34,6 @@ std::vector<Path> vectorPaths() {
   return paths;
 }
 
-TEST(TextPaths, TheChosenPathIsTheFastestAvailable) {
-  const std::vector<TextPaths> available = availableTextPaths();
-  ASSERT_FALSE(available.empty());
-  EXPECT_STREQ(available.front().name, "plain");
-  EXPECT_STREQ(textPaths().name, available.back().name);
-  for (const Path& path : vectorPaths()) {
-    bool listed = false;
-    for (const TextPaths& p : available) listed = listed || std::string(p.name) == path.name;
-    EXPECT_EQ(listed, path.available) << path.name;
-  }
-}
-
 // Everything a batch read leaves: the values, how many, and the bytes not yet consumed.
 struct Reading {
   std::vector<double> values;
