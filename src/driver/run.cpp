@@ -113,6 +113,8 @@ void closeInput(GridInput& grid) {
 }  // namespace
 
 int runCellprod(int argc, char** argv) {
+  // Before any file is opened, so that no grid or output takes the place of a standard stream.
+  openClosedStandardDescriptors();
   if (!stdoutIsTerminal()) {
     static char stdoutBuffer[stdoutBufferSize];
     std::setvbuf(stdout, stdoutBuffer, _IOFBF, sizeof stdoutBuffer);

@@ -1,6 +1,8 @@
 #include "grid/binary_grid.h"
 
+#include <algorithm>  // min
 #include <array>
+#include <cstring>    // memcpy
 #include <limits>
 #include <string>
 
@@ -19,6 +21,20 @@ namespace {
 // ordinary rounding rule.
 static_assert(std::numeric_limits<float>::is_iec559 && std::numeric_limits<double>::is_iec559);
 float narrowToFloat(double x) { return static_cast<float>(x); }
+
+// Reads up to n values of `size` bytes, from the bytes detection kept of an input that cannot
+// go back to its start, then from the stream; returns the count of whole values, as fread does.
+std::size_t readValues(GridInput& grid, void* values, std::size_t size, std::size_t n) {
+  KeptBytes& kept = grid.kept;
+  const std::size_t wanted = size * n;  // n is at most a row, whose size the run has checked
+  const std::size_t fromKept = std::min(wanted, kept.count - kept.next);
+  if (fromKept == 0) return std::fread(values, size, n, grid.file);
+  std::memcpy(values, kept.bytes.data() + kept.next, fromKept);
+  kept.next += fromKept;
+  const std::size_t fromStream =
+      std::fread(static_cast<char*>(values) + fromKept, 1, wanted - fromKept, grid.file);
+  return (fromKept + fromStream) / size;
+}
 
 template <class T>
 bool writeValues(std::FILE* file, T* values, std::size_t n) {
@@ -42,13 +58,13 @@ std::array<T, headerValues> headerValuesAs(const GridHeader& header) {
 void readBinaryHeader(GridInput& grid) {
   if (grid.encoding == GridEncoding::single) {
     std::array<float, headerValues> v{};
-    if (std::fread(v.data(), sizeof(float), v.size(), grid.file) != v.size())
+    if (readValues(grid, v.data(), sizeof(float), v.size()) != v.size())
       fail(1, "error reading fiel header from " + grid.name + "\n");
     byte_order::fromLittleEndian(v.data(), v.size());
     for (std::size_t i = 0; i < v.size(); ++i) grid.header.values[i] = v[i];
   } else {
     std::array<double, headerValues> v{};
-    if (std::fread(v.data(), sizeof(double), v.size(), grid.file) != v.size())
+    if (readValues(grid, v.data(), sizeof(double), v.size()) != v.size())
       fail(1, "error reading fiel header from " + grid.name + "\n");
     byte_order::fromLittleEndian(v.data(), v.size());
     grid.header.values = v;
@@ -59,12 +75,12 @@ void readBinaryRow(GridInput& grid, float* floatRow, int row) {
   const std::size_t n = columnCount(grid.working.ncols);
   double* values = grid.row.get();
   if (grid.encoding == GridEncoding::single) {
-    std::size_t got = std::fread(floatRow + 1, sizeof(float), n, grid.file);
+    std::size_t got = readValues(grid, floatRow + 1, sizeof(float), n);
     if (got != n) failRowRead(grid, row, got);
     byte_order::fromLittleEndian(floatRow + 1, n);
     for (std::size_t i = 1; i <= n; ++i) values[i] = floatRow[i];
   } else {
-    std::size_t got = std::fread(values + 1, sizeof(double), n, grid.file);
+    std::size_t got = readValues(grid, values + 1, sizeof(double), n);
     if (got != n) failRowRead(grid, row, got);
     byte_order::fromLittleEndian(values + 1, n);
   }

@@ -4,10 +4,17 @@
 
 #include "platform/byte_order.h"
 #include "platform/console.h"
+#include "platform/os.h"
 
 namespace {
 
 constexpr std::size_t binaryStreamBuffer = std::size_t{1} << 18;
+
+// The first four bytes of every text grid.
+constexpr unsigned char textMagic[] = {'n', 'c', 'o', 'l'};
+
+// The binary tests look at the first six values of a header, nodata_value the last of them.
+constexpr std::size_t parametersNeeded = 6;
 
 std::FILE* openOrFail(const GridInput& grid, const char* mode) {
   std::FILE* file = std::fopen(grid.name.c_str(), mode);
@@ -15,41 +22,77 @@ std::FILE* openOrFail(const GridInput& grid, const char* mode) {
   return file;
 }
 
-bool seekToStart(std::FILE* file) { return std::fseek(file, 0, SEEK_SET) == 0; }
+[[noreturn]] void failUnrecognised(const GridInput& grid) {
+  fail(98, "could not recognise file format (ascii, single or double) for " + grid.name + "\n");
+}
 
-// Whether the value at `index` of the first `count` values of type T is -9999. A read that
-// delivers too few values, or a file that cannot be rewound, fails the test.
+bool startsWithTextMagic(const KeptBytes& first) {
+  return first.count >= sizeof textMagic &&
+         std::memcmp(first.bytes.data(), textMagic, sizeof textMagic) == 0;
+}
+
+// Whether the first bytes hold the six grid parameters as values of type T, the sixth of them
+// exactly -9999. Fewer bytes than six values fail the test.
 template <class T>
-bool nodataIsFixed(std::FILE* file, std::size_t count, std::size_t needed) {
-  unsigned char bytes[12 * sizeof(double)];
-  if (!seekToStart(file)) return false;
-  if (std::fread(bytes, sizeof(T), count, file) < needed) return false;
-  return byte_order::loadLittleEndian<T>(bytes + 5 * sizeof(T)) == static_cast<T>(fixedNodata) &&
-         seekToStart(file);
+bool nodataIsFixed(const KeptBytes& first) {
+  const unsigned char* nodata = first.bytes.data() + (parametersNeeded - 1) * sizeof(T);
+  return first.count >= parametersNeeded * sizeof(T) &&
+         byte_order::loadLittleEndian<T>(nodata) == static_cast<T>(fixedNodata);
+}
+
+// Reads the bytes the tests need: the four of the text test, then, unless they are the text
+// magic, as many of the first 96 (the double test's twelve values) as there are. Reading on
+// from the fourth byte gives the bytes a read from offset 0 would give, without going back.
+void readFirstBytes(std::FILE* file, KeptBytes& first) {
+  first.count = std::fread(first.bytes.data(), 1, sizeof textMagic, file);
+  if (first.count < sizeof textMagic || startsWithTextMagic(first)) return;
+  first.count += std::fread(first.bytes.data() + first.count, 1, first.capacity - first.count,
+                            file);
+}
+
+// A regular file is read again from its start: a text grid reopened in text mode, a binary
+// one rewound. What detection read is not needed any more.
+void returnToStart(GridInput& grid, std::FILE* file) {
+  grid.kept = {};
+  if (grid.encoding == GridEncoding::text) {
+    std::fclose(file);
+    grid.file = openOrFail(grid, "rt");
+  } else if (std::fseek(file, 0, SEEK_SET) != 0) {
+    failUnrecognised(grid);
+  }
 }
 
 }  // namespace
 
 void detectEncoding(GridInput& grid) {
   std::FILE* file = openOrFail(grid, "rb");
+  grid.file = file;
   grid.streamBuffer = std::make_unique_for_overwrite<char[]>(binaryStreamBuffer);
   std::setvbuf(file, grid.streamBuffer.get(), _IOFBF, binaryStreamBuffer);
 
-  char magic[4];
-  if (std::fread(magic, 1, sizeof magic, file) == sizeof magic &&
-      std::memcmp(magic, "ncol", sizeof magic) == 0) {
-    std::fclose(file);
-    grid.file = openOrFail(grid, "rt");
+  KeptBytes& first = grid.kept;
+  readFirstBytes(file, first);
+  if (startsWithTextMagic(first)) {
     grid.encoding = GridEncoding::text;
-    initScanner(grid.text, grid.file);
-    return;
-  }
-  grid.file = file;
-  if (nodataIsFixed<double>(file, 12, 6)) {
+  } else if (nodataIsFixed<double>(first)) {
     grid.encoding = GridEncoding::double_precision;
-  } else if (nodataIsFixed<float>(file, 6, 6)) {
+  } else if (nodataIsFixed<float>(first)) {
     grid.encoding = GridEncoding::single;
   } else {
-    fail(98, "could not recognise file format (ascii, single or double) for " + grid.name + "\n");
+    failUnrecognised(grid);
+  }
+
+  // A pipe or a FIFO cannot go back: its header and rows are read from the bytes kept, then
+  // from the same stream, never reopened. On Windows that stream is not in text mode, so the
+  // scanner ends it at a Ctrl-Z as text mode would; its CR LF are white space either way.
+  const bool streamed = !isRegularFile(file);
+  if (!streamed) returnToStart(grid, file);
+  if (grid.encoding == GridEncoding::text) {
+    initScanner(grid.text, grid.file);
+    if (streamed) {
+      grid.text.endsAtCtrlZ = textModeEndsAtCtrlZ;
+      preloadScanner(grid.text, reinterpret_cast<const char*>(first.bytes.data()), first.count);
+      first = {};
+    }
   }
 }

@@ -62,9 +62,19 @@ struct FreeDeleter {
 template <class T>
 using CallocArray = std::unique_ptr<T[], FreeDeleter>;
 
+// The first bytes of an input that cannot go back to its start (a pipe, a FIFO), as detection
+// read them: the header and the rows are read from these, then from the same stream.
+struct KeptBytes {
+  static constexpr std::size_t capacity = headerValues * sizeof(double);  // the double test's
+  std::array<unsigned char, capacity> bytes{};
+  std::size_t count = 0;  // bytes kept
+  std::size_t next = 0;   // the first of them not yet read
+};
+
 struct GridInput {
   std::string name;
   std::FILE* file = nullptr;
+  KeptBytes kept;  // empty for a regular file, which detection leaves at its start
   GridEncoding encoding = GridEncoding::text;
   GridHeader header;
   GridParameters working;

@@ -2,7 +2,7 @@
 
 #include <algorithm>  // min
 #include <charconv>   // from_chars, to_chars
-#include <cstring>   // memmove
+#include <cstring>   // memchr, memcpy, memmove
 #include <limits>
 #include <system_error>
 
@@ -25,6 +25,22 @@ bool isDigit(int c) { return c >= '0' && c <= '9'; }
 // The white space of the C locale.
 bool isSpace(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
+// Adds the n bytes that lie after the end of the bytes at hand to them, up to a Ctrl-Z that
+// ends the input, and marks the new end. False when none were added: the input has ended.
+bool takeBytes(TextScanner& s, std::size_t n) {
+  if (s.endsAtCtrlZ) {
+    const char* first = s.buffer.get() + s.end;
+    if (const void* ctrlZ = std::memchr(first, '\x1a', n)) {
+      n = static_cast<std::size_t>(static_cast<const char*>(ctrlZ) - first);
+      s.atEof = true;
+    }
+  }
+  s.end += n;
+  s.buffer[s.end] = '\0';
+  if (n == 0) s.atEof = true;
+  return n > 0;
+}
+
 // Moves the unread bytes to the front and reads more behind them. False when nothing came.
 bool refill(TextScanner& s) {
   if (s.atEof) return false;
@@ -34,13 +50,7 @@ bool refill(TextScanner& s) {
     s.pos = 0;
   }
   std::size_t got = std::fread(s.buffer.get() + s.end, 1, s.capacity - s.end, s.file);
-  s.end += got;
-  s.buffer[s.end] = '\0';
-  if (got == 0) {
-    s.atEof = true;
-    return false;
-  }
-  return true;
+  return takeBytes(s, got);
 }
 
 // The next byte, or -1 at the end of the input.
@@ -208,6 +218,13 @@ void initScanner(TextScanner& scanner, std::FILE* file, std::size_t capacity) {
   scanner.buffer[0] = '\0';
   scanner.pos = scanner.end = 0;
   scanner.atEof = false;
+}
+
+void preloadScanner(TextScanner& scanner, const char* bytes, std::size_t n) {
+  n = std::min(n, scanner.capacity - scanner.end);
+  if (n == 0) return;
+  std::memcpy(scanner.buffer.get() + scanner.end, bytes, n);
+  takeBytes(scanner, n);
 }
 
 bool readToken(TextScanner& s) {

@@ -1,23 +1,59 @@
 #include "platform/os.h"
 
-#include <filesystem>    // equivalent
-#include <system_error>  // error_code
+#include <sys/stat.h>  // fstat, stat
 
 #ifdef _WIN32
-#include <io.h>  // _isatty
+#include <io.h>  // _isatty, _fileno
+
+#include <filesystem>    // equivalent
+#include <system_error>  // error_code
 #define CELLPROD_ISATTY _isatty
 #else
-#include <unistd.h>  // isatty
+#include <fcntl.h>   // open, fcntl
+#include <unistd.h>  // isatty, dup2, close
+#include <cerrno>
 #define CELLPROD_ISATTY isatty
 #endif
+
+void openClosedStandardDescriptors() {
+#ifndef _WIN32
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free descriptor is taken, which is fd itself when the ones below it are open.
+    const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) {
+      ::dup2(opened, fd);
+      ::close(opened);
+    }
+  }
+#endif
+}
 
 bool stdoutIsTerminal() {
   static const bool terminal = CELLPROD_ISATTY(1) != 0;
   return terminal;
 }
 
+bool isRegularFile(std::FILE* file) {
+#ifdef _WIN32
+  struct _stat64 status;
+  return _fstat64(_fileno(file), &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFREG;
+#else
+  struct stat status;
+  return ::fstat(::fileno(file), &status) == 0 && S_ISREG(status.st_mode);
+#endif
+}
+
 bool sameExistingFile(const std::string& a, const std::string& b) {
+#ifdef _WIN32
   std::error_code ec;
   bool same = std::filesystem::equivalent(std::filesystem::path(a), std::filesystem::path(b), ec);
   return !ec && same;
+#else
+  // The file identities themselves: std::filesystem::equivalent refuses to compare two FIFOs
+  // or other special files, and an input may well be a FIFO.
+  struct stat first, second;
+  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+#endif
 }

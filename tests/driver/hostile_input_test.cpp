@@ -119,6 +119,60 @@ TEST_F(GridCase, InputsCutAtEveryByte) {
   }
 }
 
+// Grids through FIFOs, as grid 1, grid 2 or both, give the output bytes, standard output and
+// status of the same grids in regular files: small ones, which detection reads whole, wide
+// ones of more than a scanner buffer, and ones cut in row 3, short or empty.
+TEST_F(GridCase, InputsThroughPipesReadAsRegularFiles) {
+  if (toolIsWindowsBuild()) GTEST_SKIP() << "FIFOs are POSIX; Windows gives no path to a pipe";
+  Values wideCells;
+  const std::string wideHeader = textHeader("500", "400");
+  std::string wideText = wideHeader;
+  for (int i = 0; i < 500 * 400; ++i) {
+    wideCells.push_back(i % 97 == 0 ? -9999 : (i * 37 % 1000) * 0.25);
+    wideText += std::to_string(wideCells.back()) + (i % 500 == 499 ? "\n" : " ");
+  }
+  const std::string wideSingle = bytesOf<float>(concat(binaryHeader(500, 400), wideCells));
+  const std::size_t row3 = wideText.find('\n', wideText.find('\n', wideHeader.size()) + 1) + 1;
+  struct PipeCase {
+    std::string a, b;
+    const char* option;
+    int piped;         // 1 grid 1, 2 grid 2, 3 both
+    const char* says;  // in standard output
+  };
+  std::vector<PipeCase> cases = {
+      {wideText, wideText, "-f:d", 3, "..\n"},
+      {wideSingle, wideText, "-f:s", 3, "..\n"},
+      {wideText.substr(0, row3 + 900), wideText, "-f:t", 1,  " in row 3 ("},
+      {wideText, wideSingle.substr(0, 48 + 4 * 1250), "-f:t", 2,  " in row 3 ("},
+      {"nco", textB, "-f:t", 1, "could not recognise"},
+      {textA, "", "-f:t", 2, "could not recognise"}};
+  for (int piped = 1; piped <= 3; ++piped) {
+    cases.push_back({textA, textB, "-f:t", piped, "..\n"});
+    cases.push_back({binaryGrid(single, cellsA), binaryGrid(single, cellsB), "-f:s", piped, "..\n"});
+    cases.push_back({binaryGrid(dbl, cellsA), binaryGrid(dbl, cellsB), "-f:d", piped, "..\n"});
+  }
+  for (const std::string& output : {outName, aName}) {  // an output naming an input is refused
+    for (const PipeCase& c : cases) {
+      SCOPED_TRACE("case " + std::to_string(&c - cases.data()) + ", output " + output);
+      ScratchDir files, pipes;
+      RunSetup throughPipes;
+      for (const auto& [grid, name, bytes] : {std::tuple{1, aName, c.a}, {2, bName, c.b}}) {
+        writeFile(files / name, bytes);
+        if (c.piped & grid) throughPipes.fifos.emplace_back(name, bytes);
+        else writeFile(pipes / name, bytes);
+      }
+      const std::vector<std::string> args{aName, bName, output, c.option};
+      ToolResult expected = runTool(files, args), got = runTool(pipes, args, throughPipes);
+      EXPECT_EQ(got.status, expected.status);
+      EXPECT_EQ(got.out, expected.out);
+      EXPECT_EQ(got.err, "");
+      if (output == aName) continue;
+      EXPECT_NE(expected.out.find(c.says), std::string::npos) << expected.out;
+      EXPECT_EQ(readFile(pipes / output), readFile(files / output));
+    }
+  }
+}
+
 // Takes `prefix` off the front of s if s starts with it.
 bool take(std::string_view& s, std::string_view prefix) {
   if (s.substr(0, prefix.size()) != prefix) return false;

@@ -56,6 +56,17 @@ TEST_F(DialogueCase, EmptyAnswerOrEndOfInputEndsTheRun) {
   EXPECT_FALSE(fileExists(dir / "later.asc"));
 }
 
+// A closed standard input reads as ended, and no grid takes its place to be read as an
+// answer; with standard output closed too, nothing is printed. No file is created either way.
+TEST_F(DialogueCase, ClosedStandardStreams) {
+  for (int closed : {1, 3}) {
+    ToolResult r = checked(runTool(dir, {aName, bName, "nodir/x"}, RunSetup{"", {}, closed}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, closed == 1 ? console(cannotOpen("nodir/x")) : "");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 3);  // and .io
+  }
+}
+
 TEST_F(DialogueCase, AnswerLineEnds) {
   for (const char* answers : {"good.asc\r\n", "good.asc"}) {
     std::filesystem::remove(dir / "good.asc");

@@ -1,6 +1,7 @@
 #include "support/tool_run.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>  // mkfifo
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -59,8 +60,22 @@ std::string lineEndsOfTextMode(std::string_view text) {
 
 constexpr unsigned runTimeLimitSeconds = 120;
 
+// Starts a process that opens the FIFO at `path` for writing, which waits for the tool to open
+// it for reading, and writes `bytes` into it.
+pid_t startFifoWriter(const std::string& path, const std::string& bytes) {
+  if (::mkfifo(path.c_str(), 0600) != 0) throw std::runtime_error("cannot make FIFO " + path);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    std::signal(SIGPIPE, SIG_IGN);  // a tool that stops reading early ends the write with EPIPE
+    int fd = ::open(path.c_str(), O_WRONLY);
+    ::_exit(fd >= 0 && ::write(fd, bytes.data(), bytes.size()) >= 0 ? 0 : 1);
+  }
+  return pid;
+}
+
 ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
-                   const std::string& input, long maxFileBytes) {
+                   const RunSetup& setup, long maxFileBytes) {
+  const std::string& input = setup.input;
   fs::path io = dir.path / ".io";
   fs::create_directories(io);
   std::string in = (io / "stdin").string(), out = (io / "stdout").string(),
@@ -78,6 +93,8 @@ ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
   argv.push_back(nullptr);
 
   std::fflush(nullptr);
+  std::vector<pid_t> writers;
+  for (const auto& [name, bytes] : setup.fifos) writers.push_back(startFifoWriter(dir / name, bytes));
   pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
@@ -88,6 +105,7 @@ ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
     ::dup2(fin, 0);
     ::dup2(fout, 1);
     ::dup2(ferr, 2);
+    for (int fd = 0; fd < setup.closedDescriptors; ++fd) ::close(fd);
     if (maxFileBytes >= 0) {
       std::signal(SIGXFSZ, SIG_IGN);  // stays ignored across exec
       rlimit limit{static_cast<rlim_t>(maxFileBytes), static_cast<rlim_t>(maxFileBytes)};
@@ -107,6 +125,10 @@ ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
   }
   int wstatus = 0;
   ::waitpid(pid, &wstatus, 0);
+  for (pid_t writer : writers) {
+    ::kill(writer, SIGKILL);
+    ::waitpid(writer, nullptr, 0);
+  }
   ToolResult r;
   r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
   r.out = readFile(out);
@@ -118,12 +140,12 @@ ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
 // once in a suite's thousands of runs, with two test processes at once) Wine itself ends a run
 // with status 1 before the program has printed anything; such a run is repeated, at most twice.
 ToolResult runAndRepeatWineFailures(const ScratchDir& dir, const std::vector<std::string>& args,
-                                    const std::string& input, long maxFileBytes) {
-  ToolResult r = runWith(dir, args, input, maxFileBytes);
+                                    const RunSetup& setup, long maxFileBytes) {
+  ToolResult r = runWith(dir, args, setup, maxFileBytes);
   for (int repeat = 0; repeat < 2 && toolIsWindowsBuild() && r.status == 1 && r.out.empty() &&
                        r.err.empty();
        ++repeat) {
-    r = runWith(dir, args, input, maxFileBytes);
+    r = runWith(dir, args, setup, maxFileBytes);
   }
   return r;
 }
@@ -144,10 +166,15 @@ std::string textFile(std::string_view text) { return lineEndsOfTextMode(text); }
 
 ToolResult runTool(const ScratchDir& dir, const std::vector<std::string>& args,
                    const std::string& input) {
-  return runAndRepeatWineFailures(dir, args, input, -1);
+  return runAndRepeatWineFailures(dir, args, {input, {}, 0}, -1);
+}
+
+ToolResult runTool(const ScratchDir& dir, const std::vector<std::string>& args,
+                   const RunSetup& setup) {
+  return runAndRepeatWineFailures(dir, args, setup, -1);
 }
 
 ToolResult runToolWithFileLimit(const ScratchDir& dir, const std::vector<std::string>& args,
                                 long maxFileBytes) {
-  return runAndRepeatWineFailures(dir, args, "", maxFileBytes);
+  return runAndRepeatWineFailures(dir, args, {}, maxFileBytes);
 }

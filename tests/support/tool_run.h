@@ -42,6 +42,18 @@ ToolResult runTool(const ScratchDir& dir, const std::vector<std::string>& args,
 ToolResult runToolWithFileLimit(const ScratchDir& dir, const std::vector<std::string>& args,
                                 long maxFileBytes);
 
+// What a run gets beyond its arguments: standard input; FIFOs made in the scratch directory,
+// each filled with its bytes by a writer of its own once the tool opens it (a writer the tool
+// did not read to the end is stopped after the run); the first `closedDescriptors` standard
+// descriptors closed when the tool starts.
+struct RunSetup {
+  std::string input;
+  std::vector<std::pair<std::string, std::string>> fifos;
+  int closedDescriptors = 0;
+};
+ToolResult runTool(const ScratchDir& dir, const std::vector<std::string>& args,
+                   const RunSetup& setup);
+
 // True when the runs go to the Windows build of the tool under Wine (a test build configured
 // with CELLPROD_TEST_TARGET=windows). The aarch64 and s390x builds under qemu-user give the
 // bytes of this one.
