@@ -182,6 +182,17 @@ TEST(TextScanner, SmallBuffersGiveTheSameValues) {
     Scan s = scanAll(text, capacity);
     EXPECT_EQ(s.values, reference.values) << capacity;
   }
+  // The same with bytes put in front of the stream, and a Ctrl-Z that ends a text-mode input.
+  const std::size_t cut = text.find(' ', text.size() / 2);
+  for (std::size_t capacity : {8, 13, 1000}) {
+    ScannedText t(text.substr(3, cut - 3) + "\x1a" + text.substr(cut), capacity);
+    t.scanner.endsAtCtrlZ = true;
+    preloadScanner(t.scanner, text.data(), 3);
+    std::vector<double> values;
+    for (double v = 0; readNumber(t.scanner, v);) values.push_back(v);
+    EXPECT_EQ(values, scanAll(text.substr(0, cut)).values) << capacity;
+    EXPECT_TRUE(t.scanner.atEof && t.scanner.pos == t.scanner.end);  // nothing after the Ctrl-Z
+  }
 }
 
 // DecimalBuilder fed with a number text of the form [-]digits[.digits][e[+|-]digits].

@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """GDAL as a client of cellprod.
 
-gdal_translate writes pairs of text grids from rasters a GIS user would have; cellprod
+gdal_translate writes pairs of text grids from rasters a GIS user would have, by the README's
+recipes (gdalwarp first where the empty cells hold the lowest float or NaN); cellprod
 multiplies each pair into a text, a single and a double output; GDAL opens every output (the
 binary ones through an ENVI sidecar header and through a VRT, as the README shows) and every
-cell, the georeference and the statistics block are checked; then cellprod multiplies its own
-outputs and the empty cells must stay empty.
+cell, the georeference, the coordinate system and the statistics block are checked; then
+cellprod multiplies its own outputs and the empty cells must stay empty.
 
 Usage: gdal_round_trip.py CELLPROD. Exits 77 (skipped) with the reason where GDAL's Python
 bindings, numpy or gdal_translate are missing.
@@ -20,7 +21,7 @@ SKIPPED = 77
 
 try:
     import numpy as np
-    from osgeo import gdal
+    from osgeo import gdal, osr
 except ImportError as missing:
     # Debian's GDAL bindings belong to Debian's own Python, which need not come first on PATH.
     system_python = "/usr/bin/python3"
@@ -40,11 +41,17 @@ gdal.SetConfigOption("AAIGRID_DATATYPE", "Float64")
 
 TOOL = os.path.abspath(sys.argv[1])
 LOWEST_FLOAT = -3.4028234663852886e38
+SRS = osr.SpatialReference()
+SRS.ImportFromEPSG(25832)
 
 
 class Case:
-    def __init__(self, name, gdal_type, nodata, xll, yll, cellsize, ncols=37, nrows=23):
+    def __init__(self, name, gdal_type, nodata, xll, yll, cellsize, ncols=37, nrows=23,
+                 warp=None, source_nodata=None):
         self.name, self.gdal_type, self.nodata = name, gdal_type, nodata
+        # With `warp`, the README's recipe for a raster whose empty cells hold source_nodata:
+        # gdalwarp WARP -dstnodata NODATA converts them, then gdal_translate writes the grid.
+        self.warp, self.source_nodata = warp, nodata if source_nodata is None else source_nodata
         self.xll, self.yll, self.cellsize = xll, yll, cellsize
         self.ncols, self.nrows = ncols, nrows
 
@@ -57,6 +64,10 @@ CASES = [
     Case("float32_lowest", gdal.GDT_Float32, LOWEST_FLOAT, 3500000, 5600000, 25),
     Case("float64_fraction", gdal.GDT_Float64, -99999.99, 3500000, 5600000, 25),
     Case("seven_digit_corner", gdal.GDT_Float64, -9999, 3500012.5, 5600025, 12.5),
+    Case("float32_lowest_warped", gdal.GDT_Float32, -9999, 3500000, 5600000, 25, warp=[],
+         source_nodata=LOWEST_FLOAT),
+    Case("float32_nan_warped", gdal.GDT_Float32, -9999, 3500000, 5600000, 25,
+         warp=["-srcnodata", "nan"], source_nodata=float("nan")),
 ]
 
 
@@ -85,18 +96,33 @@ def write_input(workdir, case, seed):
     """A GeoTIFF of the case's type, turned into a text grid by gdal_translate."""
     rng = np.random.default_rng(seed)
     values = rng.uniform(-1000, 1000, (case.nrows, case.ncols))
-    values[rng.random(values.shape) < 0.1] = case.nodata
-    values[0, :3] = (0.0, 1.0, -2.5)
+    empty = rng.random(values.shape) < 0.1
+    values[empty] = case.source_nodata
+    values[0, :3], empty[0, :3] = (0.0, 1.0, -2.5), False
     tif = os.path.join(workdir, f"{case.name}_{seed}.tif")
     ds = gdal.GetDriverByName("GTiff").Create(tif, case.ncols, case.nrows, 1, case.gdal_type)
     ds.SetGeoTransform(case.geotransform())
-    ds.GetRasterBand(1).SetNoDataValue(case.nodata)
+    ds.SetSpatialRef(SRS)
+    ds.GetRasterBand(1).SetNoDataValue(case.source_nodata)
     ds.GetRasterBand(1).WriteArray(values)
     ds = None
     asc = f"{case.name}_{seed}.asc"
-    subprocess.run(["gdal_translate", "-q", "-of", "AAIGrid", "-a_nodata", repr(case.nodata),
-                    "-co", "FORCE_CELLSIZE=YES", tif, asc], cwd=workdir, check=True)
+    label = ["-a_nodata", repr(case.nodata)]
+    if case.warp is not None:
+        subprocess.run(["gdalwarp", "-q", *case.warp, "-dstnodata", repr(case.nodata), tif,
+                        tif + ".warped.tif"], cwd=workdir, check=True)
+        tif, label = tif + ".warped.tif", []
+    subprocess.run(["gdal_translate", "-q", "-of", "AAIGrid", *label, "-co", "FORCE_CELLSIZE=YES",
+                    tif, asc], cwd=workdir, check=True)
+    expect(np.array_equal(read_grid(os.path.join(workdir, asc))[2] == case.nodata, empty),
+           f"{case.name}: the empty cells of the raster are not the empty cells of {asc}")
     return asc
+
+
+def expect_srs(path):
+    """The coordinate system of the inputs, through grid 1's .prj or the ENVI sidecar."""
+    srs = gdal.Open(path).GetSpatialRef()
+    expect(srs is not None and srs.IsSame(SRS), f"{path}: coordinate system {srs}")
 
 
 def read_grid(path):
@@ -125,7 +151,7 @@ def expected_statistics(products, counted):
     return [count, x.min(), x.max(), total, mean, deviation]
 
 
-def envi_header(path, case, value_type, nodata):
+def envi_header(path, case, value_type, nodata, prj):
     """The ENVI sidecar of a binary output: `name.hdr` beside `name.flt`."""
     offset, code = (48, 4) if value_type == np.float32 else (96, 5)
     top = case.yll + case.nrows * case.cellsize
@@ -134,7 +160,8 @@ def envi_header(path, case, value_type, nodata):
                 f"header offset = {offset}\nfile type = ENVI Standard\ndata type = {code}\n"
                 f"interleave = bsq\nbyte order = 0\n"
                 f"map info = {{Arbitrary, 1, 1, {case.xll!r}, {top!r}, {case.cellsize!r}, "
-                f"{case.cellsize!r}}}\ndata ignore value = {nodata!r}\n")
+                f"{case.cellsize!r}}}\ncoordinate system string = {{{prj}}}\n"
+                f"data ignore value = {nodata!r}\n")
 
 
 def vrt(path, case, value_type, nodata):
@@ -158,6 +185,8 @@ def vrt(path, case, value_type, nodata):
 
 
 def check_text_output(workdir, case, gt, empty, products):
+    shutil.copy(os.path.join(workdir, case.a[:-4] + ".prj"), os.path.join(workdir, "product.prj"))
+    expect_srs(os.path.join(workdir, "product.asc"))
     out_gt, nodata, cells = read_grid(os.path.join(workdir, "product.asc"))
     expect(out_gt == gt, f"{case.name}: georeference {out_gt} instead of {gt}")
     expect(nodata == case.nodata, f"{case.name}: nodata {nodata!r} instead of {case.nodata!r}")
@@ -184,7 +213,9 @@ def check_binary_output(workdir, case, value_type, option, empty, products):
     stats = np.array(expected_statistics(products, counted)).astype(value_type)
     expect(np.array_equal(header[6:], stats),
            f"{case.name}: statistics block {header[6:]} instead of {stats}")
-    envi_header(path, case, value_type, nodata)
+    envi_header(path, case, value_type, nodata,
+                open(os.path.join(workdir, case.a[:-4] + ".prj")).read().strip())
+    expect_srs(path)
     for name in (path, vrt(path, case, value_type, nodata)):
         gt, got_nodata, got = read_grid(name)
         expect(gt == case.geotransform(), f"{case.name}: {name} georeference {gt}")
