@@ -133,23 +133,19 @@ TEST_F(GridCase, InputsThroughPipesReadAsRegularFiles) {
   }
   const std::string wideSingle = bytesOf<float>(concat(binaryHeader(500, 400), wideCells));
   const std::size_t row3 = wideText.find('\n', wideText.find('\n', wideHeader.size()) + 1) + 1;
-  struct PipeCase {
-    std::string a, b;
-    const char* option;
-    int piped;         // 1 grid 1, 2 grid 2, 3 both
-    const char* says;  // in standard output
-  };
+  // piped: 1 for grid 1, 2 for grid 2, 3 for both; says: a part of the standard output.
+  struct PipeCase { std::string a, b; const char* option; int piped; const char* says; };
   std::vector<PipeCase> cases = {
       {wideText, wideText, "-f:d", 3, "..\n"},
       {wideSingle, wideText, "-f:s", 3, "..\n"},
-      {wideText.substr(0, row3 + 900), wideText, "-f:t", 1,  " in row 3 ("},
-      {wideText, wideSingle.substr(0, 48 + 4 * 1250), "-f:t", 2,  " in row 3 ("},
+      {wideText.substr(0, row3 + 900), wideText, "-f:t", 1, " in row 3 ("},
+      {wideText, wideSingle.substr(0, 48 + 4 * 1250), "-f:t", 2, " in row 3 ("},
       {"nco", textB, "-f:t", 1, "could not recognise"},
       {textA, "", "-f:t", 2, "could not recognise"}};
   for (int piped = 1; piped <= 3; ++piped) {
     cases.push_back({textA, textB, "-f:t", piped, "..\n"});
-    cases.push_back({binaryGrid(single, cellsA), binaryGrid(single, cellsB), "-f:s", piped, "..\n"});
-    cases.push_back({binaryGrid(dbl, cellsA), binaryGrid(dbl, cellsB), "-f:d", piped, "..\n"});
+    for (Kind kind : {single, dbl})
+      cases.push_back({binaryGrid(kind, cellsA), binaryGrid(kind, cellsB), "-f:d", piped, "..\n"});
   }
   for (const std::string& output : {outName, aName}) {  // an output naming an input is refused
     for (const PipeCase& c : cases) {

@@ -94,7 +94,8 @@ ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
 
   std::fflush(nullptr);
   std::vector<pid_t> writers;
-  for (const auto& [name, bytes] : setup.fifos) writers.push_back(startFifoWriter(dir / name, bytes));
+  for (const auto& [name, bytes] : setup.fifos)
+    writers.push_back(startFifoWriter(dir / name, bytes));
   pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
