@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 
-#include "grid/number_format.h"
-#include "grid/text_paths.h"
+#include "decimal/format.h"
+#include "decimal/kernels.h"
 #include "support/reference.h"
 
 namespace {
@@ -54,7 +54,7 @@ void checkCellWriters(double x, double nodata) {
   char plain[16 * (maxGeneralLength + 1) + maxGeneralLength];
   char fast[sizeof plain];
   const char* plainEnd = writeCellsPlain(plain, values, 16, spelling);
-  for (const TextPaths& path : availableTextPaths()) {
+  for (const NumberKernels& path : availableKernels()) {
     const char* end = path.writeCells(fast, values, 16, spelling);
     check(end - fast == plainEnd - plain && std::memcmp(fast, plain, end - fast) == 0);
   }

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "grid/text_scanner.h"
+#include "decimal/conversion.h"
 #include "support/reference.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

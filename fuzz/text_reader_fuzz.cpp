@@ -127,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // bytes at hand for the scanner's quick path and the vector reader's blocks.
   if (data[0] & 0x80) text.append(6000, ' ');
   const Expected expected = expectedReading(text);
-  for (const TextPaths& path : availableTextPaths()) {
+  for (const NumberKernels& path : availableKernels()) {
     const Outcome o = readWith(text, capacity, path.readNumbers);
     check(o.status == expected.status && o.message == expected.message);
     check(sameValues(o.header, expected.header));

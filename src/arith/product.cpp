@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "grid/number_format.h"
+#include "decimal/format.h"
 #include "platform/console.h"
 
 void checkCompatible(const GridInput& grid1, const GridInput& grid2) {

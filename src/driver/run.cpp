@@ -9,7 +9,7 @@
 #include "driver/output_file.h"
 #include "grid/binary_grid.h"
 #include "grid/detect.h"
-#include "grid/number_format.h"
+#include "decimal/format.h"
 #include "grid/text_grid.h"
 #include "platform/console.h"
 #include "platform/os.h"

@@ -8,8 +8,8 @@
 #include <memory>   // unique_ptr
 #include <string>
 
-#include "grid/number_format.h"
-#include "grid/text_scanner.h"
+#include "decimal/format.h"
+#include "decimal/scanner.h"
 
 // Header positions, numbered from 1 as in the grid files and in the messages.
 namespace position {

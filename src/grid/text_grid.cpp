@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "grid/number_format.h"
-#include "grid/text_paths.h"
+#include "decimal/format.h"
+#include "decimal/kernels.h"
 #include "platform/console.h"
 
 void readTextHeader(GridInput& grid) {
@@ -64,7 +64,7 @@ void writeTextRow(GridOutput& out, double ncols, int row) {
   // Each cell is followed by a tab, except the last of a row by a line end; with a fractional
   // ncols, ncols lies above the last column, and that cell is followed by a tab too.
   const char afterLast = ncols > static_cast<double>(columns) ? '\t' : '\n';
-  const CellWriter writeCells = textPaths().writeCells;
+  const CellWriter writeCells = kernelsForThisCpu().writeCells;
   for (std::size_t first = 0; first < columns; first += cellsPerChunk) {
     const std::size_t n = std::min(cellsPerChunk, columns - first);
     char* end = writeCells(chunk, values + first, n, out.nodata);

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "grid/text_scanner.h"
+#include "decimal/scanner.h"
 
 struct ScannedText {
   std::FILE* file;

@@ -1,4 +1,4 @@
-#include "grid/text_scanner.h"
+#include "decimal/scanner.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "decimal/conversion.h"
 #include "support/scanned_text.h"
 
 namespace {

@@ -1,10 +1,11 @@
-#include "grid/number_format.h"
+#include "decimal/format.h"
 
 #include <charconv>  // from_chars, to_chars
 #include <cmath>     // isnan, isinf, trunc
 #include <cstdint>
 #include <cstring>   // memcpy, memmove
 
+#include "decimal/powers_of_ten.h"
 #include "platform/compiler.h"
 
 namespace {
@@ -35,11 +36,6 @@ char* widenExponent(char* first, char* last) {
   for (std::ptrdiff_t i = 0; i < pad; ++i) digits[i] = '0';
   return last + pad;
 }
-
-// Powers of ten that doubles hold exactly.
-constexpr double exactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                  1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 // "00" to "99".
 constexpr char digitPairs[] =
@@ -94,13 +90,13 @@ CELLPROD_ALWAYS_INLINE char* formatG6Fast(char* out, double x) {
   if (!(ax >= 1e-17 && ax < 1e17)) return nullptr;
   int exponent = 0;  // floor(log10(ax)), from the powers of ten
   if (ax >= 1) {
-    while (exponent < 16 && ax >= exactPowers[exponent + 1]) ++exponent;
+    while (exponent < 16 && ax >= powerOfTen(exponent + 1)) ++exponent;
   } else {
     do --exponent;
-    while (exponent > -17 && ax * exactPowers[-exponent] < 1);
+    while (exponent > -17 && ax * powerOfTen(-exponent) < 1);
   }
   const int k = 5 - exponent;  // -11 to 22
-  const double y = k >= 0 ? ax * exactPowers[k] : ax / exactPowers[-k];
+  const double y = k >= 0 ? ax * powerOfTen(k) : ax / powerOfTen(-k);
   if (!(y >= 1e5 && y < 1e6)) return nullptr;
   std::uint32_t n = static_cast<std::uint32_t>(y);  // y is positive: truncation is floor
   const double fraction = y - n;                     // exact: y is below 2^20

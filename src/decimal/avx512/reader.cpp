@@ -21,14 +21,12 @@
 
 #include <cstdint>
 
-#include "grid/text_paths.h"
+#include "decimal/conversion.h"
+#include "decimal/kernels.h"
+#include "decimal/powers_of_ten.h"
 #include "platform/compiler.h"
 
 namespace {
-
-// Powers of ten that doubles hold exactly, as the plain reader divides by them.
-constexpr double exactPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                  1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 
 // Bytes that must lie after a block for it to be taken: the block after it, where the last
 // token of the block may end, and the 16 bytes read at the start of any token.
@@ -74,7 +72,7 @@ CELLPROD_TARGET_AVX512 inline bool simpleNumber(const char* p, unsigned length, 
   // With a point there are at most 15 digits, which a double holds exactly; without one the
   // division is by 1, and the conversion rounds once, as the plain reader's does.
   const unsigned fractionDigits = point != 0 ? m - 1 - static_cast<unsigned>(_tzcnt_u32(point)) : 0;
-  const double magnitude = static_cast<double>(mantissa) / exactPowers[fractionDigits];
+  const double magnitude = static_cast<double>(mantissa) / powerOfTen(static_cast<int>(fractionDigits));
   value = negative ? -magnitude : magnitude;
   return true;
 }

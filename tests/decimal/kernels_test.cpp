@@ -1,6 +1,6 @@
 // Every vector path against the plain one it must equal: millions of numbers read, and of
 // values written, through both, with the same results to the byte.
-#include "grid/text_paths.h"
+#include "decimal/kernels.h"
 
 #include <gtest/gtest.h>
 
@@ -93,7 +93,7 @@ std::string randomSpace(std::mt19937_64& rng) {
   return s;
 }
 
-TEST(TextPaths, ReadersGiveThePlainNumbers) {
+TEST(NumberKernels, ReadersGiveThePlainNumbers) {
   std::mt19937_64 rng(7);
   std::string text;
   std::size_t tokens = 0;
@@ -121,7 +121,7 @@ TEST(TextPaths, ReadersGiveThePlainNumbers) {
 // Tokens that are no number, or only start as one: the count read before the failure, the
 // values and the bytes left are the plain reader's. Each case lies past a run of numbers that
 // spans many blocks, at each offset within a block.
-TEST(TextPaths, ReadersStopWhereThePlainOneDoes) {
+TEST(NumberKernels, ReadersStopWhereThePlainOneDoes) {
   const std::vector<std::string> endings = {
       "x", "inf", "nan", "0x10", "1-2", "--1", "+-1", "..5", "1.2.3", "-", "+", ".", "1e+x",
       std::string("12\0 3", 5), "\x1a", "1,5", "5e", "1e5.5", std::string(70, '7') + "x"};
@@ -144,7 +144,7 @@ TEST(TextPaths, ReadersStopWhereThePlainOneDoes) {
 
 // Small scanner buffers: numbers cross every refill, and the block reader works on whatever
 // lies far enough from the end of the bytes at hand.
-TEST(TextPaths, ReadersWithSmallBuffers) {
+TEST(NumberKernels, ReadersWithSmallBuffers) {
   std::mt19937_64 rng(11);
   std::string text;
   for (int i = 0; i < 20000; ++i) text += randomToken(rng) + randomSpace(rng);
@@ -205,7 +205,7 @@ std::vector<double> valuesToWrite(std::mt19937_64& rng, std::size_t n) {
   return v;
 }
 
-TEST(TextPaths, WritersGiveThePlainText) {
+TEST(NumberKernels, WritersGiveThePlainText) {
   std::mt19937_64 rng(3);
   const std::vector<double> values = valuesToWrite(rng, 2'000'000);
   for (const Path& path : vectorPaths()) {

@@ -1,13 +1,14 @@
-// The readers and writers of text rows. The plain ones, one number at a time, define the
-// bytes; each vector path beside them gives exactly their results, faster, and is chosen once
-// per run by the CPU's features, here and nowhere else.
+// The kernels that read and write the numbers of text rows, and the choice among them. The
+// plain ones (scanner.h, format.h), one number at a time, define the results; the kernels of
+// each instruction set (in a folder of their own: avx512/) give exactly those, faster. One set
+// is chosen once per run by the CPU's features, here and nowhere else.
 #pragma once
 
 #include <cstddef>
 #include <vector>
 
-#include "grid/number_format.h"
-#include "grid/text_scanner.h"
+#include "decimal/format.h"
+#include "decimal/scanner.h"
 
 // Reads up to n numbers into values[0..n); returns how many were read before one failed.
 using NumberReader = std::size_t (*)(TextScanner& scanner, double* values, std::size_t n);
@@ -17,19 +18,19 @@ using NumberReader = std::size_t (*)(TextScanner& scanner, double* values, std::
 using CellWriter = char* (*)(char* out, const double* values, std::size_t n,
                              const NodataSpelling& nodata);
 
-struct TextPaths {
+struct NumberKernels {
   NumberReader readNumbers;
   CellWriter writeCells;
 };
 
-// The plain paths, then each vector path this CPU runs, the fastest last.
-std::vector<TextPaths> availableTextPaths();
+// The plain kernels, then those of each instruction set this CPU runs, the fastest last.
+std::vector<NumberKernels> availableKernels();
 
-// The fastest paths this CPU runs, decided on the first call.
-const TextPaths& textPaths();
+// The fastest kernels this CPU runs, decided on the first call.
+const NumberKernels& kernelsForThisCpu();
 
 #if CELLPROD_VECTOR_PATHS
-// The AVX-512 paths; call them only where cpuFeatures().avx512 holds.
+// The AVX-512 kernels; call them only where cpuFeatures().avx512 holds.
 std::size_t readNumbersAvx512(TextScanner& scanner, double* values, std::size_t n);
 char* writeCellsAvx512(char* out, const double* values, std::size_t n,
                        const NodataSpelling& nodata);

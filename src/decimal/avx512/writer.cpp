@@ -24,16 +24,11 @@
 #include <cstdint>
 #include <cstring>  // memcpy
 
-#include "grid/text_paths.h"
+#include "decimal/kernels.h"
+#include "decimal/powers_of_ten.h"
 #include "platform/compiler.h"
 
 namespace {
-
-// 10^-16 to 10^15, the nearest doubles (exact from 10^0 up), at index exponent + 16.
-constexpr double powersOfTen[] = {
-    1e-16, 1e-15, 1e-14, 1e-13, 1e-12, 1e-11, 1e-10, 1e-9, 1e-8, 1e-7, 1e-6,
-    1e-5,  1e-4,  1e-3,  1e-2,  1e-1,  1e0,   1e1,   1e2,  1e3,  1e4,  1e5,
-    1e6,   1e7,   1e8,   1e9,   1e10,  1e11,  1e12,  1e13, 1e14, 1e15};
 
 // x / 1000, x / 100 and x / 10 by multiplying and shifting, for the ranges they are used on.
 constexpr std::uint64_t divideBy1000(std::uint64_t x) { return (x * 1073742) >> 30; }  // x < 2^20

@@ -1,4 +1,4 @@
-#include "grid/number_format.h"
+#include "decimal/format.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,164 @@
+#include "decimal/scanner.h"
+
+#include <algorithm>  // min
+#include <cstring>    // memchr, memcpy, memmove
+
+#include "decimal/conversion.h"
+#include "platform/compiler.h"
+
+namespace {
+
+// A number shorter than this never needs the digit-by-digit path: the buffer is refilled so
+// that at least this many bytes lie ahead before a number is scanned.
+constexpr std::size_t lookahead = 4096;
+
+// The white space of the C locale.
+bool isSpace(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Adds the n bytes that lie after the end of the bytes at hand to them, up to a Ctrl-Z that
+// ends the input, and marks the new end. False when none were added: the input has ended.
+bool takeBytes(TextScanner& s, std::size_t n) {
+  if (s.endsAtCtrlZ) {
+    const char* first = s.buffer.get() + s.end;
+    if (const void* ctrlZ = std::memchr(first, '\x1a', n)) {
+      n = static_cast<std::size_t>(static_cast<const char*>(ctrlZ) - first);
+      s.atEof = true;
+    }
+  }
+  s.end += n;
+  s.buffer[s.end] = '\0';
+  if (n == 0) s.atEof = true;
+  return n > 0;
+}
+
+// Moves the unread bytes to the front and reads more behind them. False when nothing came.
+bool refill(TextScanner& s) {
+  if (s.atEof) return false;
+  if (s.pos > 0) {
+    std::memmove(s.buffer.get(), s.buffer.get() + s.pos, s.end - s.pos);
+    s.end -= s.pos;
+    s.pos = 0;
+  }
+  std::size_t got = std::fread(s.buffer.get() + s.end, 1, s.capacity - s.end, s.file);
+  return takeBytes(s, got);
+}
+
+// The next byte, or -1 at the end of the input.
+int peek(TextScanner& s) {
+  if (s.pos == s.end && !refill(s)) return -1;
+  return static_cast<unsigned char>(s.buffer[s.pos]);
+}
+
+bool skipSpace(TextScanner& s) {
+  for (;;) {
+    while (isSpace(static_cast<unsigned char>(s.buffer[s.pos]))) ++s.pos;  // stops at the end mark
+    if (s.pos < s.end) return true;
+    if (!refill(s)) return false;
+  }
+}
+
+// Reads a number that may run past the bytes in the buffer, one byte at a time.
+CELLPROD_NOINLINE bool readLongNumber(TextScanner& s, double& value) {
+  DecimalBuilder b;
+  int c = peek(s);
+  if (c == '+' || c == '-') {
+    b.negative = c == '-';
+    ++s.pos;
+    c = peek(s);
+  }
+  bool inFraction = false;
+  for (; isDigit(c) || (c == '.' && !inFraction); ++s.pos, c = peek(s)) {
+    if (c == '.') inFraction = true;
+    else b.addDigit(static_cast<char>(c), inFraction);
+  }
+  if (!b.anyDigit) return false;
+  if (c == 'e' || c == 'E') {
+    ++s.pos;
+    c = peek(s);
+    if (c == '+' || c == '-') {
+      b.exponentNegative = c == '-';
+      ++s.pos;
+      c = peek(s);
+    }
+    for (; isDigit(c); ++s.pos, c = peek(s)) b.addExponentDigit(static_cast<char>(c));
+  }
+  value = b.value();
+  return true;
+}
+
+// Consumes the number that starts at p, within the bytes at hand. One that runs into their
+// end before the input has ended may go on beyond them: it is read byte by byte instead.
+CELLPROD_ALWAYS_INLINE bool consumeNumber(TextScanner& s, const char* p, double& value) {
+  const char* const buffer = s.buffer.get();
+  const NumberExtent n = scanNumber(p);
+  if (n.end == buffer + s.end && !s.atEof) {
+    s.pos = static_cast<std::size_t>(p - buffer);
+    return readLongNumber(s, value);
+  }
+  s.pos = static_cast<std::size_t>(n.end - buffer);
+  if (!n.hasDigits) return false;
+  value = n.exact ? n.value : convertNumberText(p, n.valueEnd);
+  return true;
+}
+
+// readNumber near the end of the bytes at hand: refills the buffer first, so that only a
+// number longer than the lookahead ever needs the byte-by-byte reader.
+CELLPROD_NOINLINE bool readNumberNearEnd(TextScanner& s, double& value) {
+  if (!skipSpace(s)) return false;
+  const std::size_t wanted = std::min(lookahead, s.capacity / 2);
+  while (s.end - s.pos < wanted && refill(s)) {
+  }
+  return consumeNumber(s, s.buffer.get() + s.pos, value);
+}
+
+}  // namespace
+
+void initScanner(TextScanner& scanner, std::FILE* file, std::size_t capacity) {
+  scanner.file = file;
+  scanner.capacity = capacity;
+  scanner.buffer = std::make_unique_for_overwrite<char[]>(capacity + 1);  // and the end mark
+  scanner.buffer[0] = '\0';
+  scanner.pos = scanner.end = 0;
+  scanner.atEof = false;
+}
+
+void preloadScanner(TextScanner& scanner, const char* bytes, std::size_t n) {
+  n = std::min(n, scanner.capacity - scanner.end);
+  if (n == 0) return;
+  std::memcpy(scanner.buffer.get() + scanner.end, bytes, n);
+  takeBytes(scanner, n);
+}
+
+bool readToken(TextScanner& s) {
+  if (!skipSpace(s)) return false;
+  for (;;) {
+    while (s.pos < s.end && !isSpace(static_cast<unsigned char>(s.buffer[s.pos]))) ++s.pos;
+    if (s.pos < s.end || !refill(s)) return true;
+  }
+}
+
+namespace {
+
+// readNumber, for inlining into the loop of readNumbersPlain.
+CELLPROD_ALWAYS_INLINE bool readOneNumber(TextScanner& s, double& value) {
+  // Most numbers lie well inside the bytes at hand and are scanned with local pointers.
+  const char* const buffer = s.buffer.get();
+  const char* p = buffer + s.pos;
+  while (isSpace(static_cast<unsigned char>(*p))) ++p;  // stops at the end mark
+  if (static_cast<std::size_t>(buffer + s.end - p) < lookahead) {
+    s.pos = static_cast<std::size_t>(p - buffer);
+    return readNumberNearEnd(s, value);
+  }
+  return consumeNumber(s, p, value);
+}
+
+}  // namespace
+
+bool readNumber(TextScanner& s, double& value) { return readOneNumber(s, value); }
+
+std::size_t readNumbersPlain(TextScanner& s, double* values, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!readOneNumber(s, values[i])) return i;
+  }
+  return n;
+}
