@@ -2,17 +2,14 @@
 
 #include <string>
 
-#include "decimal/format.h"
-#include "platform/console.h"
+#include "grid/messages.h"
 
 void checkCompatible(const GridInput& grid1, const GridInput& grid2) {
   for (int pos = position::ncols; pos <= position::nodata_value; ++pos) {
     double a = grid1.header.at(pos);
     double b = grid2.header.at(pos);
     if (a == b) continue;
-    fail(2, std::to_string(pos) + ". Parameter (" + fixed6Text(a) + ") in " + grid1.name +
-                " stimmt nicht\n mit dem in " + grid2.name + " ueberein (" + fixed6Text(b) +
-                ")\n");
+    fail(parameterMismatch(pos, a, grid1.name, grid2.name, b));
   }
 }
 

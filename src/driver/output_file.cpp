@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "grid/messages.h"
 #include "platform/console.h"
 #include "platform/os.h"
 
@@ -32,19 +33,19 @@ void openOutput(GridOutput& out, const GridInput& grid1, const GridInput& grid2)
   const char* mode = out.encoding == GridEncoding::text ? "wt" : "wb";
   for (;;) {
     if (const GridInput* input = inputNamedBy(out.name, grid1, grid2)) {
-      say("output grid " + out.name + " would overwrite input grid " + input->name + " \r\n");
+      say(wouldOverwriteText(out.name, input->name));
     } else if ((out.file = std::fopen(out.name.c_str(), mode)) != nullptr) {
       out.streamBuffer = std::make_unique_for_overwrite<char[]>(outputStreamBuffer);
       std::setvbuf(out.file, out.streamBuffer.get(), _IOFBF, outputStreamBuffer);
       return;
     } else {
-      say("error opening output grid " + out.name + " \r\n");
+      say(cannotOpenOutputText(out.name));
     }
-    say("please enter new output file name: ");
+    say(promptText);
     std::fflush(stdout);
     std::string answer;
-    if (!readAnswerLine(answer) || answer.empty()) fail(1, "");
+    if (!readAnswerLine(answer) || answer.empty()) fail(noAnswerFailure());
     out.name = std::move(answer);
-    say("\r\n");
+    say(answerTakenText);
   }
 }

@@ -9,7 +9,7 @@
 #include "driver/output_file.h"
 #include "grid/binary_grid.h"
 #include "grid/detect.h"
-#include "decimal/format.h"
+#include "grid/messages.h"
 #include "grid/text_grid.h"
 #include "platform/console.h"
 #include "platform/os.h"
@@ -33,8 +33,7 @@ void checkUsableSize(const GridInput& grid1) {
   bool usable = std::isfinite(ncols) && std::isfinite(nrows) && ncols >= 0 &&
                 ncols < 2147483647.0 && nrows > -2147483648.0 && nrows < 2147483647.0;
   if (!usable) {
-    fail(3, "unusable grid size in " + grid1.name + ": ncols " + g6Text(ncols) + ", nrows " +
-                g6Text(nrows) + "\n");
+    fail(unusableSizeFailure(grid1.name, ncols, nrows));
   }
 }
 
@@ -46,10 +45,7 @@ void writeHeader(RunContext& run) {
 template <class T>
 CallocArray<T> allocateRow(std::size_t n, double ncols) {
   CallocArray<T> row(static_cast<T*>(std::calloc(n, sizeof(T))));
-  if (!row) {
-    fail(3, "not enough memory for rows of " + std::to_string(truncateToInt32(ncols)) +
-                " columns\n");
-  }
+  if (!row) fail(noMemoryFailure(ncols));
   return row;
 }
 
@@ -102,7 +98,7 @@ void closeOutput(GridOutput& out) {
   bool flushed = std::fflush(out.file) == 0;
   bool closed = std::fclose(out.file) == 0;
   out.file = nullptr;
-  if (!flushed || !closed) fail(4, "error writing into " + out.name + " \n");
+  if (!flushed || !closed) fail(writeIntoFailure(out.name));
 }
 
 void closeInput(GridInput& grid) {

@@ -6,15 +6,11 @@
 #include <limits>
 #include <string>
 
+#include "grid/messages.h"
 #include "platform/byte_order.h"
 #include "platform/console.h"
 
 namespace {
-
-[[noreturn]] void failRowRead(const GridInput& grid, int row, std::size_t valuesRead) {
-  fail(5, "error reading from " + grid.name + " in row " + std::to_string(row) + " (" +
-              std::to_string(valuesRead) + " values read)\n");
-}
 
 // The nearest float. With IEEE 754 types the range of float includes the infinities, so a
 // value beyond the largest float converts to infinity (or to the largest float) by the
@@ -53,22 +49,21 @@ std::array<T, headerValues> headerValuesAs(const GridHeader& header) {
   return v;
 }
 
+// The twelve header values stored as values of type T, widened.
+template <class T>
+void readHeaderValues(GridInput& grid) {
+  std::array<T, headerValues> v{};
+  if (readValues(grid, v.data(), sizeof(T), v.size()) != v.size())
+    fail(headerReadFailure(grid.name));
+  byte_order::fromLittleEndian(v.data(), v.size());
+  for (std::size_t i = 0; i < v.size(); ++i) grid.header.values[i] = v[i];
+}
+
 }  // namespace
 
 void readBinaryHeader(GridInput& grid) {
-  if (grid.encoding == GridEncoding::single) {
-    std::array<float, headerValues> v{};
-    if (readValues(grid, v.data(), sizeof(float), v.size()) != v.size())
-      fail(1, "error reading fiel header from " + grid.name + "\n");
-    byte_order::fromLittleEndian(v.data(), v.size());
-    for (std::size_t i = 0; i < v.size(); ++i) grid.header.values[i] = v[i];
-  } else {
-    std::array<double, headerValues> v{};
-    if (readValues(grid, v.data(), sizeof(double), v.size()) != v.size())
-      fail(1, "error reading fiel header from " + grid.name + "\n");
-    byte_order::fromLittleEndian(v.data(), v.size());
-    grid.header.values = v;
-  }
+  if (grid.encoding == GridEncoding::single) readHeaderValues<float>(grid);
+  else readHeaderValues<double>(grid);
 }
 
 void readBinaryRow(GridInput& grid, float* floatRow, int row) {
@@ -76,12 +71,12 @@ void readBinaryRow(GridInput& grid, float* floatRow, int row) {
   double* values = grid.row.get();
   if (grid.encoding == GridEncoding::single) {
     std::size_t got = readValues(grid, floatRow + 1, sizeof(float), n);
-    if (got != n) failRowRead(grid, row, got);
+    if (got != n) fail(rowReadFailure(grid.name, row, got));
     byte_order::fromLittleEndian(floatRow + 1, n);
     for (std::size_t i = 1; i <= n; ++i) values[i] = floatRow[i];
   } else {
     std::size_t got = readValues(grid, values + 1, sizeof(double), n);
-    if (got != n) failRowRead(grid, row, got);
+    if (got != n) fail(rowReadFailure(grid.name, row, got));
     byte_order::fromLittleEndian(values + 1, n);
   }
 }
@@ -92,7 +87,7 @@ void writeBinaryHeader(GridOutput& out, const GridHeader& grid1) {
     writeValues(out.file, v.data(), v.size());  // a lost header is caught when the file closes
   } else {
     auto v = headerValuesAs<double>(grid1);
-    if (!writeValues(out.file, v.data(), v.size())) say("error writing into " + out.name + " \n");
+    if (!writeValues(out.file, v.data(), v.size())) say(writeIntoText(out.name));
   }
 }
 
@@ -103,18 +98,15 @@ void writeBinaryRow(GridOutput& out, float* floatRow, double ncols, int row) {
     for (std::size_t i = 1; i <= n; ++i) floatRow[i] = narrowToFloat(values[i]);
     byte_order::toLittleEndian(floatRow + 1, n);
     std::size_t written = std::fwrite(floatRow + 1, sizeof(float), n, out.file);
-    if (written != n) {
-      fail(6, "error writing row " + std::to_string(row) + ", col " + std::to_string(written + 1) +
-                  " in " + out.name + "\n");
-    }
+    if (written != n) fail(rowWriteFailure(row, written + 1, out.name));
   } else if (!writeValues(out.file, values + 1, n)) {
-    fail(6, "error writing row " + std::to_string(row) + " in " + out.name + "\n");
+    fail(rowWriteFailure(row, out.name));
   }
 }
 
 void writeStatisticsBlock(GridOutput& out, const GridHeader& grid1) {
-  const std::string failure = "error writing into " + out.name + " \n";
-  if (std::fseek(out.file, statisticsOffset(out.encoding), SEEK_SET) != 0) fail(4, failure);
+  if (std::fseek(out.file, statisticsOffset(out.encoding), SEEK_SET) != 0)
+    fail(writeIntoFailure(out.name));
   constexpr std::size_t first = position::count - 1;
   constexpr std::size_t blockValues = headerValues - first;
   bool written;
@@ -125,5 +117,5 @@ void writeStatisticsBlock(GridOutput& out, const GridHeader& grid1) {
     auto v = headerValuesAs<double>(grid1);
     written = writeValues(out.file, v.data() + first, blockValues);
   }
-  if (!written) fail(4, failure);
+  if (!written) fail(writeIntoFailure(out.name));
 }

@@ -3,7 +3,7 @@
 #include <cstring>  // memcmp
 
 #include "platform/byte_order.h"
-#include "platform/console.h"
+#include "grid/messages.h"
 #include "platform/os.h"
 
 namespace {
@@ -18,12 +18,12 @@ constexpr std::size_t parametersNeeded = 6;
 
 std::FILE* openOrFail(const GridInput& grid, const char* mode) {
   std::FILE* file = std::fopen(grid.name.c_str(), mode);
-  if (file == nullptr) fail(98, "could not open input file " + grid.name + "\n");
+  if (file == nullptr) fail(cannotOpenInputFailure(grid.name));
   return file;
 }
 
 [[noreturn]] void failUnrecognised(const GridInput& grid) {
-  fail(98, "could not recognise file format (ascii, single or double) for " + grid.name + "\n");
+  fail(unrecognisedFailure(grid.name));
 }
 
 bool startsWithTextMagic(const KeptBytes& first) {

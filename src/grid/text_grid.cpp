@@ -7,12 +7,12 @@
 
 #include "decimal/format.h"
 #include "decimal/kernels.h"
-#include "platform/console.h"
+#include "grid/messages.h"
 
 void readTextHeader(GridInput& grid) {
   for (int pos = position::ncols; pos <= position::nodata_value; ++pos) {
     if (!readToken(grid.text) || !readNumber(grid.text, grid.header.at(pos)))
-      fail(1, "error reading fiel header from " + grid.name + "\n");
+      fail(headerReadFailure(grid.name));
   }
 }
 
@@ -20,8 +20,7 @@ void readTextRow(GridInput& grid, int row, NumberReader readNumbers) {
   const std::size_t ncols = columnCount(grid.working.ncols);
   const std::size_t got = readNumbers(grid.text, grid.row.get() + 1, ncols);
   if (got != ncols) {
-    fail(5, "error reading from " + grid.name + " in row " + std::to_string(row) + " (" +
-                std::to_string(got) + " values read)\n");
+    fail(rowReadFailure(grid.name, row, got));
   }
 }
 
@@ -54,7 +53,7 @@ void writeTextHeader(GridOutput& out, const GridHeader& grid1) {
   p = appendText(p, std::string_view(out.nodata.text, out.nodata.length));
   *p++ = '\n';
   std::size_t n = static_cast<std::size_t>(p - text);
-  if (std::fwrite(text, 1, n, out.file) != n) fail(4, "error writing into " + out.name + " \n");
+  if (std::fwrite(text, 1, n, out.file) != n) fail(writeIntoFailure(out.name));
 }
 
 void writeTextRow(GridOutput& out, double ncols, int row) {
@@ -71,6 +70,6 @@ void writeTextRow(GridOutput& out, double ncols, int row) {
     if (first + n == columns) end[-1] = afterLast;
     const std::size_t bytes = static_cast<std::size_t>(end - chunk);
     if (std::fwrite(chunk, 1, bytes, out.file) != bytes)
-      fail(6, "error writing row " + std::to_string(row) + " in " + out.name + "\n");
+      fail(rowWriteFailure(row, out.name));
   }
 }

@@ -1,0 +1,84 @@
+#include "grid/messages.h"
+
+#include "decimal/format.h"
+#include "platform/console.h"
+
+namespace {
+
+std::string joined(std::initializer_list<std::string_view> parts) {
+  std::string text;
+  for (std::string_view part : parts) text += part;
+  return text;
+}
+
+}  // namespace
+
+void fail(const Failure& failure) { fail(failure.status, failure.text); }
+
+Failure usageFailure() {
+  return {1,
+          "Cellprod: multiplies grid_1 and grid_2 on a cell by cell basis\n"
+          "usage : cellprod <grid_1> <grid_2> <outgrid(1*2)> [-f:t|s|d]\n"
+          "-f:t|s|d output format. t=text (with double precision, this is default), s=single "
+          "precision, d=double precision\n"};
+}
+
+Failure noAnswerFailure() { return {1, ""}; }
+
+Failure headerReadFailure(std::string_view grid) {
+  return {1, joined({"error reading fiel header from ", grid, "\n"})};
+}
+
+Failure parameterMismatch(int position, double grid1Value, std::string_view grid1,
+                          std::string_view grid2, double grid2Value) {
+  return {2, joined({std::to_string(position), ". Parameter (", fixed6Text(grid1Value), ") in ",
+                     grid1, " stimmt nicht\n mit dem in ", grid2, " ueberein (",
+                     fixed6Text(grid2Value), ")\n"})};
+}
+
+Failure unusableSizeFailure(std::string_view grid1, double ncols, double nrows) {
+  return {3, joined({"unusable grid size in ", grid1, ": ncols ", g6Text(ncols), ", nrows ",
+                     g6Text(nrows), "\n"})};
+}
+
+Failure noMemoryFailure(double ncols) {
+  return {3, joined({"not enough memory for rows of ", std::to_string(truncateToInt32(ncols)),
+                     " columns\n"})};
+}
+
+std::string writeIntoText(std::string_view output) {
+  return joined({"error writing into ", output, " \n"});
+}
+
+Failure writeIntoFailure(std::string_view output) { return {4, writeIntoText(output)}; }
+
+Failure rowReadFailure(std::string_view grid, int row, std::size_t valuesRead) {
+  return {5, joined({"error reading from ", grid, " in row ", std::to_string(row), " (",
+                     std::to_string(valuesRead), " values read)\n"})};
+}
+
+Failure rowWriteFailure(int row, std::string_view output) {
+  return {6, joined({"error writing row ", std::to_string(row), " in ", output, "\n"})};
+}
+
+Failure rowWriteFailure(int row, std::size_t column, std::string_view output) {
+  return {6, joined({"error writing row ", std::to_string(row), ", col ", std::to_string(column), " in ",
+                     output, "\n"})};
+}
+
+Failure cannotOpenInputFailure(std::string_view grid) {
+  return {98, joined({"could not open input file ", grid, "\n"})};
+}
+
+Failure unrecognisedFailure(std::string_view grid) {
+  return {98, joined({"could not recognise file format (ascii, single or double) for ", grid,
+                      "\n"})};
+}
+
+std::string cannotOpenOutputText(std::string_view output) {
+  return joined({"error opening output grid ", output, " \r\n"});
+}
+
+std::string wouldOverwriteText(std::string_view output, std::string_view input) {
+  return joined({"output grid ", output, " would overwrite input grid ", input, " \r\n"});
+}
