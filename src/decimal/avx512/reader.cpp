@@ -6,10 +6,12 @@
 // checked and converted on its own, so the CPU works on several at once. Only tokens of the
 // simple form [+|-]digits[.digits], of at most 16 digits and point together, are converted
 // here, by the same exact rule as the plain reader's quick path (an integer that a double
-// holds exactly, divided by an exact power of ten). A token of another form (an exponent, a long number) is converted
-// by the plain reader's own conversion if it is exactly one number; one that is not (a
-// character that is no number, "1-2") ends the batch there, and the plain reader takes it, as it
-// takes the bytes near the end of those at hand.
+// holds exactly, divided by an exact power of ten), in stages: the form is checked, the point
+// taken out, the digits put at the end of a 16-byte vector and combined into an integer. A
+// token of another form (an exponent, a long number) is converted by the plain reader's own
+// conversion if it is exactly one number; one that is not (a character that is no number,
+// "1-2") ends the batch there, and the plain reader takes it, as it takes the bytes near the
+// end of those at hand.
 
 // GCC 12 warns of uninitialized values inside its own AVX-512 headers, where the intrinsics
 // build vectors from undefined ones that they then fill; the warnings say nothing of this code.
@@ -28,9 +30,15 @@
 
 namespace {
 
-// Bytes that must lie after a block for it to be taken: the block after it, where the last
-// token of the block may end, and the 16 bytes read at the start of any token.
-constexpr std::size_t bytesAfterBlock = 64 + 64;
+// The reader works on blocks of 64 bytes. For a block it looks at the block's white space and
+// the next block's, in which the block's last token must end (a longer one is the plain
+// reader's); a token's conversion reads 16 bytes after its sign, which starts in the block, so
+// that stays within the two blocks too. A block is taken only when both lie in the bytes at
+// hand, whose end mark the tokens then never reach.
+constexpr std::size_t blockBytes = 64;
+constexpr std::size_t simpleLoadBytes = 16;  // read after a token's sign
+constexpr std::size_t bytesFromBlock = 2 * blockBytes;
+static_assert((blockBytes - 1) + 1 + simpleLoadBytes <= bytesFromBlock);
 
 // The white space of the C locale (' ' and '\t' to '\r') among 64 bytes, one bit a byte.
 CELLPROD_TARGET_AVX512 inline std::uint64_t whiteSpace(const char* p) {
@@ -40,39 +48,63 @@ CELLPROD_TARGET_AVX512 inline std::uint64_t whiteSpace(const char* p) {
                                 _mm512_set1_epi8('\r' - '\t'));
 }
 
-// The value of the token of `length` bytes at p, if it has the simple form; at least 16 bytes
-// after its sign must be readable. False for every other token, which the plain reader takes.
-CELLPROD_TARGET_AVX512 inline bool simpleNumber(const char* p, unsigned length, double& value) {
-  const bool negative = *p == '-';
-  const unsigned sign = negative | (*p == '+');
-  const unsigned m = length - sign;  // digits and point
-  if (m - 1 > 15) return false;      // empty, or longer than 16
-  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + sign));
-  const __m128i x = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+// The bytes of a block where a token starts: not white space, after white space (the first
+// byte: after `spaceBefore`, the last bit of the block before).
+inline std::uint64_t tokenStarts(std::uint64_t space, std::uint64_t spaceBefore) {
+  return ~space & ((space << 1) | spaceBefore);
+}
+
+// Where the characters of a simple token are: digits and its point, each a bit, within the m
+// bytes after its sign. False unless they are digits with at most one point, at least one
+// digit, and nothing else.
+CELLPROD_TARGET_AVX512 inline bool simpleForm(__m128i text, unsigned m, unsigned& point) {
   const unsigned inToken = (1u << m) - 1;
-  const unsigned digits = _mm_cmple_epu8_mask(x, _mm_set1_epi8(9)) & inToken;
-  const unsigned point = _mm_cmpeq_epi8_mask(v, _mm_set1_epi8('.')) & inToken;
-  if ((digits | point) != inToken || (point & (point - 1)) != 0 || digits == 0) return false;
-  // Without the point: the digits before it move up one place, over it, and a zero comes in at
-  // the front. Then the last digit is moved to the last byte, zeros in front of the first.
+  const unsigned digits =
+      _mm_cmple_epu8_mask(_mm_sub_epi8(text, _mm_set1_epi8('0')), _mm_set1_epi8(9)) & inToken;
+  point = _mm_cmpeq_epi8_mask(text, _mm_set1_epi8('.')) & inToken;
+  return (digits | point) == inToken && (point & (point - 1)) == 0 && digits != 0;
+}
+
+// The digit values of the m characters of a simple token without its point, the last in byte
+// 15 and zeros in front of the first: the digits before the point move up one place, over it,
+// with a zero coming in at the front, then all move to the end.
+CELLPROD_TARGET_AVX512 inline __m128i digitsAtTheEnd(__m128i text, unsigned m, unsigned point) {
+  const __m128i x = _mm_sub_epi8(text, _mm_set1_epi8('0'));
   const unsigned beforePoint = point != 0 ? (point << 1) - 1 : 0;
   const __m128i joined = _mm_mask_blend_epi8(beforePoint, x, _mm_bslli_si128(x, 1));
   const __m128i toEnd = _mm_add_epi8(
       _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
       _mm_set1_epi8(static_cast<char>(m - 16)));  // below 0 (high bit set) gives a zero
-  const __m128i d = _mm_shuffle_epi8(joined, toEnd);
-  // Sixteen digits to two integers of eight.
+  return _mm_shuffle_epi8(joined, toEnd);
+}
+
+// Sixteen digit values to their integer: pairs, fours and eights by multiply-adds, then the
+// two eights.
+CELLPROD_TARGET_AVX512 inline std::uint64_t integerOf16Digits(__m128i d) {
   const __m128i pairs = _mm_maddubs_epi16(d, _mm_set1_epi16(0x010A));
   const __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32(0x00010064));
   const __m128i eights = _mm_madd_epi16(_mm_packus_epi32(fours, fours), _mm_set1_epi32(0x00012710));
-  const std::uint64_t mantissa =
-      static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_cvtsi128_si32(eights))) *
-          100000000u +
-      static_cast<std::uint32_t>(_mm_extract_epi32(eights, 1));
+  return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_cvtsi128_si32(eights))) *
+             100000000u +
+         static_cast<std::uint32_t>(_mm_extract_epi32(eights, 1));
+}
+
+// The value of the token of `length` bytes at p, if it has the simple form; at least
+// simpleLoadBytes bytes after its sign must be readable. False for every other token.
+CELLPROD_TARGET_AVX512 inline bool simpleNumber(const char* p, unsigned length, double& value) {
+  const bool negative = *p == '-';
+  const unsigned sign = negative | (*p == '+');
+  const unsigned m = length - sign;  // digits and point
+  if (m - 1 > simpleLoadBytes - 1) return false;  // empty, or longer than 16
+  const __m128i text = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + sign));
+  unsigned point;
+  if (!simpleForm(text, m, point)) return false;
+  const std::uint64_t mantissa = integerOf16Digits(digitsAtTheEnd(text, m, point));
   // With a point there are at most 15 digits, which a double holds exactly; without one the
   // division is by 1, and the conversion rounds once, as the plain reader's does.
   const unsigned fractionDigits = point != 0 ? m - 1 - static_cast<unsigned>(_tzcnt_u32(point)) : 0;
-  const double magnitude = static_cast<double>(mantissa) / powerOfTen(static_cast<int>(fractionDigits));
+  const double magnitude =
+      static_cast<double>(mantissa) / powerOfTen(static_cast<int>(fractionDigits));
   value = negative ? -magnitude : magnitude;
   return true;
 }
@@ -84,16 +116,16 @@ CELLPROD_TARGET_AVX512 std::size_t readNumberTokens(TextScanner& s, double* valu
                                                     std::size_t n) {
   const char* const buffer = s.buffer.get();
   const char* block = buffer + s.pos;
-  if (s.end - s.pos < 64 + bytesAfterBlock) return 0;
-  const char* const lastBlock = buffer + s.end - (64 + bytesAfterBlock);
+  if (s.end - s.pos < bytesFromBlock) return 0;
+  const char* const lastBlock = buffer + s.end - bytesFromBlock;
   const char* resume = block;  // after the last number read
   std::size_t done = 0;
   std::uint64_t spaceBefore = 1;  // the reading position starts a token whatever lies before
   std::uint64_t space = whiteSpace(block);
-  for (; block <= lastBlock; block += 64) {
-    const std::uint64_t next = whiteSpace(block + 64);
-    std::uint64_t starts = ~space & ((space << 1) | spaceBefore);
-    while (starts != 0) {
+  for (; block <= lastBlock; block += blockBytes) {
+    const std::uint64_t next = whiteSpace(block + blockBytes);
+    for (std::uint64_t starts = tokenStarts(space, spaceBefore); starts != 0;
+         starts &= starts - 1) {
       const unsigned first = static_cast<unsigned>(_tzcnt_u64(starts));
       const std::uint64_t after = space >> first;
       // The token ends at the next white space, in this block or the next.
@@ -113,7 +145,6 @@ CELLPROD_TARGET_AVX512 std::size_t readNumberTokens(TextScanner& s, double* valu
         s.pos = static_cast<std::size_t>(resume - buffer);
         return done;
       }
-      starts &= starts - 1;
     }
     spaceBefore = space >> 63;
     space = next;

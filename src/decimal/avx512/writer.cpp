@@ -3,15 +3,18 @@
 // The plain writer finds each value's decimal exponent by a loop, scales the value into
 // [1e5, 1e6) and rounds it to six digits, splits those into characters and puts them in place,
 // one value after the other. Here the eight values of a vector go through those steps
-// together: the exponent comes from the binary one and one comparison with a power of ten; the
-// scaling and rounding are the plain writer's own operations (one exact power of ten, the same
-// guard around halves); the six digits and how many are left after trailing zeros come from
-// integer multiplies and shifts and a leading-zero count. Each value's text is then one byte
-// shuffle of its characters (the digits, '.', '-', the exponent, a tab), by a pattern looked up
-// from its form, sign and digit count, and the texts are stored one after the other. Empty
-// cells take the header's spelling. A value the vector steps are not sure of (a rounding within
-// a hair of a half, and whatever lies outside 1e-17 <= |x| < 1e17: zero, infinities, NaN) goes
-// to the plain writer, so the bytes are always the plain ones.
+// together, in stages:
+//   exponent         from the binary exponent and one comparison with a power of ten;
+//   scale and round  the plain writer's own operations (one exact power of ten, the same
+//                    guard around halves);
+//   digits           the six digits, and how many are left after trailing zeros, by integer
+//                    multiplies and shifts and a leading-zero count;
+//   patterns         each value's text as a byte shuffle of its characters (the digits, '.',
+//                    '-', the exponent, a tab), looked up by its form, sign and digit count;
+//   shuffle, store   the texts put together and stored one after the other.
+// Empty cells take the header's spelling. A value the stages are not sure of (a rounding
+// within a hair of a half, and whatever lies outside 1e-17 <= |x| < 1e17: zero, infinities,
+// NaN) goes to the plain writer, so the bytes are always the plain ones.
 
 // GCC 12 warns of uninitialized values inside its own AVX-512 headers, where the intrinsics
 // build vectors from undefined ones that they then fill; the warnings say nothing of this code.
@@ -30,46 +33,138 @@
 
 namespace {
 
-// x / 1000, x / 100 and x / 10 by multiplying and shifting, for the ranges they are used on.
-constexpr std::uint64_t divideBy1000(std::uint64_t x) { return (x * 1073742) >> 30; }  // x < 2^20
-constexpr std::uint64_t divideBy100(std::uint64_t x) { return (x * 5243) >> 19; }      // x < 1000
-constexpr std::uint64_t divideBy10(std::uint64_t x) { return (x * 205) >> 11; }        // x < 100
+using Lanes = __m512i;      // eight 64-bit integers, one for each value
+using Values = __m512d;     // eight doubles
+using LaneMask = __mmask8;  // one bit for each value
 
-// The quotients never decrease as x grows, so they hold wherever they hold on both sides of
-// every step of the true quotient.
-constexpr bool quotientsHold() {
-  for (std::uint64_t q = 1; q <= 1000; ++q)
-    if (divideBy1000(1000 * q - 1) != q - 1 || divideBy1000(1000 * q) != q) return false;
-  for (std::uint64_t x = 0; x < 1000; ++x)
-    if (divideBy100(x) != x / 100 || (x < 100 && divideBy10(x) != x / 10)) return false;
-  return true;
+// A division by a constant as a multiply and a shift, exact for every dividend below `limit`.
+struct Reciprocal {
+  std::uint64_t divisor, multiplier;
+  int shift;
+  std::uint64_t limit;
+};
+constexpr Reciprocal by1000{1000, 1073742, 30, std::uint64_t{1} << 20};  // six digits in two
+constexpr Reciprocal by100{100, 5243, 19, 1000};                         // three digits
+constexpr Reciprocal by10{10, 205, 11, 100};                             // two digits
+
+// The expression every stage below computes, lane by lane.
+constexpr std::uint64_t quotient(std::uint64_t x, const Reciprocal& r) {
+  return (x * r.multiplier) >> r.shift;
 }
-static_assert(quotientsHold());
 
-// The six digits of each 64-bit lane's n (100000 to 999999) as characters in its low six bytes
-// (the first digit in the lowest), and in `significant` how many are left once the trailing
-// zeros are removed (1 to 6).
-CELLPROD_TARGET_AVX512 inline __m512i sixDigits(__m512i n, __m512i& significant) {
-  const __m512i high = _mm512_srli_epi64(_mm512_mul_epu32(n, _mm512_set1_epi64(1073742)), 30);
-  const __m512i low = _mm512_sub_epi64(n, _mm512_mul_epu32(high, _mm512_set1_epi64(1000)));
+// Whether quotient() is the true quotient below r.limit. It never decreases as x grows, so it
+// holds wherever it holds on both sides of every step of the true quotient.
+constexpr bool exactBelowLimit(const Reciprocal& r) {
+  for (std::uint64_t q = 1; q * r.divisor <= r.limit; ++q)
+    if (quotient(q * r.divisor - 1, r) != q - 1 || quotient(q * r.divisor, r) != q) return false;
+  return quotient(r.limit - 1, r) == (r.limit - 1) / r.divisor;
+}
+static_assert(exactBelowLimit(by1000) && exactBelowLimit(by100) && exactBelowLimit(by10));
+// by100 and by10 multiply 32-bit lanes: their products must fit.
+static_assert((by100.limit - 1) * by100.multiplier < (std::uint64_t{1} << 32) &&
+              (by10.limit - 1) * by10.multiplier < (std::uint64_t{1} << 32));
+
+CELLPROD_TARGET_AVX512 inline Lanes broadcast(std::uint64_t v) {
+  return _mm512_set1_epi64(static_cast<long long>(v));
+}
+
+// The quotient of 64-bit lanes of at most 32 bits, and of 32-bit lanes.
+CELLPROD_TARGET_AVX512 inline Lanes quotient64(Lanes x, const Reciprocal& r) {
+  return _mm512_srli_epi64(_mm512_mul_epu32(x, broadcast(r.multiplier)), r.shift);
+}
+CELLPROD_TARGET_AVX512 inline Lanes quotient32(Lanes x, const Reciprocal& r) {
+  return _mm512_srli_epi32(
+      _mm512_mullo_epi32(x, _mm512_set1_epi32(static_cast<int>(r.multiplier))), r.shift);
+}
+
+// The limits of the stages: values within them are scaled by one power of ten from the
+// table's exact ones into [1e5, 1e6), where a rounding is certain unless within a hair of a
+// half; the plain writer takes every other.
+constexpr double smallestVectorValue = 1e-17, vectorValueLimit = 1e17;
+constexpr int largestScale = 15;  // the largest power of ten a scaling multiplies or divides by
+constexpr double sixDigitsFrom = 1e5, sixDigitsLimit = 1e6, halfMargin = 1e-7;
+constexpr double log10Of2 = 0.30102999566398120;
+
+// Stage "exponent": floor(log10(ax)) for ax within the limits. floor(e2 * log10(2)) is it or
+// one below it, and the power of ten above decides. The index of that power, exponent + 1, is
+// clamped to the 32 powers 10^-16 to 10^15 in `powers`; outside the limits the exponent may
+// come out wrong, and the scaled value then falls outside [1e5, 1e6), to the plain writer.
+CELLPROD_TARGET_AVX512 inline Lanes decimalExponent(Values ax, const Values powers[4]) {
+  const Values e2 = _mm512_getexp_pd(ax);
+  const Lanes estimate = _mm512_cvtpd_epi64(_mm512_roundscale_pd(
+      _mm512_mul_pd(e2, _mm512_set1_pd(log10Of2)), _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
+  const Lanes aboveIndex = _mm512_min_epi64(
+      _mm512_max_epi64(_mm512_add_epi64(estimate, broadcast(1 - smallestPowerOfTen)),
+                       _mm512_setzero_si512()),
+      broadcast(31));
+  const Values above =
+      _mm512_mask_blend_pd(_mm512_cmpge_epi64_mask(aboveIndex, broadcast(16)),
+                           _mm512_permutex2var_pd(powers[0], aboveIndex, powers[1]),
+                           _mm512_permutex2var_pd(powers[2], aboveIndex, powers[3]));
+  return _mm512_mask_add_epi64(estimate, _mm512_cmp_pd_mask(ax, above, _CMP_GE_OQ), estimate,
+                               broadcast(1));
+}
+
+struct Rounded {
+  Lanes whole;      // the six digits, 100000 to 999999
+  Lanes exponent;   // the decimal exponent of the rounded value
+  LaneMask unsure;  // lanes where whole is not certain
+};
+
+// Stage "scale and round": ax times 10^k, or divided by 10^-k (k = 5 - exponent), rounded to
+// an integer as the plain writer does; a rounding up to 10^6 becomes 10^5 with the exponent
+// one higher. Unsure where |k| exceeds largestScale, where the scaled value lies outside
+// [1e5, 1e6), and where it lies within halfMargin of a half.
+CELLPROD_TARGET_AVX512 inline Rounded scaleAndRound(Values ax, Lanes exponent,
+                                                    const Values powers[4]) {
+  const Lanes k = _mm512_sub_epi64(broadcast(5), exponent);
+  const Lanes magnitudeK = _mm512_abs_epi64(k);
+  const Values power = _mm512_permutex2var_pd(powers[2], magnitudeK, powers[3]);
+  const LaneMask divide = _mm512_cmplt_epi64_mask(k, _mm512_setzero_si512());
+  Values y = _mm512_mul_pd(ax, power);
+  if (divide != 0) y = _mm512_mask_div_pd(y, divide, ax, power);
+  const LaneMask unscaled =
+      _mm512_cmpgt_epi64_mask(magnitudeK, broadcast(largestScale)) |
+      static_cast<LaneMask>(~(_mm512_cmp_pd_mask(y, _mm512_set1_pd(sixDigitsFrom), _CMP_GE_OQ) &
+                              _mm512_cmp_pd_mask(y, _mm512_set1_pd(sixDigitsLimit), _CMP_LT_OQ)));
+  Lanes whole =
+      _mm512_cvttpd_epu64(_mm512_mask_mov_pd(y, unscaled, _mm512_set1_pd(sixDigitsFrom)));
+  const Values fraction = _mm512_sub_pd(y, _mm512_cvtepu64_pd(whole));
+  const LaneMask nearHalf =
+      _mm512_cmp_pd_mask(_mm512_abs_pd(_mm512_sub_pd(fraction, _mm512_set1_pd(0.5))),
+                         _mm512_set1_pd(halfMargin), _CMP_LT_OQ);
+  whole = _mm512_mask_add_epi64(whole, _mm512_cmp_pd_mask(fraction, _mm512_set1_pd(0.5), _CMP_GT_OQ),
+                                whole, broadcast(1));
+  const LaneMask carry = _mm512_cmpeq_epi64_mask(whole, broadcast(1000000));
+  return {_mm512_mask_mov_epi64(whole, carry, broadcast(100000)),
+          _mm512_mask_add_epi64(exponent, carry, exponent, broadcast(1)),
+          static_cast<LaneMask>(unscaled | nearHalf)};
+}
+
+// Stage "digits": the six digits of each lane's n (100000 to 999999) as characters in its low
+// six bytes (the first digit in the lowest), and in `significant` how many are left once the
+// trailing zeros are removed (1 to 6).
+CELLPROD_TARGET_AVX512 inline Lanes sixDigits(Lanes n, Lanes& significant) {
+  const Lanes high = quotient64(n, by1000);
+  const Lanes low = _mm512_sub_epi64(n, _mm512_mul_epu32(high, broadcast(1000)));
   // Both three-digit halves at once: high in the low 32 bits of a lane, low in the upper ones.
-  const __m512i both = _mm512_or_si512(high, _mm512_slli_epi64(low, 32));
-  const __m512i hundreds = _mm512_srli_epi32(_mm512_mullo_epi32(both, _mm512_set1_epi32(5243)), 19);
-  const __m512i rest = _mm512_sub_epi32(both, _mm512_mullo_epi32(hundreds, _mm512_set1_epi32(100)));
-  const __m512i tens = _mm512_srli_epi32(_mm512_mullo_epi32(rest, _mm512_set1_epi32(205)), 11);
-  const __m512i units = _mm512_sub_epi32(rest, _mm512_mullo_epi32(tens, _mm512_set1_epi32(10)));
+  const Lanes both = _mm512_or_si512(high, _mm512_slli_epi64(low, 32));
+  const Lanes hundreds = quotient32(both, by100);
+  const Lanes rest = _mm512_sub_epi32(both, _mm512_mullo_epi32(hundreds, _mm512_set1_epi32(100)));
+  const Lanes tens = quotient32(rest, by10);
+  const Lanes units = _mm512_sub_epi32(rest, _mm512_mullo_epi32(tens, _mm512_set1_epi32(10)));
   // Bytes 0 to 2 of each 32-bit half hold its three digits; the upper half then moves down by
   // one byte, so that the six digits follow each other in bytes 0 to 5.
-  const __m512i spread = _mm512_or_si512(
+  const Lanes spread = _mm512_or_si512(
       hundreds, _mm512_or_si512(_mm512_slli_epi32(tens, 8), _mm512_slli_epi32(units, 16)));
-  const __m512i digits = _mm512_or_si512(
-      _mm512_and_si512(spread, _mm512_set1_epi64(0xffffff)),
-      _mm512_srli_epi64(_mm512_and_si512(spread, _mm512_set1_epi64(0xffffff00000000)), 8));
+  const Lanes digits =
+      _mm512_or_si512(_mm512_and_si512(spread, broadcast(0xffffff)),
+                      _mm512_srli_epi64(_mm512_and_si512(spread, broadcast(0xffffff00000000)), 8));
   // The last non-zero digit is the highest non-zero byte.
   significant = _mm512_add_epi64(
-      _mm512_srli_epi64(_mm512_sub_epi64(_mm512_set1_epi64(63), _mm512_lzcnt_epi64(digits)), 3),
-      _mm512_set1_epi64(1));
-  return _mm512_add_epi64(digits, _mm512_set1_epi64(0x303030303030));
+      _mm512_srli_epi64(_mm512_sub_epi64(broadcast(63), _mm512_lzcnt_epi64(digits)), 3),
+      broadcast(1));
+  return _mm512_add_epi64(digits, broadcast(0x303030303030));
 }
 
 // A value's characters, in the 16 bytes a shuffle picks from: the six digits, then these.
@@ -143,127 +238,127 @@ constexpr TextPatterns makeTextPatterns() {
 
 constexpr TextPatterns textPatterns = makeTextPatterns();
 
+// Stage "digits", the exponent: 'e', its sign, '0', its two digits and a tab, at bytes 8 to
+// 13 of a value's characters (exponentText() puts them in the low bytes of its lane).
+CELLPROD_TARGET_AVX512 inline Lanes exponentText(Lanes exponent) {
+  constexpr std::uint64_t positive = 'e' | ('+' << 8) | ('0' << 16) | (std::uint64_t{'\t'} << 40);
+  constexpr std::uint64_t negative = 'e' | ('-' << 8) | ('0' << 16) | (std::uint64_t{'\t'} << 40);
+  const Lanes a = _mm512_abs_epi64(exponent);  // below 100 in the lanes that use it
+  const Lanes tens = quotient64(a, by10);
+  const Lanes units = _mm512_sub_epi64(a, _mm512_mul_epu32(tens, broadcast(10)));
+  const Lanes marks = _mm512_mask_mov_epi64(
+      broadcast(positive), _mm512_cmplt_epi64_mask(exponent, _mm512_setzero_si512()),
+      broadcast(negative));
+  return _mm512_or_si512(
+      marks, _mm512_or_si512(_mm512_slli_epi64(_mm512_add_epi64(tens, broadcast('0')), 24),
+                             _mm512_slli_epi64(_mm512_add_epi64(units, broadcast('0')), 32)));
+}
+
+struct Picks {
+  Lanes low, high;  // the two halves of each value's pattern
+  Lanes length;     // the length of each value's text, its tab included
+};
+
+// Stage "patterns": each value's pattern by its form (fixed for the exponents -4 to 5, else
+// exponent notation), sign and digit count.
+CELLPROD_TARGET_AVX512 inline Picks choosePatterns(Lanes exponent, LaneMask negative,
+                                                   Lanes significant) {
+  const LaneMask exponentForm = _mm512_cmplt_epi64_mask(exponent, broadcast(-4)) |
+                                _mm512_cmpge_epi64_mask(exponent, broadcast(6));
+  const Lanes form = _mm512_mask_mov_epi64(_mm512_add_epi64(exponent, broadcast(4)),
+                                           exponentForm, broadcast(fixedForms));
+  // patternIndex(form, negative, significant), lane by lane.
+  const Lanes index = _mm512_add_epi64(
+      _mm512_mul_epu32(_mm512_add_epi64(_mm512_add_epi64(form, form),
+                                        _mm512_maskz_mov_epi64(negative, broadcast(1))),
+                       broadcast(6)),
+      _mm512_sub_epi64(significant, broadcast(1)));
+  const Lanes high = _mm512_i64gather_epi64(index, textPatterns.high, 8);
+  return {_mm512_i64gather_epi64(index, textPatterns.low, 8), high, _mm512_srli_epi64(high, 56)};
+}
+
 // The mask of the 64-bit lanes of the 16-byte lanes whose value has its bit in m (bits 0, 2,
 // 4 and 6: the first value of each 16-byte lane).
 constexpr __mmask8 pairs(unsigned m) { return static_cast<__mmask8>(m | (m << 1)); }
+
+// Stage "shuffle": the texts of values 0, 2, 4, 6 (texts[0]) and 1, 3, 5, 7 (texts[1]), one to
+// each 16-byte lane, each picked from its characters; empty cells take the spelling.
+CELLPROD_TARGET_AVX512 inline void shuffleTexts(Lanes characters, Lanes exponentCharacters,
+                                                const Picks& picks, LaneMask empty,
+                                                Lanes nodataTexts, char (&texts)[2][64]) {
+  const Lanes even = _mm512_mask_blend_epi64(
+      pairs(empty & 0x55),
+      _mm512_shuffle_epi8(_mm512_unpacklo_epi64(characters, exponentCharacters),
+                          _mm512_unpacklo_epi64(picks.low, picks.high)),
+      nodataTexts);
+  const Lanes odd = _mm512_mask_blend_epi64(
+      pairs((empty >> 1) & 0x55),
+      _mm512_shuffle_epi8(_mm512_unpackhi_epi64(characters, exponentCharacters),
+                          _mm512_unpackhi_epi64(picks.low, picks.high)),
+      nodataTexts);
+  _mm512_store_si512(texts[0], even);
+  _mm512_store_si512(texts[1], odd);
+}
+
+// An empty cell's text as the stages use it: the spelling and a tab in 16 bytes, when it fits.
+struct NodataText {
+  bool fits;
+  Lanes texts;   // the text in each 16-byte lane
+  Lanes length;  // its length in each lane
+};
+
+CELLPROD_TARGET_AVX512 inline NodataText nodataText(const NodataSpelling& nodata) {
+  const bool fits = nodata.length < 16;
+  alignas(16) char text[16] = {};
+  std::memcpy(text, nodata.text, fits ? nodata.length : 0);
+  text[fits ? nodata.length : 0] = '\t';
+  return {fits, _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(text))),
+          broadcast(nodata.length + 1)};
+}
 
 }  // namespace
 
 CELLPROD_TARGET_AVX512 char* writeCellsAvx512(char* out, const double* values, std::size_t n,
                                               const NodataSpelling& nodata) {
-  // An empty cell's text, when it fits the 16 bytes of the others: the spelling and a tab.
-  const bool nodataFits = nodata.length < 16;
-  alignas(16) char nodataText[16] = {};
-  std::memcpy(nodataText, nodata.text, nodataFits ? nodata.length : 0);
-  nodataText[nodataFits ? nodata.length : 0] = '\t';
-  const __m512i nodataTexts =
-      _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(nodataText)));
-  const __m512d powers[4] = {_mm512_loadu_pd(powersOfTen), _mm512_loadu_pd(powersOfTen + 8),
-                             _mm512_loadu_pd(powersOfTen + 16), _mm512_loadu_pd(powersOfTen + 24)};
-  const __m512i nodataLength = _mm512_set1_epi64(static_cast<std::int64_t>(nodata.length + 1));
+  const NodataText empties = nodataText(nodata);
+  const Values powers[4] = {_mm512_loadu_pd(powersOfTen), _mm512_loadu_pd(powersOfTen + 8),
+                            _mm512_loadu_pd(powersOfTen + 16), _mm512_loadu_pd(powersOfTen + 24)};
   std::size_t i = 0;
   for (; i + 8 <= n; i += 8) {
-    const __m512d x = _mm512_loadu_pd(values + i);
-    const __m512d ax = _mm512_abs_pd(x);
-    const __mmask8 negative = _mm512_cmplt_pd_mask(x, _mm512_setzero_pd());
-    const __mmask8 empty = _mm512_cmpeq_pd_mask(x, _mm512_set1_pd(nodata.value));
-    __mmask8 plain = ~(_mm512_cmp_pd_mask(ax, _mm512_set1_pd(1e-17), _CMP_GE_OQ) &
-                       _mm512_cmp_pd_mask(ax, _mm512_set1_pd(1e17), _CMP_LT_OQ));
-    // The decimal exponent: floor(e2 * log10(2)) is it or one below it; the power above
-    // decides. (Lanes the plain writer takes may give any exponent.)
-    const __m512d e2 = _mm512_getexp_pd(ax);
-    __m512i exponent = _mm512_cvtpd_epi64(
-        _mm512_roundscale_pd(_mm512_mul_pd(e2, _mm512_set1_pd(0.30102999566398120)),
-                             _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
-    // 10^(exponent + 1) from the 32 powers 10^-16 to 10^15, the index clamped to them; outside
-    // them the exponent may come out wrong, and the scaled value then falls outside
-    // [1e5, 1e6), to the plain writer.
-    const __m512i aboveIndex = _mm512_min_epi64(
-        _mm512_max_epi64(_mm512_add_epi64(exponent, _mm512_set1_epi64(17)), _mm512_setzero_si512()),
-        _mm512_set1_epi64(31));
-    const __m512d above = _mm512_mask_blend_pd(
-        _mm512_cmpge_epi64_mask(aboveIndex, _mm512_set1_epi64(16)),
-        _mm512_permutex2var_pd(powers[0], aboveIndex, powers[1]),
-        _mm512_permutex2var_pd(powers[2], aboveIndex, powers[3]));
-    exponent = _mm512_mask_add_epi64(exponent, _mm512_cmp_pd_mask(ax, above, _CMP_GE_OQ),
-                                     exponent, _mm512_set1_epi64(1));
-    // Scaled into [1e5, 1e6) as the plain writer does: by 10^k, or divided by 10^-k for k < 0;
-    // the plain writer takes the few with |k| above 15.
-    const __m512i k = _mm512_sub_epi64(_mm512_set1_epi64(5), exponent);
-    const __mmask8 divide = _mm512_cmplt_epi64_mask(k, _mm512_setzero_si512());
-    const __m512i magnitudeK = _mm512_abs_epi64(k);
-    plain |= _mm512_cmpgt_epi64_mask(magnitudeK, _mm512_set1_epi64(15));
-    const __m512d power = _mm512_permutex2var_pd(powers[2], magnitudeK, powers[3]);
-    __m512d y = _mm512_mul_pd(ax, power);
-    if (divide != 0) y = _mm512_mask_div_pd(y, divide, ax, power);
-    plain |= ~(_mm512_cmp_pd_mask(y, _mm512_set1_pd(1e5), _CMP_GE_OQ) &
-               _mm512_cmp_pd_mask(y, _mm512_set1_pd(1e6), _CMP_LT_OQ));
-    // Rounded to an integer, unless within 1e-7 of a half.
-    __m512i whole = _mm512_cvttpd_epu64(_mm512_mask_mov_pd(y, plain, _mm512_set1_pd(1e5)));
-    const __m512d fraction = _mm512_sub_pd(y, _mm512_cvtepu64_pd(whole));
-    plain |= _mm512_cmp_pd_mask(_mm512_abs_pd(_mm512_sub_pd(fraction, _mm512_set1_pd(0.5))),
-                                _mm512_set1_pd(1e-7), _CMP_LT_OQ);
-    whole = _mm512_mask_add_epi64(whole,
-                                  _mm512_cmp_pd_mask(fraction, _mm512_set1_pd(0.5), _CMP_GT_OQ),
-                                  whole, _mm512_set1_epi64(1));
-    const __mmask8 carry = _mm512_cmpeq_epi64_mask(whole, _mm512_set1_epi64(1000000));
-    whole = _mm512_mask_mov_epi64(whole, carry, _mm512_set1_epi64(100000));
-    exponent = _mm512_mask_add_epi64(exponent, carry, exponent, _mm512_set1_epi64(1));
-    // Empty cells take the header's spelling, here if it fits, else from the plain writer.
-    plain = nodataFits ? plain & ~empty : plain | empty;
-    whole = _mm512_mask_mov_epi64(whole, plain | empty, _mm512_set1_epi64(100000));
-    exponent = _mm512_mask_mov_epi64(exponent, plain | empty, _mm512_setzero_si512());
+    const Values x = _mm512_loadu_pd(values + i);
+    const Values ax = _mm512_abs_pd(x);
+    const LaneMask negative = _mm512_cmplt_pd_mask(x, _mm512_setzero_pd());
+    const LaneMask empty = _mm512_cmpeq_pd_mask(x, _mm512_set1_pd(nodata.value));
+    const LaneMask outside = static_cast<LaneMask>(
+        ~(_mm512_cmp_pd_mask(ax, _mm512_set1_pd(smallestVectorValue), _CMP_GE_OQ) &
+          _mm512_cmp_pd_mask(ax, _mm512_set1_pd(vectorValueLimit), _CMP_LT_OQ)));
+    const Rounded rounded = scaleAndRound(ax, decimalExponent(ax, powers), powers);
+    // The values the plain writer takes: those the stages are not sure of, and empty cells
+    // whose spelling does not fit; an empty cell whose spelling fits never.
+    const LaneMask unsure = outside | rounded.unsure;
+    const LaneMask plain = empties.fits ? unsure & ~empty : unsure | empty;
+    // Lanes whose text comes from elsewhere get a harmless six digits and exponent.
+    const LaneMask elsewhere = plain | empty;
+    const Lanes whole = _mm512_mask_mov_epi64(rounded.whole, elsewhere, broadcast(100000));
+    const Lanes exponent =
+        _mm512_mask_mov_epi64(rounded.exponent, elsewhere, _mm512_setzero_si512());
 
-    // Each value's characters: its digits, '.' and '-' in the low eight bytes; 'e', the sign of
-    // the exponent, '0', the two digits of the exponent and a tab in the high eight.
-    __m512i significant;
-    const __m512i digits = sixDigits(whole, significant);
-    const __m512i characters = _mm512_or_si512(
-        digits, _mm512_set1_epi64(static_cast<std::int64_t>((std::uint64_t{'.'} << 48) |
-                                                            (std::uint64_t{'-'} << 56))));
-    const __mmask8 negativeExponent = _mm512_cmplt_epi64_mask(exponent, _mm512_setzero_si512());
-    const __m512i a = _mm512_abs_epi64(exponent);
-    const __m512i tens = _mm512_srli_epi64(_mm512_mul_epu32(a, _mm512_set1_epi64(205)), 11);
-    const __m512i units = _mm512_sub_epi64(a, _mm512_mul_epu32(tens, _mm512_set1_epi64(10)));
-    const __m512i exponentText = _mm512_or_si512(
-        _mm512_mask_mov_epi64(_mm512_set1_epi64('e' | ('+' << 8) | ('0' << 16) | (std::int64_t{'\t'} << 40)),
-                              negativeExponent,
-                              _mm512_set1_epi64('e' | ('-' << 8) | ('0' << 16) | (std::int64_t{'\t'} << 40))),
-        _mm512_or_si512(_mm512_slli_epi64(_mm512_add_epi64(tens, _mm512_set1_epi64('0')), 24),
-                        _mm512_slli_epi64(_mm512_add_epi64(units, _mm512_set1_epi64('0')), 32)));
-    // The pattern of each: its form (the fixed ones by exponent, else exponent notation),
-    // sign and digit count.
-    const __mmask8 exponentForm = _mm512_cmplt_epi64_mask(exponent, _mm512_set1_epi64(-4)) |
-                                  _mm512_cmpge_epi64_mask(exponent, _mm512_set1_epi64(6));
-    const __m512i form = _mm512_mask_mov_epi64(_mm512_add_epi64(exponent, _mm512_set1_epi64(4)),
-                                               exponentForm, _mm512_set1_epi64(fixedForms));
-    const __m512i index = _mm512_add_epi64(
-        _mm512_mul_epu32(_mm512_add_epi64(_mm512_add_epi64(form, form),
-                                            _mm512_maskz_mov_epi64(negative, _mm512_set1_epi64(1))),
-                           _mm512_set1_epi64(6)),
-        _mm512_sub_epi64(significant, _mm512_set1_epi64(1)));
-    const __m512i picksLow = _mm512_i64gather_epi64(index, textPatterns.low, 8);
-    const __m512i picksHigh = _mm512_i64gather_epi64(index, textPatterns.high, 8);
-    __m512i length = _mm512_srli_epi64(picksHigh, 56);
-    length = _mm512_mask_mov_epi64(length, empty, nodataLength);
-    // Values 0, 2, 4, 6 and 1, 3, 5, 7, one to each 16-byte lane, shuffled into their texts;
-    // empty cells take the spelling.
-    const __m512i even = _mm512_mask_blend_epi64(
-        pairs(empty & 0x55), _mm512_shuffle_epi8(_mm512_unpacklo_epi64(characters, exponentText),
-                                                 _mm512_unpacklo_epi64(picksLow, picksHigh)),
-        nodataTexts);
-    const __m512i odd = _mm512_mask_blend_epi64(
-        pairs((empty >> 1) & 0x55),
-        _mm512_shuffle_epi8(_mm512_unpackhi_epi64(characters, exponentText),
-                            _mm512_unpackhi_epi64(picksLow, picksHigh)),
-        nodataTexts);
+    // Each value's characters: its digits, '.' and '-' in the low eight bytes, the exponent in
+    // the high eight.
+    Lanes significant;
+    const Lanes characters = _mm512_or_si512(
+        sixDigits(whole, significant),
+        broadcast((std::uint64_t{'.'} << (8 * pointAt)) | (std::uint64_t{'-'} << (8 * minusAt))));
+    Picks picks = choosePatterns(exponent, negative, significant);
+    picks.length = _mm512_mask_mov_epi64(picks.length, empty, empties.length);
     alignas(64) char texts[2][64];
+    shuffleTexts(characters, exponentText(exponent), picks, empty, empties.texts, texts);
+
+    // Stage "store": the texts one after the other; the rare plain lanes by the plain writer.
     alignas(64) std::uint64_t lengths[8];
-    _mm512_store_si512(texts[0], even);
-    _mm512_store_si512(texts[1], odd);
-    _mm512_store_si512(lengths, length);
+    _mm512_store_si512(lengths, picks.length);
     for (unsigned lane = 0; lane < 8; ++lane) {
-      if ((plain >> lane) & 1) {  // rare: a value for the plain writer
+      if ((plain >> lane) & 1) {
         out = writeCellsPlain(out, values + i + lane, 1, nodata);
         continue;
       }
