@@ -92,10 +92,10 @@ bool parseNumber(std::string_view text, double& value);
 struct DecimalBuilder {
   bool negative = false;
   bool anyDigit = false;
-  std::string digits;        // significant digits, leading zeros dropped, at most maxDigits
-  bool sticky = false;       // a non-zero digit was dropped beyond maxDigits
-  std::int64_t shift = 0;    // value = 0.digits x 10^(shift + exponent)
-  std::int64_t exponent = 0; // saturated
+  std::string digits;         // significant digits, leading zeros dropped, at most maxDigits
+  bool sticky = false;        // a non-zero digit was dropped beyond maxDigits
+  std::int64_t shift = 0;     // value = 0.digits x 10^(shift + exponent)
+  std::int64_t exponent = 0;  // saturated
   bool exponentNegative = false;
 
   void addDigit(char c, bool inFraction);

@@ -3,7 +3,7 @@
 #include <charconv>  // from_chars, to_chars
 #include <cmath>     // isnan, isinf, trunc
 #include <cstdint>
-#include <cstring>   // memcpy, memmove
+#include <cstring>  // memcpy, memmove
 
 #include "decimal/powers_of_ten.h"
 #include "platform/compiler.h"
@@ -45,7 +45,8 @@ constexpr char digitPairs[] =
 
 // Writes "%lg" of the six digits n (100000 to 999999) times 10^(exponent - 5), with the sign.
 // Copies fixed blocks of 8 bytes, so it may write up to 8 bytes past the returned end.
-CELLPROD_ALWAYS_INLINE char* writeSixDigits(char* out, bool negative, std::uint32_t n, int exponent) {
+CELLPROD_ALWAYS_INLINE char* writeSixDigits(char* out, bool negative, std::uint32_t n,
+                                            int exponent) {
   char d[16] = {};
   std::memcpy(d, digitPairs + 2 * (n / 10000), 2);
   std::memcpy(d + 2, digitPairs + 2 * (n / 100 % 100), 2);
@@ -99,7 +100,7 @@ CELLPROD_ALWAYS_INLINE char* formatG6Fast(char* out, double x) {
   const double y = k >= 0 ? ax * powerOfTen(k) : ax / powerOfTen(-k);
   if (!(y >= 1e5 && y < 1e6)) return nullptr;
   std::uint32_t n = static_cast<std::uint32_t>(y);  // y is positive: truncation is floor
-  const double fraction = y - n;                     // exact: y is below 2^20
+  const double fraction = y - n;                    // exact: y is below 2^20
   if (std::fabs(fraction - 0.5) < 1e-7) return nullptr;
   n += fraction > 0.5 ? 1 : 0;
   if (n == 1000000) {
@@ -143,7 +144,8 @@ char* formatRoundTrip(char* out, double x) {
 NodataSpelling spellNodata(double nodata) {
   NodataSpelling spelling;
   spelling.value = nodata;
-  spelling.length = static_cast<std::size_t>(formatRoundTrip(spelling.text, nodata) - spelling.text);
+  spelling.length =
+      static_cast<std::size_t>(formatRoundTrip(spelling.text, nodata) - spelling.text);
   return spelling;
 }
 

@@ -30,8 +30,7 @@ NodataSpelling spellNodata(double nodata);
 // Writes values[0..n) each as formatG6 does (or as nodata.text where equal to nodata.value),
 // each followed by a tab; returns the end. Needs (maxGeneralLength + 1) bytes a value at out.
 // This plain loop defines the cell writers of the vector paths (kernels.h).
-char* writeCellsPlain(char* out, const double* values, std::size_t n,
-                      const NodataSpelling& nodata);
+char* writeCellsPlain(char* out, const double* values, std::size_t n, const NodataSpelling& nodata);
 
 // The "%lg" form with the fewest significant digits, at least six, that reads back as x.
 char* formatRoundTrip(char* out, double x);

@@ -106,8 +106,7 @@ CELLPROD_ALWAYS_INLINE bool consumeNumber(TextScanner& s, const char* p, double&
 CELLPROD_NOINLINE bool readNumberNearEnd(TextScanner& s, double& value) {
   if (!skipSpace(s)) return false;
   const std::size_t wanted = std::min(lookahead, s.capacity / 2);
-  while (s.end - s.pos < wanted && refill(s)) {
-  }
+  while (s.end - s.pos < wanted && refill(s)) {}
   return consumeNumber(s, s.buffer.get() + s.pos, value);
 }
 

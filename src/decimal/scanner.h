@@ -32,7 +32,8 @@ void preloadScanner(TextScanner& scanner, const char* bytes, std::size_t n);
 // Skips white space, then consumes one token of any length. False at the end of the input.
 bool readToken(TextScanner& scanner);
 
-// Skips white space and reads one number by the grammar of conversion.h. False if no digit was found.
+// Skips white space and reads one number by the grammar of conversion.h. False if no digit was
+// found.
 bool readNumber(TextScanner& scanner, double& value);
 
 // Reads up to n numbers into values[0..n), one after the other as readNumber does; returns how

@@ -2,8 +2,8 @@
 
 #include <cstring>  // memcmp
 
-#include "platform/byte_order.h"
 #include "grid/messages.h"
+#include "platform/byte_order.h"
 #include "platform/os.h"
 
 namespace {
@@ -22,9 +22,7 @@ std::FILE* openOrFail(const GridInput& grid, const char* mode) {
   return file;
 }
 
-[[noreturn]] void failUnrecognised(const GridInput& grid) {
-  fail(unrecognisedFailure(grid.name));
-}
+[[noreturn]] void failUnrecognised(const GridInput& grid) { fail(unrecognisedFailure(grid.name)); }
 
 bool startsWithTextMagic(const KeptBytes& first) {
   return first.count >= sizeof textMagic &&
@@ -46,8 +44,8 @@ bool nodataIsFixed(const KeptBytes& first) {
 void readFirstBytes(std::FILE* file, KeptBytes& first) {
   first.count = std::fread(first.bytes.data(), 1, sizeof textMagic, file);
   if (first.count < sizeof textMagic || startsWithTextMagic(first)) return;
-  first.count += std::fread(first.bytes.data() + first.count, 1, first.capacity - first.count,
-                            file);
+  first.count +=
+      std::fread(first.bytes.data() + first.count, 1, first.capacity - first.count, file);
 }
 
 // A regular file is read again from its start: a text grid reopened in text mode, a binary

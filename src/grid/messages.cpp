@@ -62,8 +62,8 @@ Failure rowWriteFailure(int row, std::string_view output) {
 }
 
 Failure rowWriteFailure(int row, std::size_t column, std::string_view output) {
-  return {6, joined({"error writing row ", std::to_string(row), ", col ", std::to_string(column), " in ",
-                     output, "\n"})};
+  return {6, joined({"error writing row ", std::to_string(row), ", col ", std::to_string(column),
+                     " in ", output, "\n"})};
 }
 
 Failure cannotOpenInputFailure(std::string_view grid) {
@@ -71,8 +71,8 @@ Failure cannotOpenInputFailure(std::string_view grid) {
 }
 
 Failure unrecognisedFailure(std::string_view grid) {
-  return {98, joined({"could not recognise file format (ascii, single or double) for ", grid,
-                      "\n"})};
+  return {98,
+          joined({"could not recognise file format (ascii, single or double) for ", grid, "\n"})};
 }
 
 std::string cannotOpenOutputText(std::string_view output) {

@@ -11,6 +11,7 @@
 #else
 #include <fcntl.h>   // open, fcntl
 #include <unistd.h>  // isatty, dup2, close
+
 #include <cerrno>
 #define CELLPROD_ISATTY isatty
 #endif

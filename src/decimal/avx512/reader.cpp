@@ -94,7 +94,7 @@ CELLPROD_TARGET_AVX512 inline std::uint64_t integerOf16Digits(__m128i d) {
 CELLPROD_TARGET_AVX512 inline bool simpleNumber(const char* p, unsigned length, double& value) {
   const bool negative = *p == '-';
   const unsigned sign = negative | (*p == '+');
-  const unsigned m = length - sign;  // digits and point
+  const unsigned m = length - sign;               // digits and point
   if (m - 1 > simpleLoadBytes - 1) return false;  // empty, or longer than 16
   const __m128i text = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + sign));
   unsigned point;
@@ -112,8 +112,7 @@ CELLPROD_TARGET_AVX512 inline bool simpleNumber(const char* p, unsigned length, 
 // Reads tokens that are each exactly one number, from the scanner's position on, while whole
 // blocks lie well inside the bytes at hand; stops before the first token it does not take.
 // Returns how many it read.
-CELLPROD_TARGET_AVX512 std::size_t readNumberTokens(TextScanner& s, double* values,
-                                                    std::size_t n) {
+CELLPROD_TARGET_AVX512 std::size_t readNumberTokens(TextScanner& s, double* values, std::size_t n) {
   const char* const buffer = s.buffer.get();
   const char* block = buffer + s.pos;
   if (s.end - s.pos < bytesFromBlock) return 0;
@@ -134,9 +133,8 @@ CELLPROD_TARGET_AVX512 std::size_t readNumberTokens(TextScanner& s, double* valu
       const char* token = block + first;
       // A token of another form is converted as the plain reader would, if it is exactly one
       // number; one that is not, and one longer than the two blocks, are the plain reader's.
-      if ((after == 0 && next == 0) ||
-          (!simpleNumber(token, length, values[done]) &&
-           !convertToken(token, token + length, values[done]))) {
+      if ((after == 0 && next == 0) || (!simpleNumber(token, length, values[done]) &&
+                                        !convertToken(token, token + length, values[done]))) {
         s.pos = static_cast<std::size_t>(token - buffer);
         return done;
       }

@@ -73,8 +73,8 @@ CELLPROD_TARGET_AVX512 inline Lanes quotient64(Lanes x, const Reciprocal& r) {
   return _mm512_srli_epi64(_mm512_mul_epu32(x, broadcast(r.multiplier)), r.shift);
 }
 CELLPROD_TARGET_AVX512 inline Lanes quotient32(Lanes x, const Reciprocal& r) {
-  return _mm512_srli_epi32(
-      _mm512_mullo_epi32(x, _mm512_set1_epi32(static_cast<int>(r.multiplier))), r.shift);
+  return _mm512_srli_epi32(_mm512_mullo_epi32(x, _mm512_set1_epi32(static_cast<int>(r.multiplier))),
+                           r.shift);
 }
 
 // The limits of the stages: values within them are scaled by one power of ten from the
@@ -127,14 +127,13 @@ CELLPROD_TARGET_AVX512 inline Rounded scaleAndRound(Values ax, Lanes exponent,
       _mm512_cmpgt_epi64_mask(magnitudeK, broadcast(largestScale)) |
       static_cast<LaneMask>(~(_mm512_cmp_pd_mask(y, _mm512_set1_pd(sixDigitsFrom), _CMP_GE_OQ) &
                               _mm512_cmp_pd_mask(y, _mm512_set1_pd(sixDigitsLimit), _CMP_LT_OQ)));
-  Lanes whole =
-      _mm512_cvttpd_epu64(_mm512_mask_mov_pd(y, unscaled, _mm512_set1_pd(sixDigitsFrom)));
+  Lanes whole = _mm512_cvttpd_epu64(_mm512_mask_mov_pd(y, unscaled, _mm512_set1_pd(sixDigitsFrom)));
   const Values fraction = _mm512_sub_pd(y, _mm512_cvtepu64_pd(whole));
   const LaneMask nearHalf =
       _mm512_cmp_pd_mask(_mm512_abs_pd(_mm512_sub_pd(fraction, _mm512_set1_pd(0.5))),
                          _mm512_set1_pd(halfMargin), _CMP_LT_OQ);
-  whole = _mm512_mask_add_epi64(whole, _mm512_cmp_pd_mask(fraction, _mm512_set1_pd(0.5), _CMP_GT_OQ),
-                                whole, broadcast(1));
+  whole = _mm512_mask_add_epi64(
+      whole, _mm512_cmp_pd_mask(fraction, _mm512_set1_pd(0.5), _CMP_GT_OQ), whole, broadcast(1));
   const LaneMask carry = _mm512_cmpeq_epi64_mask(whole, broadcast(1000000));
   return {_mm512_mask_mov_epi64(whole, carry, broadcast(100000)),
           _mm512_mask_add_epi64(exponent, carry, exponent, broadcast(1)),
@@ -265,8 +264,8 @@ CELLPROD_TARGET_AVX512 inline Picks choosePatterns(Lanes exponent, LaneMask nega
                                                    Lanes significant) {
   const LaneMask exponentForm = _mm512_cmplt_epi64_mask(exponent, broadcast(-4)) |
                                 _mm512_cmpge_epi64_mask(exponent, broadcast(6));
-  const Lanes form = _mm512_mask_mov_epi64(_mm512_add_epi64(exponent, broadcast(4)),
-                                           exponentForm, broadcast(fixedForms));
+  const Lanes form = _mm512_mask_mov_epi64(_mm512_add_epi64(exponent, broadcast(4)), exponentForm,
+                                           broadcast(fixedForms));
   // patternIndex(form, negative, significant), lane by lane.
   const Lanes index = _mm512_add_epi64(
       _mm512_mul_epu32(_mm512_add_epi64(_mm512_add_epi64(form, form),
