@@ -18,8 +18,8 @@ const GridInput* inputNamedBy(const std::string& name, const GridInput& grid1,
   return nullptr;
 }
 
-}  // namespace
-
+// One line from standard input without its line end (LF or CRLF), any length. False if the
+// input ended before any character was read.
 bool readAnswerLine(std::string& line) {
   line.clear();
   int c = std::getchar();
@@ -28,6 +28,8 @@ bool readAnswerLine(std::string& line) {
   if (c == '\n' && !line.empty() && line.back() == '\r') line.pop_back();
   return true;
 }
+
+}  // namespace
 
 void openOutput(GridOutput& out, const GridInput& grid1, const GridInput& grid2) {
   const char* mode = out.encoding == GridEncoding::text ? "wt" : "wb";

@@ -8,7 +8,3 @@
 // standard input and tries again; an empty answer or the end of input ends the run with
 // status 1. On return out.name holds the name that was opened.
 void openOutput(GridOutput& out, const GridInput& grid1, const GridInput& grid2);
-
-// One line from standard input without its line end (LF or CRLF), any length. False if the
-// input ended before any character was read.
-bool readAnswerLine(std::string& line);

@@ -54,6 +54,7 @@ void returnToStart(GridInput& grid, std::FILE* file) {
   grid.kept = {};
   if (grid.encoding == GridEncoding::text) {
     std::fclose(file);
+    grid.streamBuffer.reset();  // the text scanner reads in blocks of its own
     grid.file = openOrFail(grid, "rt");
   } else if (std::fseek(file, 0, SEEK_SET) != 0) {
     failUnrecognised(grid);

@@ -23,7 +23,6 @@ constexpr int count = 7;  // first value of the statistics block (7 to 12)
 }  // namespace position
 
 constexpr int headerValues = 12;
-constexpr int parameterValues = 6;
 
 // The fixed marker of binary grids and the value of an undefined mean or deviation.
 constexpr double fixedNodata = -9999.0;
