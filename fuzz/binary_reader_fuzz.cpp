@@ -88,11 +88,11 @@ Outcome actualReading(const std::string& name) {
       grid.working = parametersOf(grid.header);
       if (rowsAreSmall(grid.working.ncols, grid.working.nrows)) {
         const std::size_t n = columnCount(grid.working.ncols);
-        grid.row.reset(static_cast<double*>(std::calloc(n + 1, sizeof(double))));
+        std::vector<double> values(n + 1);
         std::vector<float> floatRow(n + 1);
         for (int row = 1; row <= grid.working.nrows; ++row) {
-          readBinaryRow(grid, floatRow.data(), row);
-          o.cells.insert(o.cells.end(), grid.row.get() + 1, grid.row.get() + 1 + n);
+          readBinaryRow(grid, values.data(), floatRow.data(), row);
+          o.cells.insert(o.cells.end(), values.begin() + 1, values.end());
         }
       }
     }

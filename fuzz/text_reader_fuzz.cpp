@@ -102,10 +102,10 @@ Outcome readWith(const std::string& text, std::size_t capacity, NumberReader rea
     grid.working = parametersOf(grid.header);
     if (rowsAreSmall(grid.working.ncols, grid.working.nrows)) {
       const std::size_t n = columnCount(grid.working.ncols);
-      grid.row.reset(static_cast<double*>(std::calloc(n + 1, sizeof(double))));
+      std::vector<double> values(n + 1);
       for (int row = 1; row <= grid.working.nrows; ++row) {
-        readTextRow(grid, row, readNumbers);
-        o.cells.insert(o.cells.end(), grid.row.get() + 1, grid.row.get() + 1 + n);
+        readTextRow(grid, values.data(), row, readNumbers);
+        o.cells.insert(o.cells.end(), values.begin() + 1, values.end());
       }
     }
   } catch (const RunEnded& e) {

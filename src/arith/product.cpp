@@ -32,8 +32,8 @@ void productRow(const double* a, const double* b, double* product, std::size_t n
 
 void multiplyRow(GridInput& grid1, GridInput& grid2, GridOutput& out, ProductStatistics& stats) {
   // Columns 1 to n.
-  const double* a = grid1.row.get() + 1;
-  const double* b = grid2.row.get() + 1;
+  const double* a = grid1.row + 1;
+  const double* b = grid2.row + 1;
   double* product = out.row.get() + 1;
   const double nodata1 = grid1.working.nodata_value;
   const double nodata2 = grid2.working.nodata_value;
@@ -42,5 +42,5 @@ void multiplyRow(GridInput& grid1, GridInput& grid2, GridOutput& out, ProductSta
   // Grid 1's row has been used up by the product, and serves as the statistics' scratch row.
   // Empty cells are offered too, which changes nothing: nodata_value never lies above
   // nodata_value + 1, so they are never counted.
-  stats.addSamples(product, n, grid1.row.get() + 1);
+  stats.addSamples(product, n, grid1.row + 1);
 }

@@ -39,6 +39,7 @@ void openOutput(GridOutput& out, const GridInput& grid1, const GridInput& grid2)
     } else if ((out.file = std::fopen(out.name.c_str(), mode)) != nullptr) {
       out.streamBuffer = std::make_unique_for_overwrite<char[]>(outputStreamBuffer);
       std::setvbuf(out.file, out.streamBuffer.get(), _IOFBF, outputStreamBuffer);
+      flushBeforeExit(out.file);  // a run that fails keeps what was written
       return;
     } else {
       say(cannotOpenOutputText(out.name));

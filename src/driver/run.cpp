@@ -7,6 +7,7 @@
 #include "arith/product.h"
 #include "driver/command_line.h"
 #include "driver/output_file.h"
+#include "driver/read_ahead.h"
 #include "grid/binary_grid.h"
 #include "grid/detect.h"
 #include "grid/messages.h"
@@ -54,18 +55,14 @@ void setUpRows(RunContext& run) {
   run.grid2.working = run.grid1.working;
   const double ncols = run.grid1.working.ncols;
   const std::size_t n = columnCount(ncols) + 1;
-  run.grid1.row = allocateRow<double>(n, ncols);
-  run.grid2.row = allocateRow<double>(n, ncols);
   run.output.row = allocateRow<double>(n, ncols);
   run.statistics.resetStatistics(run.grid1.working.nodata_value);
   run.floatRow = allocateRow<float>(n, ncols);
   if (run.output.encoding == GridEncoding::text)
     run.output.textChunk = std::make_unique_for_overwrite<char[]>(textChunkSize);
-}
-
-void readRow(RunContext& run, GridInput& grid) {
-  if (isBinary(grid.encoding)) readBinaryRow(grid, run.floatRow.get(), run.row);
-  else readTextRow(grid, run.row);
+  // The inputs' rows from here on are read ahead, each on a thread of its own.
+  startReadAhead(run.ahead1, run.grid1, run.grid1.working.nrows);
+  startReadAhead(run.ahead2, run.grid2, run.grid1.working.nrows);
 }
 
 void writeRow(RunContext& run) {
@@ -77,8 +74,8 @@ void writeRow(RunContext& run) {
 
 void processRows(RunContext& run) {
   for (run.row = 1; run.row <= run.grid1.working.nrows; ++run.row) {
-    readRow(run, run.grid1);
-    readRow(run, run.grid2);
+    run.grid1.row = takeRow(run.ahead1);
+    run.grid2.row = takeRow(run.ahead2);
     multiplyRow(run.grid1, run.grid2, run.output, run.statistics);
     writeRow(run);
     say(".");
@@ -133,11 +130,11 @@ int runCellprod(int argc, char** argv) {
   writeHeader(run);
   setUpRows(run);
   processRows(run);
+  finishReadAhead(run.ahead1);
+  finishReadAhead(run.ahead2);
   say("\n");
   if (isBinary(run.output.encoding)) writeFinalStatistics(run);
 
-  run.grid1.row.reset();
-  run.grid2.row.reset();
   run.output.row.reset();
   run.floatRow.reset();
   closeInput(run.grid1);

@@ -4,13 +4,15 @@
 #include <cstdint>
 
 #include "arith/statistics.h"
+#include "driver/read_ahead.h"
 #include "grid/grid.h"
 
 struct RunContext {
   GridInput grid1;
   GridInput grid2;
   GridOutput output;
-  CallocArray<float> floatRow;  // staging for single-precision rows, positions 1 to ncols
+  ReadAhead ahead1, ahead2;     // the rows of grid 1 and grid 2, read ahead
+  CallocArray<float> floatRow;  // staging for single-precision output rows, positions 1 to ncols
   std::int32_t row = 0;
   ProductStatistics statistics;
 };

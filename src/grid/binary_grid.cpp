@@ -66,9 +66,8 @@ void readBinaryHeader(GridInput& grid) {
   else readHeaderValues<double>(grid);
 }
 
-void readBinaryRow(GridInput& grid, float* floatRow, int row) {
+void readBinaryRow(GridInput& grid, double* values, float* floatRow, int row) {
   const std::size_t n = columnCount(grid.working.ncols);
-  double* values = grid.row.get();
   if (grid.encoding == GridEncoding::single) {
     std::size_t got = readValues(grid, floatRow + 1, sizeof(float), n);
     if (got != n) fail(rowReadFailure(grid.name, row, got));

@@ -77,7 +77,9 @@ struct GridInput {
   GridEncoding encoding = GridEncoding::text;
   GridHeader header;
   GridParameters working;
-  CallocArray<double> row;  // positions 1 to ncols; position 0 is never used
+  // The row being multiplied, positions 1 to ncols (position 0 is never used). It lies in the
+  // queue the input's rows are read ahead into, which owns it.
+  double* row = nullptr;
   TextScanner text;         // the buffered reader of a text input
   std::unique_ptr<char[]> streamBuffer;
 };

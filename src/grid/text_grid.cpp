@@ -16,9 +16,9 @@ void readTextHeader(GridInput& grid) {
   }
 }
 
-void readTextRow(GridInput& grid, int row, NumberReader readNumbers) {
+void readTextRow(GridInput& grid, double* values, int row, NumberReader readNumbers) {
   const std::size_t ncols = columnCount(grid.working.ncols);
-  const std::size_t got = readNumbers(grid.text, grid.row.get() + 1, ncols);
+  const std::size_t got = readNumbers(grid.text, values + 1, ncols);
   if (got != ncols) {
     fail(rowReadFailure(grid.name, row, got));
   }

@@ -1,9 +1,22 @@
 #include "platform/console.h"
 
-#include <cstdio>
-#include <cstdlib>  // exit
+#include <cstdlib>  // _Exit
 
 #include "platform/os.h"
+
+namespace {
+
+std::FILE* outputFile = nullptr;
+
+// Set on a thread while it runs work under catchFailure().
+thread_local bool failuresAreValues = false;
+
+// What fail() throws under catchFailure(), to unwind the work to it.
+struct Thrown {
+  CaughtFailure failure;
+};
+
+}  // namespace
 
 void say(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
@@ -11,7 +24,23 @@ void say(std::string_view text) {
 }
 
 void fail(int status, std::string_view message) {
+  if (failuresAreValues) throw Thrown{{status, std::string(message)}};
   say(message);
+  if (outputFile != nullptr) std::fflush(outputFile);
   std::fflush(stdout);
-  std::exit(status);
+  std::_Exit(status);
+}
+
+void flushBeforeExit(std::FILE* file) { outputFile = file; }
+
+std::optional<CaughtFailure> catchFailure(const std::function<void()>& work) {
+  failuresAreValues = true;
+  std::optional<CaughtFailure> caught;
+  try {
+    work();
+  } catch (Thrown& thrown) {
+    caught = std::move(thrown.failure);
+  }
+  failuresAreValues = false;
+  return caught;
 }
