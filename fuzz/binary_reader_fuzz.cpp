@@ -91,7 +91,8 @@ Outcome actualReading(const std::string& name) {
         std::vector<double> values(n + 1);
         std::vector<float> floatRow(n + 1);
         for (int row = 1; row <= grid.working.nrows; ++row) {
-          readBinaryRow(grid, values.data(), floatRow.data(), row);
+          RowRange one{values.data(), row, 1};
+          readBinaryRows(grid, one, floatRow.data());
           o.cells.insert(o.cells.end(), values.begin() + 1, values.end());
         }
       }

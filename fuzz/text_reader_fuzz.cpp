@@ -104,7 +104,8 @@ Outcome readWith(const std::string& text, std::size_t capacity, NumberReader rea
       const std::size_t n = columnCount(grid.working.ncols);
       std::vector<double> values(n + 1);
       for (int row = 1; row <= grid.working.nrows; ++row) {
-        readTextRow(grid, values.data(), row, readNumbers);
+        RowRange one{values.data(), row, 1};
+        readTextRows(grid, one, readNumbers);
         o.cells.insert(o.cells.end(), values.begin() + 1, values.end());
       }
     }

@@ -1,6 +1,6 @@
 #include "driver/read_ahead.h"
 
-#include <algorithm>     // clamp, min
+#include <algorithm>     // clamp, max, min
 #include <cstdlib>       // calloc
 #include <system_error>  // system_error
 
@@ -17,23 +17,24 @@ constexpr std::size_t blockBytes = std::size_t{512} << 10;
 constexpr std::size_t queueBytes = std::size_t{2} << 20;
 constexpr std::size_t maxBlocks = queueBytes / blockBytes;
 
+// Row `index` of a block: its positions 1 to ncols.
 double* rowIn(const ReadAhead& ahead, RowBlock& block, std::size_t index) {
-  return block.values.get() + index * ahead.stride;
+  return block.values.get() + index * ahead.columns;
 }
 
-// Reads rows into the block until it is full, the rows end, or a row fails: that failure then
-// takes the place of the row after the ones read.
+// Reads the next rows into the block, as many as it holds and the grid has left, with one
+// read of all their values. A row that fails takes the failure's place after the rows read
+// whole.
 void fillBlock(ReadAhead& ahead, RowBlock& block) {
   GridInput& grid = *ahead.grid;
-  block.filled = 0;
+  const auto left = static_cast<std::size_t>(ahead.rows - ahead.nextRow + 1);
+  RowRange rows{block.values.get(), ahead.nextRow, std::min(ahead.rowsPerBlock, left)};
   block.failure = catchFailure([&] {
-    for (; block.filled < ahead.rowsPerBlock && ahead.nextRow <= ahead.rows;
-         ++block.filled, ++ahead.nextRow) {
-      double* row = rowIn(ahead, block, block.filled);
-      if (grid.encoding == GridEncoding::text) readTextRow(grid, row, ahead.nextRow);
-      else readBinaryRow(grid, row, ahead.floatRow.get(), ahead.nextRow);
-    }
+    if (grid.encoding == GridEncoding::text) readTextRows(grid, rows);
+    else readBinaryRows(grid, rows, ahead.staging.get());
   });
+  block.filled = rows.done;
+  ahead.nextRow += static_cast<std::int32_t>(rows.done);
 }
 
 bool readerEnded(const ReadAhead& ahead, const RowBlock& last) {
@@ -68,20 +69,20 @@ void startReadAhead(ReadAhead& ahead, GridInput& grid, double nrows) {
   ahead.rows = nrows < 1 ? 0 : static_cast<std::int32_t>(nrows);  // nrows < 2^31 - 1 here
   if (ahead.rows == 0) return;
   const double ncols = grid.working.ncols;
-  ahead.stride = columnCount(ncols) + 1;
-  const std::size_t rowBytes = ahead.stride * sizeof(double);
-  ahead.rowsPerBlock =
-      std::clamp<std::size_t>(blockBytes / rowBytes, 1, static_cast<std::size_t>(ahead.rows));
+  ahead.columns = columnCount(ncols);
+  const std::size_t rowBytes = std::max<std::size_t>(ahead.columns, 1) * sizeof(double);
+  ahead.rowsPerBlock = std::clamp<std::size_t>(blockBytes / rowBytes, 1,
+                                               static_cast<std::size_t>(ahead.rows));
   ahead.blocks.resize(
       std::clamp<std::size_t>(queueBytes / (ahead.rowsPerBlock * rowBytes), 1, maxBlocks));
+  const std::size_t blockValues = ahead.rowsPerBlock * ahead.columns + 1;
   for (RowBlock& block : ahead.blocks) {
-    block.values.reset(
-        static_cast<double*>(std::calloc(ahead.rowsPerBlock * ahead.stride, sizeof(double))));
+    block.values.reset(static_cast<double*>(std::calloc(blockValues, sizeof(double))));
     if (!block.values) fail(noMemoryFailure(ncols));
   }
   if (grid.encoding == GridEncoding::single) {
-    ahead.floatRow.reset(static_cast<float*>(std::calloc(ahead.stride, sizeof(float))));
-    if (!ahead.floatRow) fail(noMemoryFailure(ncols));
+    ahead.staging.reset(static_cast<float*>(std::calloc(blockValues, sizeof(float))));
+    if (!ahead.staging) fail(noMemoryFailure(ncols));
   }
   try {
     ahead.thread = std::thread(readRows, std::ref(ahead));

@@ -16,7 +16,7 @@
 #include "platform/console.h"
 
 struct RowBlock {
-  CallocArray<double> values;  // rows of `stride` doubles each; position 0 of a row unused
+  CallocArray<double> values;  // rows of ncols values one after the other from values[1] on
   std::size_t filled = 0;      // rows read into it
   std::optional<CaughtFailure> failure;  // the failure that took the place of the next row
 };
@@ -24,10 +24,10 @@ struct RowBlock {
 struct ReadAhead {
   GridInput* grid = nullptr;
   std::int32_t rows = 0;   // rows 1 to rows are read
-  std::size_t stride = 0;  // ncols + 1
+  std::size_t columns = 0;  // ncols
   std::size_t rowsPerBlock = 0;
   std::vector<RowBlock> blocks;  // a ring
-  CallocArray<float> floatRow;   // the reader's staging for single-precision rows
+  CallocArray<float> staging;    // the reader's staging for single-precision blocks
   std::int32_t nextRow = 1;      // the reader's next row
   // Blocks handed to the main thread, and given back by it, counted from the start. The
   // mutex and the condition guard both; each side waits without spinning.

@@ -66,17 +66,18 @@ void readBinaryHeader(GridInput& grid) {
   else readHeaderValues<double>(grid);
 }
 
-void readBinaryRow(GridInput& grid, double* values, float* floatRow, int row) {
-  const std::size_t n = columnCount(grid.working.ncols);
+void readBinaryRows(GridInput& grid, RowRange& rows, float* staging) {
+  const std::size_t n = rows.count * columnCount(grid.working.ncols);
+  double* values = rows.values;
   if (grid.encoding == GridEncoding::single) {
-    std::size_t got = readValues(grid, floatRow + 1, sizeof(float), n);
-    if (got != n) fail(rowReadFailure(grid.name, row, got));
-    byte_order::fromLittleEndian(floatRow + 1, n);
-    for (std::size_t i = 1; i <= n; ++i) values[i] = floatRow[i];
+    const std::size_t got = readValues(grid, staging + 1, sizeof(float), n);
+    byte_order::fromLittleEndian(staging + 1, got);
+    for (std::size_t i = 1; i <= got; ++i) values[i] = staging[i];
+    failUnlessWhole(grid, rows, got);
   } else {
-    std::size_t got = readValues(grid, values + 1, sizeof(double), n);
-    if (got != n) fail(rowReadFailure(grid.name, row, got));
-    byte_order::fromLittleEndian(values + 1, n);
+    const std::size_t got = readValues(grid, values + 1, sizeof(double), n);
+    byte_order::fromLittleEndian(values + 1, got);
+    failUnlessWhole(grid, rows, got);
   }
 }
 

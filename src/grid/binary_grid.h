@@ -11,9 +11,9 @@ constexpr long statisticsOffset(GridEncoding e) { return e == GridEncoding::sing
 // Fills header positions 1 to 12; status 1 if the file holds fewer than twelve values.
 void readBinaryHeader(GridInput& grid);
 
-// Fills positions 1 to ncols of `values` with the next row, number `row`; status 5 if the row
-// is cut short. Single-precision values are staged in floatRow (positions 1 to ncols).
-void readBinaryRow(GridInput& grid, double* values, float* floatRow, int row);
+// Reads the rows of the range; status 5 in the row that is cut short. Single-precision values
+// are staged in `staging`, which holds as many floats as the range has values, and one more.
+void readBinaryRows(GridInput& grid, RowRange& rows, float* staging);
 
 // Writes the provisional header from grid 1's header, statistics block included.
 void writeBinaryHeader(GridOutput& out, const GridHeader& grid1);

@@ -70,6 +70,17 @@ struct KeptBytes {
   std::size_t next = 0;   // the first of them not yet read
 };
 
+// Rows first to first + count - 1 of an input, to be read one after the other into values:
+// row first + i at values + i * ncols, as its positions 1 to ncols, so that the values lie
+// together from values[1] on (values[0] is never used). `done` counts the rows read whole, also
+// when the run fails in the next one.
+struct RowRange {
+  double* values;
+  int first;
+  std::size_t count;
+  std::size_t done = 0;
+};
+
 struct GridInput {
   std::string name;
   std::FILE* file = nullptr;
@@ -83,6 +94,10 @@ struct GridInput {
   TextScanner text;         // the buffered reader of a text input
   std::unique_ptr<char[]> streamBuffer;
 };
+
+// After `got` values of the range were read: counts the rows read whole, and where that is
+// fewer than all, ends the run with status 5 in the row after them.
+void failUnlessWhole(const GridInput& grid, RowRange& rows, std::size_t got);
 
 struct GridOutput {
   std::string name;

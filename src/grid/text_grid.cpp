@@ -16,12 +16,10 @@ void readTextHeader(GridInput& grid) {
   }
 }
 
-void readTextRow(GridInput& grid, double* values, int row, NumberReader readNumbers) {
+void readTextRows(GridInput& grid, RowRange& rows, NumberReader readNumbers) {
   const std::size_t ncols = columnCount(grid.working.ncols);
-  const std::size_t got = readNumbers(grid.text, values + 1, ncols);
-  if (got != ncols) {
-    fail(rowReadFailure(grid.name, row, got));
-  }
+  const std::size_t got = readNumbers(grid.text, rows.values + 1, rows.count * ncols);
+  failUnlessWhole(grid, rows, got);
 }
 
 namespace {

@@ -8,11 +8,10 @@
 // Fills header positions 1 to 6; ends the run with status 1 if a value cannot be read.
 void readTextHeader(GridInput& grid);
 
-// Fills positions 1 to ncols of `values` with the next row, number `row`; ends the run with
-// status 5 if a value cannot be read. The numbers are read by the kernel chosen for this CPU,
-// or by the one given.
-void readTextRow(GridInput& grid, double* values, int row,
-                 NumberReader readNumbers = kernelsForThisCpu().readNumbers);
+// Reads the rows of the range; ends the run with status 5 in the row where a value cannot be
+// read. The numbers are read by the kernel chosen for this CPU, or by the one given.
+void readTextRows(GridInput& grid, RowRange& rows,
+                  NumberReader readNumbers = kernelsForThisCpu().readNumbers);
 
 // Writes the six header lines from grid 1's header; status 4 if the write fails. Keeps the
 // spelling of nodata_value in `out` for the rows.
