@@ -7,6 +7,7 @@
 #include "grid/binary_grid.h"
 #include "grid/messages.h"
 #include "grid/text_grid.h"
+#include "platform/os.h"
 
 namespace {
 
@@ -71,10 +72,15 @@ void startReadAhead(ReadAhead& ahead, GridInput& grid, double nrows) {
   const double ncols = grid.working.ncols;
   ahead.columns = columnCount(ncols);
   const std::size_t rowBytes = std::max<std::size_t>(ahead.columns, 1) * sizeof(double);
-  ahead.rowsPerBlock = std::clamp<std::size_t>(blockBytes / rowBytes, 1,
-                                               static_cast<std::size_t>(ahead.rows));
+  // With one processor to run on, threads would only take turns, and rows read far ahead
+  // would leave the caches: the main thread then reads each row itself when it needs it.
+  const bool threaded = usableProcessors() > 1;
+  ahead.rowsPerBlock = threaded ? std::clamp<std::size_t>(blockBytes / rowBytes, 1,
+                                                          static_cast<std::size_t>(ahead.rows))
+                                : 1;
   ahead.blocks.resize(
-      std::clamp<std::size_t>(queueBytes / (ahead.rowsPerBlock * rowBytes), 1, maxBlocks));
+      threaded ? std::clamp<std::size_t>(queueBytes / (ahead.rowsPerBlock * rowBytes), 1, maxBlocks)
+               : 1);
   const std::size_t blockValues = ahead.rowsPerBlock * ahead.columns + 1;
   for (RowBlock& block : ahead.blocks) {
     block.values.reset(static_cast<double*>(std::calloc(blockValues, sizeof(double))));
@@ -84,6 +90,7 @@ void startReadAhead(ReadAhead& ahead, GridInput& grid, double nrows) {
     ahead.staging.reset(static_cast<float*>(std::calloc(blockValues, sizeof(float))));
     if (!ahead.staging) fail(noMemoryFailure(ncols));
   }
+  if (!threaded) return;
   try {
     ahead.thread = std::thread(readRows, std::ref(ahead));
   } catch (const std::system_error&) {

@@ -34,7 +34,9 @@ struct ReadAhead {
   std::size_t handedOver = 0, givenBack = 0;
   std::mutex mutex;
   std::condition_variable changed;
-  std::thread thread;  // not started where the system refuses one: then the main thread reads
+  // The reader; not started with one processor, or where the system refuses a thread: the
+  // main thread then reads each block itself when it needs it.
+  std::thread thread;
   // The main thread's place: whether it holds block givenBack, and the next row in it.
   bool holding = false;
   std::size_t nextInBlock = 0;

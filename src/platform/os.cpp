@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>  // fstat, stat
 
+#include <algorithm>  // max
+#include <thread>     // hardware_concurrency
+
 #ifdef _WIN32
 #include <io.h>  // _isatty, _fileno
 
@@ -10,6 +13,7 @@
 #define CELLPROD_ISATTY _isatty
 #else
 #include <fcntl.h>   // open, fcntl
+#include <sched.h>   // sched_getaffinity
 #include <unistd.h>  // isatty, dup2, close
 
 #include <cerrno>
@@ -43,6 +47,14 @@ bool isRegularFile(std::FILE* file) {
   struct stat status;
   return ::fstat(::fileno(file), &status) == 0 && S_ISREG(status.st_mode);
 #endif
+}
+
+unsigned usableProcessors() {
+#ifdef __linux__
+  cpu_set_t set;
+  if (::sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+#endif
+  return std::max(1u, std::thread::hardware_concurrency());
 }
 
 bool sameExistingFile(const std::string& a, const std::string& b) {

@@ -29,6 +29,9 @@ constexpr bool textModeEndsAtCtrlZ = true;
 constexpr bool textModeEndsAtCtrlZ = false;
 #endif
 
+// How many processors this process may run on (its affinity), at least 1.
+unsigned usableProcessors();
+
 // True when both names refer to one existing file (the same file identity, however reached:
 // another spelling of the path, a symbolic link or a hard link).
 bool sameExistingFile(const std::string& a, const std::string& b);
