@@ -42,14 +42,17 @@ bool readerEnded(const ReadAhead& ahead, const RowBlock& last) {
   return last.failure.has_value() || ahead.nextRow > ahead.rows;
 }
 
-// The reader thread: fills each block that is free, in turn, until the rows or a failure end.
+// The reader thread: fills each block that is free, in turn, until the rows or a failure end,
+// or the main thread stops it.
 void readRows(ReadAhead& ahead) {
   for (;;) {
     RowBlock* block;
     {
       std::unique_lock lock(ahead.mutex);
-      ahead.changed.wait(lock,
-                         [&] { return ahead.handedOver - ahead.givenBack < ahead.blocks.size(); });
+      ahead.changed.wait(lock, [&] {
+        return ahead.stopped || ahead.handedOver - ahead.givenBack < ahead.blocks.size();
+      });
+      if (ahead.stopped) return;
       block = &ahead.blocks[ahead.handedOver % ahead.blocks.size()];
     }
     fillBlock(ahead, *block);
@@ -123,5 +126,10 @@ double* takeRow(ReadAhead& ahead) {
 }
 
 void finishReadAhead(ReadAhead& ahead) {
+  {
+    std::lock_guard lock(ahead.mutex);
+    ahead.stopped = true;
+  }
+  ahead.changed.notify_all();
   if (ahead.thread.joinable()) ahead.thread.join();
 }

@@ -23,7 +23,7 @@ struct RowBlock {
 
 struct ReadAhead {
   GridInput* grid = nullptr;
-  std::int32_t rows = 0;   // rows 1 to rows are read
+  std::int32_t rows = 0;    // rows 1 to rows are read
   std::size_t columns = 0;  // ncols
   std::size_t rowsPerBlock = 0;
   std::vector<RowBlock> blocks;  // a ring
@@ -32,6 +32,7 @@ struct ReadAhead {
   // Blocks handed to the main thread, and given back by it, counted from the start. The
   // mutex and the condition guard both; each side waits without spinning.
   std::size_t handedOver = 0, givenBack = 0;
+  bool stopped = false;  // the main thread no longer takes rows
   std::mutex mutex;
   std::condition_variable changed;
   // The reader; not started with one processor, or where the system refuses a thread: the
@@ -50,5 +51,6 @@ void startReadAhead(ReadAhead& ahead, GridInput& grid, double nrows);
 // where the reader met a failure in this row, reports it and ends the run.
 double* takeRow(ReadAhead& ahead);
 
-// Waits for the reader to end, after the last row was taken.
+// Ends the reader: at once where it waits for a free block, else once the block it reads is
+// read. After the last row, or before the run ends on a failure.
 void finishReadAhead(ReadAhead& ahead);

@@ -60,7 +60,12 @@ void setUpRows(RunContext& run) {
   run.floatRow = allocateRow<float>(n, ncols);
   if (run.output.encoding == GridEncoding::text)
     run.output.textChunk = std::make_unique_for_overwrite<char[]>(textChunkSize);
-  // The inputs' rows from here on are read ahead, each on a thread of its own.
+  // The inputs' rows from here on are read ahead, each on a thread of its own, which a run
+  // that fails ends first.
+  endThreadsBeforeExit([&run] {
+    finishReadAhead(run.ahead1);
+    finishReadAhead(run.ahead2);
+  });
   startReadAhead(run.ahead1, run.grid1, run.grid1.working.nrows);
   startReadAhead(run.ahead2, run.grid2, run.grid1.working.nrows);
 }
@@ -68,8 +73,7 @@ void setUpRows(RunContext& run) {
 void writeRow(RunContext& run) {
   if (isBinary(run.output.encoding))
     writeBinaryRow(run.output, run.floatRow.get(), run.grid1.working.ncols, run.row);
-  else
-    writeTextRow(run.output, run.grid1.working.ncols, run.row);
+  else writeTextRow(run.output, run.grid1.working.ncols, run.row);
 }
 
 void processRows(RunContext& run) {

@@ -1,12 +1,14 @@
 #include "platform/console.h"
 
 #include <cstdlib>  // _Exit
+#include <utility>  // exchange, move
 
 #include "platform/os.h"
 
 namespace {
 
 std::FILE* outputFile = nullptr;
+std::function<void()> endThreads;
 
 // Set on a thread while it runs work under catchFailure().
 thread_local bool failuresAreValues = false;
@@ -25,6 +27,7 @@ void say(std::string_view text) {
 
 void fail(int status, std::string_view message) {
   if (failuresAreValues) throw Thrown{{status, std::string(message)}};
+  if (endThreads) std::exchange(endThreads, nullptr)();
   say(message);
   if (outputFile != nullptr) std::fflush(outputFile);
   std::fflush(stdout);
@@ -32,6 +35,8 @@ void fail(int status, std::string_view message) {
 }
 
 void flushBeforeExit(std::FILE* file) { outputFile = file; }
+
+void endThreadsBeforeExit(std::function<void()> ending) { endThreads = std::move(ending); }
 
 std::optional<CaughtFailure> catchFailure(const std::function<void()>& work) {
   failuresAreValues = true;

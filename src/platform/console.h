@@ -22,6 +22,10 @@ void say(std::string_view text);
 // The output file, which fail() flushes before the process ends.
 void flushBeforeExit(std::FILE* file);
 
+// What fail() does first on the main thread: ends the threads that read ahead. A process that
+// ends while other threads still run can lose its exit status (seen under Wine).
+void endThreadsBeforeExit(std::function<void()> endThreads);
+
 // A failure met under catchFailure(): the status and message fail() was given.
 struct CaughtFailure {
   int status;

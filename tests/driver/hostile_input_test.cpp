@@ -205,8 +205,13 @@ TEST_F(GridCase, FailuresInRowOrder) {
     ASSERT_EQ(run(option).status, 0);
     const std::string full = readFile(out);
     const std::size_t valueSize = option[3] == 's' ? 4 : 8, block = 6 * valueSize;
-    std::string provisional = full;  // as a run that fails leaves it: the statistics not written
-    if (option[3] != 't') provisional.replace(block, block, std::string(block, '\0'));
+    // As a run that fails leaves it: the statistics block as grid 1's (zeros). Only a run that
+    // fails in the output may have rewritten it, where a seek does not report the failure.
+    auto provisional = [&](std::string s) {
+      if (option[3] != 't' && s.size() > block)
+        s.replace(block, block, std::min(block, s.size() - block), '\0');
+      return s;
+    };
     inputs(cut[0], cut[1]);
     // The limit holds for standard output too, which it must stay above.
     const long limit = failure == 4 && full.size() > 100
@@ -220,12 +225,12 @@ TEST_F(GridCase, FailuresInRowOrder) {
     if (row <= R) {
       EXPECT_EQ(r.status, 5);
       EXPECT_EQ(r.out, console(rowFailure(g == 0 ? aName : bName, row, kept[g] % C)));
-      EXPECT_EQ(part, provisional.substr(0, rowsEnd));
+      EXPECT_EQ(part, provisional(full).substr(0, rowsEnd));
     } else if (limit >= 0) {
       EXPECT_EQ(r.status, 4);
       EXPECT_EQ(r.out, console(std::string(R, '.') + "\nerror writing into " + outName + " \n"));
       EXPECT_LE(part.size(), static_cast<std::size_t>(limit));
-      EXPECT_EQ(part, provisional.substr(0, part.size()));
+      EXPECT_EQ(provisional(part), provisional(full.substr(0, part.size())));
     } else {
       EXPECT_EQ(r.status, 0);
       EXPECT_EQ(part, full);
