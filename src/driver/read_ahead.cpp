@@ -13,10 +13,12 @@ namespace {
 
 // A block holds about blockBytes of rows, so that short rows are handed over many at a time;
 // the queue holds about queueBytes, and at least one row however wide. Memory so stays flat in
-// nrows.
+// nrows. Without a reader thread, the main thread reads one block of about localBlockBytes at
+// a time, which stays in the caches until it is used.
 constexpr std::size_t blockBytes = std::size_t{512} << 10;
 constexpr std::size_t queueBytes = std::size_t{2} << 20;
 constexpr std::size_t maxBlocks = queueBytes / blockBytes;
+constexpr std::size_t localBlockBytes = std::size_t{32} << 10;
 
 // Row `index` of a block: its positions 1 to ncols.
 double* rowIn(const ReadAhead& ahead, RowBlock& block, std::size_t index) {
@@ -76,14 +78,12 @@ void startReadAhead(ReadAhead& ahead, GridInput& grid, double nrows) {
   ahead.columns = columnCount(ncols);
   const std::size_t rowBytes = std::max<std::size_t>(ahead.columns, 1) * sizeof(double);
   // With one processor to run on, threads would only take turns, and rows read far ahead
-  // would leave the caches: the main thread then reads each row itself when it needs it.
+  // would leave the caches: the main thread then reads the rows itself when it needs them.
   const bool threaded = usableProcessors() > 1;
-  ahead.rowsPerBlock = threaded ? std::clamp<std::size_t>(blockBytes / rowBytes, 1,
-                                                          static_cast<std::size_t>(ahead.rows))
-                                : 1;
-  ahead.blocks.resize(
-      threaded ? std::clamp<std::size_t>(queueBytes / (ahead.rowsPerBlock * rowBytes), 1, maxBlocks)
-               : 1);
+  ahead.rowsPerBlock = std::clamp<std::size_t>((threaded ? blockBytes : localBlockBytes) / rowBytes,
+                                               1, static_cast<std::size_t>(ahead.rows));
+  const std::size_t blockCount = queueBytes / (ahead.rowsPerBlock * rowBytes);
+  ahead.blocks.resize(threaded ? std::clamp<std::size_t>(blockCount, 1, maxBlocks) : 1);
   const std::size_t blockValues = ahead.rowsPerBlock * ahead.columns + 1;
   for (RowBlock& block : ahead.blocks) {
     block.values.reset(static_cast<double*>(std::calloc(blockValues, sizeof(double))));
