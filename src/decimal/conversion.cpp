@@ -1,5 +1,9 @@
 #include "decimal/conversion.h"
 
+#if CELLPROD_FAST_FLOAT
+#include <fast_float/fast_float.h>  // compute_float, to_float: Eisel-Lemire
+#endif
+
 #include <charconv>  // from_chars, to_chars
 #include <limits>
 #include <system_error>
@@ -39,10 +43,47 @@ double convertNumberText(const char* p, const char* e) {
   return buildValue(p, e);  // beyond the double range, or a form from_chars does not take
 }
 
+double convertScanned(const NumberExtent& n) {
+#if !CELLPROD_FAST_FLOAT
+  return convertNumberText(n.begin, n.valueEnd);
+#else
+  using Double = fast_float::binary_format<double>;
+  std::uint64_t w = n.mantissa;
+  std::int64_t q = n.scale;
+  bool truncated = false;  // a non-zero digit lies beyond the ones in w
+  if (n.digits > maxFastDigits) {
+    // Leading zeros aside, more digits may follow than w holds: w takes the first
+    // maxFastDigits of them, and each digit dropped after them raises q by one.
+    const char* p = n.begin + (*n.begin == '+' || *n.begin == '-');
+    while (p < n.valueEnd && (*p == '0' || *p == '.')) ++p;
+    int taken = 0;
+    w = 0;
+    for (; p < n.valueEnd && (isDigit(*p) || *p == '.'); ++p) {
+      if (*p == '.') continue;
+      if (taken < maxFastDigits) {
+        w = w * 10 + static_cast<unsigned>(*p - '0');
+        ++taken;
+      } else {
+        ++q;
+        truncated |= *p != '0';
+      }
+    }
+  }
+  fast_float::adjusted_mantissa am = fast_float::compute_float<Double>(q, w);
+  // With digits dropped, the value lies between w and w + 1 at this scale: where those round
+  // apart, or the step cannot tell, the exact conversion decides.
+  if (am.power2 < 0 || (truncated && am != fast_float::compute_float<Double>(q, w + 1)))
+    return convertNumberText(n.begin, n.valueEnd);
+  double value = 0;
+  fast_float::to_float(n.negative, am, value);
+  return value;
+#endif
+}
+
 bool convertToken(const char* first, const char* last, double& value) {
   const NumberExtent n = scanNumber(first);
   if (!n.hasDigits || n.end != last) return false;
-  value = n.exact ? n.value : convertNumberText(first, n.valueEnd);
+  value = n.exact ? n.value : convertScanned(n);
   return true;
 }
 

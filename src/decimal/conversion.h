@@ -20,13 +20,20 @@ constexpr bool isDigit(int c) { return c >= '0' && c <= '9'; }
 // (the scanner's end mark, '\0'), so the loops need no bounds checks; a number that reaches
 // the end mark of a scanner may go on beyond the bytes at hand. While scanning, the digits are
 // gathered; where they and the exponent lie within the fast-path limits (powers_of_ten.h) the
-// value is computed at once, and `exact` says it is ready.
+// value is computed at once, and `exact` says it is ready. Otherwise convertScanned() takes it
+// from what the scan gathered.
 struct NumberExtent {
   const char* valueEnd;
   const char* end;
   bool hasDigits;
   bool exact;
   double value;
+  bool negative;
+  const char* begin;         // the number's first character, its sign if it has one
+  std::ptrdiff_t digits;     // digits before and after the point
+  std::uint64_t mantissa;    // their integer, exact while no more than maxFastDigits follow
+                             // the leading zeros
+  std::int64_t scale;        // value = integer of the digits x 10^scale
 };
 
 CELLPROD_ALWAYS_INLINE NumberExtent scanNumber(const char* p) {
@@ -59,8 +66,8 @@ CELLPROD_ALWAYS_INLINE NumberExtent scanNumber(const char* p) {
     if (q != exponentDigits) valueEnd = q;
     if (exponentNegative) exponent = -exponent;
   }
-  NumberExtent n{valueEnd, q, digits > 0, false, 0};
   const std::int64_t scale = exponent - fractionDigits;
+  NumberExtent n{valueEnd, q, digits > 0, false, 0, negative, p, digits, mantissa, scale};
   if (digits > 0 && digits <= maxFastDigits && mantissa <= maxExactMantissa &&
       scale >= -largestExactPowerOfTen && scale <= largestExactPowerOfTen) {
     const double m = static_cast<double>(mantissa);
@@ -75,6 +82,12 @@ CELLPROD_ALWAYS_INLINE NumberExtent scanNumber(const char* p) {
 // The value of a well-formed number text [p, e) that has at least one digit, correctly
 // rounded; beyond the double range an infinity, below it 0 or a subnormal.
 double convertNumberText(const char* p, const char* e);
+
+// The value of a scanned number that has digits but is not `exact`, as convertNumberText()
+// gives it: by one multiplication with a power of ten of 128 bits (Eisel-Lemire, through
+// fast_float) from its first maxFastDigits significant digits, and by the exact conversion
+// where the digits beyond them could change the rounding (or in a build without fast_float).
+double convertScanned(const NumberExtent& n);
 
 // The value of the token [first, last) if it is exactly one number by the grammar above, as
 // the scanner would read it; false otherwise. The byte at last must be one that no number

@@ -242,6 +242,18 @@ TEST(TextScanner, ConversionMatchesDigitByDigitReference) {
       text += buf;
     }
     check(text);
+    // Long spellings as GIS programs write them (the exact value of a float; 20 digits), and
+    // texts a hair from the halfway point between two doubles, where the digits beyond the
+    // 19th decide the rounding.
+    if (std::isfinite(static_cast<float>(x))) {
+      std::snprintf(buf, sizeof buf, "%.18g", static_cast<double>(static_cast<float>(x)));
+      check(buf);
+    }
+    std::snprintf(buf, sizeof buf, "%.20g", x);
+    check(buf);
+    const long double half = x + (std::nextafter(x, HUGE_VAL) - x) / 2.0L;
+    std::snprintf(buf, sizeof buf, "%.*Le", 17 + static_cast<int>(rng() % 40), half);
+    check(buf);
   }
   EXPECT_EQ(failures, 0);
 }
