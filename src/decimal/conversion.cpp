@@ -1,9 +1,7 @@
 #include "decimal/conversion.h"
 
-#if CELLPROD_FAST_FLOAT
-#include <fast_float/fast_float.h>  // compute_float, to_float: Eisel-Lemire
-#endif
-
+#include <algorithm>
+#include <array>
 #include <charconv>  // from_chars, to_chars
 #include <limits>
 #include <system_error>
@@ -43,41 +41,106 @@ double convertNumberText(const char* p, const char* e) {
   return buildValue(p, e);  // beyond the double range, or a form from_chars does not take
 }
 
-double convertScanned(const NumberExtent& n) {
+namespace {
+
+// 10^0 to 10^19, the powers of ten a 64-bit integer holds.
+constexpr auto integerPowersOfTen = [] {
+  std::array<std::uint64_t, maxFastDigits + 1> p{};
+  p[0] = 1;
+  for (std::size_t i = 1; i < p.size(); ++i) p[i] = p[i - 1] * 10;
+  return p;
+}();
+
+// The integer of the count digits at p, eight at a time where fast_float is at hand.
+std::uint64_t integerOfDigits(const char* p, std::ptrdiff_t count) {
+  std::uint64_t w = 0;
+#if CELLPROD_FAST_FLOAT
+  for (; count >= 8; p += 8, count -= 8)
+    w = w * 100'000'000 + fast_float::parse_eight_digits_unrolled(eightCharacters(p));
+#endif
+  for (; count > 0; ++p, --count) w = w * 10 + static_cast<unsigned>(*p - '0');
+  return w;
+}
+
+// Whether any of the count digits at p is not a zero.
+bool anyNonZero(const char* p, std::ptrdiff_t count) {
+  for (; count > 0; ++p, --count)
+    if (*p != '0') return true;
+  return false;
+}
+
+// The value w x 10^q, negative if so, correctly rounded, where w holds the first significant
+// digits of the well-formed number text [begin, end), and `truncated` says that a non-zero
+// digit follows them: one multiplication with a power of ten of 128 bits (Eisel-Lemire, through
+// fast_float). Where the dropped digits could change the rounding, or the step cannot tell, the
+// exact conversion of the text decides (and always, in a build without fast_float).
+double convertGathered(bool negative, std::uint64_t w, std::int64_t q, bool truncated,
+                       const char* begin, const char* end) {
 #if !CELLPROD_FAST_FLOAT
-  return convertNumberText(n.begin, n.valueEnd);
+  (void)negative, (void)w, (void)q, (void)truncated;
+  return convertNumberText(begin, end);
 #else
   using Double = fast_float::binary_format<double>;
-  std::uint64_t w = n.mantissa;
-  std::int64_t q = n.scale;
-  bool truncated = false;  // a non-zero digit lies beyond the ones in w
-  if (n.digits > maxFastDigits) {
-    // Leading zeros aside, more digits may follow than w holds: w takes the first
-    // maxFastDigits of them, and each digit dropped after them raises q by one.
-    const char* p = n.begin + (*n.begin == '+' || *n.begin == '-');
-    while (p < n.valueEnd && (*p == '0' || *p == '.')) ++p;
-    int taken = 0;
-    w = 0;
-    for (; p < n.valueEnd && (isDigit(*p) || *p == '.'); ++p) {
-      if (*p == '.') continue;
-      if (taken < maxFastDigits) {
-        w = w * 10 + static_cast<unsigned>(*p - '0');
-        ++taken;
-      } else {
-        ++q;
-        truncated |= *p != '0';
-      }
-    }
-  }
-  fast_float::adjusted_mantissa am = fast_float::compute_float<Double>(q, w);
+  const fast_float::adjusted_mantissa am = fast_float::compute_float<Double>(q, w);
   // With digits dropped, the value lies between w and w + 1 at this scale: where those round
-  // apart, or the step cannot tell, the exact conversion decides.
+  // apart, the exact conversion decides.
   if (am.power2 < 0 || (truncated && am != fast_float::compute_float<Double>(q, w + 1)))
-    return convertNumberText(n.begin, n.valueEnd);
+    return convertNumberText(begin, end);
   double value = 0;
-  fast_float::to_float(n.negative, am, value);
+  fast_float::to_float(negative, am, value);
   return value;
 #endif
+}
+
+// The first maxFastDigits significant digits of a number that has more: their integer w, the
+// place of the last of them (10^q), and whether a digit after them is not a zero.
+struct FirstDigits {
+  std::uint64_t w;
+  std::int64_t q;
+  bool truncated;
+};
+
+// The first digits of a number whose digits before the point, from the first that is not a
+// zero (`whole`), are no more than maxFastDigits: those, then as many after the point as make
+// maxFastDigits (after the point's leading zeros where there are none before it). Only the
+// digits taken and those after them are looked at again.
+FirstDigits firstDigits(const NumberExtent& n, const char* whole, std::ptrdiff_t wholeDigits) {
+  const std::int64_t exponent = n.scale + n.fractionDigits;
+  const char* fraction = n.fraction;
+  std::ptrdiff_t fractionDigits = n.fractionDigits;
+  std::ptrdiff_t skipped = 0;
+  if (wholeDigits == 0) {
+    while (fractionDigits > 0 && *fraction == '0') ++fraction, --fractionDigits, ++skipped;
+  }
+  const std::ptrdiff_t taken = std::min(maxFastDigits - wholeDigits, fractionDigits);
+  const std::uint64_t w = integerOfDigits(whole, wholeDigits) * integerPowersOfTen[taken] +
+                          integerOfDigits(fraction, taken);
+  return {w, exponent - (skipped + taken), anyNonZero(fraction + taken, fractionDigits - taken)};
+}
+
+}  // namespace
+
+double convertScanned(const NumberExtent& n) {
+  std::uint64_t w = n.mantissa;
+  std::int64_t q = n.scale;
+  bool truncated = false;
+  if (n.digits > maxFastDigits) {
+    const char* whole = n.begin + (*n.begin == '+' || *n.begin == '-');
+    std::ptrdiff_t wholeDigits = n.digits - n.fractionDigits;
+    while (wholeDigits > 0 && *whole == '0') ++whole, --wholeDigits;
+    if (wholeDigits <= maxFastDigits) {
+      const FirstDigits f = firstDigits(n, whole, wholeDigits);
+      w = f.w, q = f.q, truncated = f.truncated;
+    } else {
+      // More than maxFastDigits before the point: w takes the first maxFastDigits, and each
+      // digit dropped after them raises q by one.
+      w = integerOfDigits(whole, maxFastDigits);
+      q = n.scale + (wholeDigits - maxFastDigits) + n.fractionDigits;
+      truncated = anyNonZero(whole + maxFastDigits, wholeDigits - maxFastDigits) ||
+                  anyNonZero(n.fraction, n.fractionDigits);
+    }
+  }
+  return convertGathered(n.negative, w, q, truncated, n.begin, n.valueEnd);
 }
 
 bool convertToken(const char* first, const char* last, double& value) {
@@ -88,8 +151,10 @@ bool convertToken(const char* first, const char* last, double& value) {
 }
 
 bool parseNumber(std::string_view text, double& value) {
-  const std::string marked(text);  // ends in '\0', which no number continues with
-  return convertToken(marked.c_str(), marked.c_str() + marked.size(), value);
+  // Followed by '\0', which no number continues with, and the bytes a scan may read after it.
+  std::string marked(text);
+  marked.append(numberOverread, '\0');
+  return convertToken(marked.c_str(), marked.c_str() + text.size(), value);
 }
 
 void DecimalBuilder::addDigit(char c, bool inFraction) {

@@ -10,18 +10,34 @@
 #include <string>
 #include <string_view>
 
+#if CELLPROD_FAST_FLOAT
+#include <fast_float/fast_float.h>  // eight digits at a time; compute_float, to_float
+#endif
+
 #include "decimal/powers_of_ten.h"
+#include "platform/byte_order.h"
 #include "platform/compiler.h"
 
 constexpr bool isDigit(int c) { return c >= '0' && c <= '9'; }
 
+#if CELLPROD_FAST_FLOAT
+// Eight characters as one word, the first in its lowest byte, as fast_float reads digits.
+inline std::uint64_t eightCharacters(const char* p) {
+  return byte_order::loadLittleEndian<std::uint64_t>(reinterpret_cast<const unsigned char*>(p));
+}
+#endif
+
+// How many bytes after the byte that ends a number scanNumber may read: it looks at the digits
+// after the point eight at a time.
+inline constexpr std::size_t numberOverread = 7;
+
 // Where a number starting at p ends, by the grammar; valueEnd leaves out an exponent marker
 // that no digit follows. The text must be followed by a byte that cannot continue a number
-// (the scanner's end mark, '\0'), so the loops need no bounds checks; a number that reaches
-// the end mark of a scanner may go on beyond the bytes at hand. While scanning, the digits are
-// gathered; where they and the exponent lie within the fast-path limits (powers_of_ten.h) the
-// value is computed at once, and `exact` says it is ready. Otherwise convertScanned() takes it
-// from what the scan gathered.
+// (the scanner's end mark, '\0'), so the loops need no bounds checks, and numberOverread
+// readable bytes after that; a number that reaches the end mark of a scanner may go on beyond
+// the bytes at hand. While scanning, the digits are gathered; where they and the exponent lie
+// within the fast-path limits (powers_of_ten.h) the value is computed at once, and `exact`
+// says it is ready. Otherwise convertScanned() takes it from what the scan gathered.
 struct NumberExtent {
   const char* valueEnd;
   const char* end;
@@ -29,11 +45,13 @@ struct NumberExtent {
   bool exact;
   double value;
   bool negative;
-  const char* begin;         // the number's first character, its sign if it has one
-  std::ptrdiff_t digits;     // digits before and after the point
-  std::uint64_t mantissa;    // their integer, exact while no more than maxFastDigits follow
-                             // the leading zeros
-  std::int64_t scale;        // value = integer of the digits x 10^scale
+  const char* begin;       // the number's first character, its sign if it has one
+  std::ptrdiff_t digits;   // digits before and after the point
+  std::uint64_t mantissa;  // their integer, exact while no more than maxFastDigits follow
+                           // the leading zeros
+  std::int64_t scale;      // value = integer of the digits x 10^scale
+  const char* fraction;    // the first digit after the point (where it would be, without one)
+  std::ptrdiff_t fractionDigits;
 };
 
 CELLPROD_ALWAYS_INLINE NumberExtent scanNumber(const char* p) {
@@ -46,8 +64,14 @@ CELLPROD_ALWAYS_INLINE NumberExtent scanNumber(const char* p) {
     mantissa = mantissa * 10 + d;
   std::ptrdiff_t digits = q - first;
   std::ptrdiff_t fractionDigits = 0;
+  const char* fraction = q;
   if (*q == '.') {
-    const char* fraction = ++q;
+    fraction = ++q;
+#if CELLPROD_FAST_FLOAT
+    for (std::uint64_t eight;
+         fast_float::is_made_of_eight_digits_fast(eight = eightCharacters(q)); q += 8)
+      mantissa = mantissa * 100'000'000 + fast_float::parse_eight_digits_unrolled(eight);
+#endif
     for (unsigned d; (d = static_cast<unsigned char>(*q) - unsigned{'0'}) <= 9; ++q)
       mantissa = mantissa * 10 + d;
     fractionDigits = q - fraction;
@@ -67,7 +91,8 @@ CELLPROD_ALWAYS_INLINE NumberExtent scanNumber(const char* p) {
     if (exponentNegative) exponent = -exponent;
   }
   const std::int64_t scale = exponent - fractionDigits;
-  NumberExtent n{valueEnd, q, digits > 0, false, 0, negative, p, digits, mantissa, scale};
+  NumberExtent n{valueEnd, q, digits > 0, false, 0, negative, p, digits, mantissa, scale,
+                 fraction, fractionDigits};
   if (digits > 0 && digits <= maxFastDigits && mantissa <= maxExactMantissa &&
       scale >= -largestExactPowerOfTen && scale <= largestExactPowerOfTen) {
     const double m = static_cast<double>(mantissa);

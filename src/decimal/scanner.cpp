@@ -115,7 +115,8 @@ CELLPROD_NOINLINE bool readNumberNearEnd(TextScanner& s, double& value) {
 void initScanner(TextScanner& scanner, std::FILE* file, std::size_t capacity) {
   scanner.file = file;
   scanner.capacity = capacity;
-  scanner.buffer = std::make_unique_for_overwrite<char[]>(capacity + 1);  // and the end mark
+  // The end mark, and the bytes a number's scan may read after it, all initialized.
+  scanner.buffer = std::make_unique<char[]>(capacity + 1 + numberOverread);
   scanner.buffer[0] = '\0';
   scanner.pos = scanner.end = 0;
   scanner.atEof = false;

@@ -73,7 +73,13 @@ std::string randomToken(std::mt19937_64& rng) {
   };
   const char* signs[] = {"", "", "", "-", "+"};
   std::string t = signs[rng() % 5];
-  switch (rng() % 12) {
+  auto printed = [&](const char* format, auto... v) {
+    char b[64];
+    std::snprintf(b, sizeof b, format, v...);
+    return t + b;
+  };
+  const double anyDouble = std::bit_cast<double>((rng() >> 12) | (rng() % 2047) << 52);
+  switch (rng() % 17) {
     case 0: return t + digits(1 + rng() % 20);                                // integers
     case 1: return t + digits(rng() % 9) + "." + digits(1 + rng() % 8);
     case 2: return t + "." + digits(1 + rng() % 6);
@@ -82,6 +88,18 @@ std::string randomToken(std::mt19937_64& rng) {
                    signs[rng() % 5] + digits(rng() % 4);                       // exponents
     case 5: return t + digits(8 + rng() % 10) + "." + digits(rng() % 10);     // 16 or so digits
     case 6: return t + "9007199254740993" + (rng() % 2 ? ".5" : "");          // above 2^53
+    // As GIS programs and numpy write them: floats exactly, doubles in 20 digits, %.18e.
+    case 7:
+      return printed("%.18g", static_cast<double>(std::bit_cast<float>(
+                                  static_cast<std::uint32_t>(rng() % 0x7f800000))));
+    case 8: return printed(rng() % 2 ? "%.20g" : "%.18e", anyDouble);
+    // A hair from halfway between two doubles, and long runs of zeros.
+    case 9:
+      return printed("%.*Lg", static_cast<int>(17 + rng() % 14),
+                     (anyDouble + static_cast<long double>(std::nextafter(anyDouble, 1e300))) / 2);
+    case 10:
+      t.append(rng() % 24, '0').append(".").append(rng() % 24, '0') += digits(1 + rng() % 24);
+      return rng() % 2 ? t : t.append("e") + digits(1 + rng() % 3);
     default: return t + digits(1 + rng() % 4) + "." + digits(1 + rng() % 6);  // grid values
   }
 }

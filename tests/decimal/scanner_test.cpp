@@ -255,6 +255,10 @@ TEST(TextScanner, ConversionMatchesDigitByDigitReference) {
     std::snprintf(buf, sizeof buf, "%.*Le", 17 + static_cast<int>(rng() % 40), half);
     check(buf);
   }
+  // Halfway between two doubles with more than 19 digits before the point, all zeros after the
+  // 19th: only a digit after the point tells that the value lies above.
+  for (const char* whole : {"73786976294838312960", "4722366482869714944000"})
+    for (const char* fraction : {"", ".0000001", ".000"}) check(std::string(whole) + fraction);
   EXPECT_EQ(failures, 0);
 }
 
