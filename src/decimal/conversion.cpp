@@ -104,10 +104,8 @@ struct FirstDigits {
 // zero (`whole`), are no more than maxFastDigits: those, then as many after the point as make
 // maxFastDigits (after the point's leading zeros where there are none before it). Only the
 // digits taken and those after them are looked at again.
-FirstDigits firstDigits(const NumberExtent& n, const char* whole, std::ptrdiff_t wholeDigits) {
-  const std::int64_t exponent = n.scale + n.fractionDigits;
-  const char* fraction = n.fraction;
-  std::ptrdiff_t fractionDigits = n.fractionDigits;
+FirstDigits firstDigits(const char* whole, std::ptrdiff_t wholeDigits, const char* fraction,
+                        std::ptrdiff_t fractionDigits, std::int64_t exponent) {
   std::ptrdiff_t skipped = 0;
   if (wholeDigits == 0) {
     while (fractionDigits > 0 && *fraction == '0') ++fraction, --fractionDigits, ++skipped;
@@ -120,33 +118,37 @@ FirstDigits firstDigits(const NumberExtent& n, const char* whole, std::ptrdiff_t
 
 }  // namespace
 
-double convertScanned(const NumberExtent& n) {
-  std::uint64_t w = n.mantissa;
-  std::int64_t q = n.scale;
+double convertScanned(const char* begin, const char* valueEnd, std::uint64_t mantissa,
+                      std::int64_t scale, const char* fraction, std::ptrdiff_t fractionDigits) {
+  const bool negative = *begin == '-';
+  const char* whole = begin + (negative || *begin == '+');
+  // The digits before the point end at the point, or where those after it would begin.
+  std::ptrdiff_t wholeDigits = fraction - whole - (fraction > whole && fraction[-1] == '.');
+  std::uint64_t w = mantissa;
+  std::int64_t q = scale;
   bool truncated = false;
-  if (n.digits > maxFastDigits) {
-    const char* whole = n.begin + (*n.begin == '+' || *n.begin == '-');
-    std::ptrdiff_t wholeDigits = n.digits - n.fractionDigits;
+  if (wholeDigits + fractionDigits > maxFastDigits) {
     while (wholeDigits > 0 && *whole == '0') ++whole, --wholeDigits;
+    const std::int64_t exponent = scale + fractionDigits;
     if (wholeDigits <= maxFastDigits) {
-      const FirstDigits f = firstDigits(n, whole, wholeDigits);
+      const FirstDigits f = firstDigits(whole, wholeDigits, fraction, fractionDigits, exponent);
       w = f.w, q = f.q, truncated = f.truncated;
     } else {
       // More than maxFastDigits before the point: w takes the first maxFastDigits, and each
       // digit dropped after them raises q by one.
       w = integerOfDigits(whole, maxFastDigits);
-      q = n.scale + (wholeDigits - maxFastDigits) + n.fractionDigits;
+      q = exponent + (wholeDigits - maxFastDigits);
       truncated = anyNonZero(whole + maxFastDigits, wholeDigits - maxFastDigits) ||
-                  anyNonZero(n.fraction, n.fractionDigits);
+                  anyNonZero(fraction, fractionDigits);
     }
   }
-  return convertGathered(n.negative, w, q, truncated, n.begin, n.valueEnd);
+  return convertGathered(negative, w, q, truncated, begin, valueEnd);
 }
 
 bool convertToken(const char* first, const char* last, double& value) {
   const NumberExtent n = scanNumber(first);
   if (!n.hasDigits || n.end != last) return false;
-  value = n.exact ? n.value : convertScanned(n);
+  value = n.value;
   return true;
 }
 

@@ -31,27 +31,29 @@ inline std::uint64_t eightCharacters(const char* p) {
 // after the point eight at a time.
 inline constexpr std::size_t numberOverread = 7;
 
-// Where a number starting at p ends, by the grammar; valueEnd leaves out an exponent marker
-// that no digit follows. The text must be followed by a byte that cannot continue a number
-// (the scanner's end mark, '\0'), so the loops need no bounds checks, and numberOverread
-// readable bytes after that; a number that reaches the end mark of a scanner may go on beyond
-// the bytes at hand. While scanning, the digits are gathered; where they and the exponent lie
-// within the fast-path limits (powers_of_ten.h) the value is computed at once, and `exact`
-// says it is ready. Otherwise convertScanned() takes it from what the scan gathered.
+// The value of a number that the quick path below cannot take, correctly rounded: its text
+// from its first character to the end of its value, the integer of its digits (exact while no
+// more than maxFastDigits follow their leading zeros), its scale (value = that integer x
+// 10^scale), and its digits after the point (where they would begin, without a point). By one
+// multiplication with a power of ten of 128 bits (Eisel-Lemire, through fast_float) from its
+// first maxFastDigits significant digits, and by the exact conversion where the digits beyond
+// them could change the rounding (or in a build without fast_float). Its arguments are plain
+// values, so that the scan keeps what it gathered in registers until it needs this.
+double convertScanned(const char* begin, const char* valueEnd, std::uint64_t mantissa,
+                      std::int64_t scale, const char* fraction, std::ptrdiff_t fractionDigits);
+
+// Where a number starting at p ends, by the grammar, and its value; valueEnd leaves out an
+// exponent marker that no digit follows. The text must be followed by a byte that cannot
+// continue a number (the scanner's end mark, '\0'), so the loops need no bounds checks, and
+// numberOverread readable bytes after that; a number that reaches the end mark of a scanner may
+// go on beyond the bytes at hand. While scanning, the digits are gathered; where they and the
+// exponent lie within the fast-path limits (powers_of_ten.h) the value is computed at once, by
+// one exact operation, and otherwise convertScanned() takes it from what the scan gathered.
 struct NumberExtent {
   const char* valueEnd;
   const char* end;
   bool hasDigits;
-  bool exact;
-  double value;
-  bool negative;
-  const char* begin;       // the number's first character, its sign if it has one
-  std::ptrdiff_t digits;   // digits before and after the point
-  std::uint64_t mantissa;  // their integer, exact while no more than maxFastDigits follow
-                           // the leading zeros
-  std::int64_t scale;      // value = integer of the digits x 10^scale
-  const char* fraction;    // the first digit after the point (where it would be, without one)
-  std::ptrdiff_t fractionDigits;
+  double value;  // where it has digits
 };
 
 CELLPROD_ALWAYS_INLINE NumberExtent scanNumber(const char* p) {
@@ -91,15 +93,16 @@ CELLPROD_ALWAYS_INLINE NumberExtent scanNumber(const char* p) {
     if (exponentNegative) exponent = -exponent;
   }
   const std::int64_t scale = exponent - fractionDigits;
-  NumberExtent n{valueEnd, q, digits > 0, false, 0, negative, p, digits, mantissa, scale,
-                 fraction, fractionDigits};
-  if (digits > 0 && digits <= maxFastDigits && mantissa <= maxExactMantissa &&
+  NumberExtent n{valueEnd, q, digits > 0, 0};
+  if (digits == 0) return n;
+  if (digits <= maxFastDigits && mantissa <= maxExactMantissa &&
       scale >= -largestExactPowerOfTen && scale <= largestExactPowerOfTen) {
     const double m = static_cast<double>(mantissa);
     const int e = static_cast<int>(scale);
     const double v = e < 0 ? m / powerOfTen(-e) : m * powerOfTen(e);
-    n.exact = true;
     n.value = negative ? -v : v;
+  } else {
+    n.value = convertScanned(p, valueEnd, mantissa, scale, fraction, fractionDigits);
   }
   return n;
 }
@@ -107,12 +110,6 @@ CELLPROD_ALWAYS_INLINE NumberExtent scanNumber(const char* p) {
 // The value of a well-formed number text [p, e) that has at least one digit, correctly
 // rounded; beyond the double range an infinity, below it 0 or a subnormal.
 double convertNumberText(const char* p, const char* e);
-
-// The value of a scanned number that has digits but is not `exact`, as convertNumberText()
-// gives it: by one multiplication with a power of ten of 128 bits (Eisel-Lemire, through
-// fast_float) from its first maxFastDigits significant digits, and by the exact conversion
-// where the digits beyond them could change the rounding (or in a build without fast_float).
-double convertScanned(const NumberExtent& n);
 
 // The value of the token [first, last) if it is exactly one number by the grammar above, as
 // the scanner would read it; false otherwise. The byte at last must be one that no number

@@ -97,7 +97,7 @@ CELLPROD_ALWAYS_INLINE bool consumeNumber(TextScanner& s, const char* p, double&
   }
   s.pos = static_cast<std::size_t>(n.end - buffer);
   if (!n.hasDigits) return false;
-  value = n.exact ? n.value : convertScanned(n);
+  value = n.value;
   return true;
 }
 
