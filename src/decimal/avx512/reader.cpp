@@ -39,6 +39,8 @@ constexpr std::size_t blockBytes = 64;
 constexpr std::size_t simpleLoadBytes = 16;  // read after a token's sign
 constexpr std::size_t bytesFromBlock = 2 * blockBytes;
 static_assert((blockBytes - 1) + 1 + simpleLoadBytes <= bytesFromBlock);
+// A token of more bytes than this cannot have the simple form: it is a long number.
+constexpr unsigned longestSimpleToken = 1 + simpleLoadBytes;
 
 // The white space of the C locale (' ' and '\t' to '\r') among 64 bytes, one bit a byte.
 CELLPROD_TARGET_AVX512 inline std::uint64_t whiteSpace(const char* p) {
@@ -109,16 +111,29 @@ CELLPROD_TARGET_AVX512 inline bool simpleNumber(const char* p, unsigned length, 
   return true;
 }
 
-// Reads tokens that are each exactly one number, from the scanner's position on, while whole
-// blocks lie well inside the bytes at hand; stops before the first token it does not take.
-// Returns how many it read.
-CELLPROD_TARGET_AVX512 std::size_t readNumberTokens(TextScanner& s, double* values, std::size_t n) {
+// How far a batch has come: the numbers read, and how many of them were longer than the simple
+// form.
+struct Batch {
+  std::size_t done = 0;
+  std::size_t longNumbers = 0;
+};
+
+// Whether a batch's numbers are mostly long, judged from four long ones on. The block reader
+// gains nothing on long numbers, which it hands to the plain reader's conversion one by one,
+// while the plain reader scans on to the next sooner; so the plain reader takes the rest.
+inline bool mostlyLong(const Batch& b) { return b.longNumbers >= 4 && 4 * b.longNumbers >= b.done; }
+
+// Reads tokens that are each exactly one number into values[batch.done..n), from the scanner's
+// position on, while whole blocks lie well inside the bytes at hand; stops before the first
+// token it does not take, and after the one that shows the batch mostly long.
+CELLPROD_TARGET_AVX512 void readNumberTokens(TextScanner& s, double* values, std::size_t n,
+                                             Batch& batch) {
   const char* const buffer = s.buffer.get();
   const char* block = buffer + s.pos;
-  if (s.end - s.pos < bytesFromBlock) return 0;
+  if (s.end - s.pos < bytesFromBlock) return;
   const char* const lastBlock = buffer + s.end - bytesFromBlock;
   const char* resume = block;  // after the last number read
-  std::size_t done = 0;
+  std::size_t done = batch.done;
   std::uint64_t spaceBefore = 1;  // the reading position starts a token whatever lies before
   std::uint64_t space = whiteSpace(block);
   for (; block <= lastBlock; block += blockBytes) {
@@ -136,31 +151,39 @@ CELLPROD_TARGET_AVX512 std::size_t readNumberTokens(TextScanner& s, double* valu
       if ((after == 0 && next == 0) || (!simpleNumber(token, length, values[done]) &&
                                         !convertToken(token, token + length, values[done]))) {
         s.pos = static_cast<std::size_t>(token - buffer);
-        return done;
+        batch.done = done;
+        return;
       }
       resume = token + length;
-      if (++done == n) {
+      ++done;
+      if (done == n || (length > longestSimpleToken && ++batch.longNumbers >= 4 &&
+                        mostlyLong({done, batch.longNumbers}))) {
         s.pos = static_cast<std::size_t>(resume - buffer);
-        return done;
+        batch.done = done;
+        return;
       }
     }
     spaceBefore = space >> 63;
     space = next;
   }
   s.pos = static_cast<std::size_t>(resume - buffer);
-  return done;
+  batch.done = done;
 }
 
 }  // namespace
 
 std::size_t readNumbersAvx512(TextScanner& s, double* values, std::size_t n) {
-  std::size_t done = 0;
-  while (done < n) {
-    done += readNumberTokens(s, values + done, n - done);
-    if (done == n) break;
+  Batch batch;
+  while (batch.done < n) {
+    readNumberTokens(s, values, n, batch);
+    if (batch.done == n) break;
+    if (mostlyLong(batch))
+      return batch.done + readNumbersPlain(s, values + batch.done, n - batch.done);
     // Whatever the block reader left: one number by the plain reader, which refills.
-    if (!readNumber(s, values[done])) return done;
-    ++done;
+    const std::size_t start = s.pos;
+    if (!readNumber(s, values[batch.done])) return batch.done;
+    ++batch.done;
+    batch.longNumbers += s.pos - start > longestSimpleToken;
   }
-  return done;
+  return batch.done;
 }
