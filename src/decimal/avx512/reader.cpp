@@ -11,7 +11,7 @@
 // token of another form (an exponent, a long number) is converted by the plain reader's own
 // conversion if it is exactly one number; one that is not (a character that is no number,
 // "1-2") ends the batch there, and the plain reader takes it, as it takes the bytes near the
-// end of those at hand.
+// end of those at hand. Where most numbers of a batch are long, it takes the rest of the batch.
 
 // GCC 12 warns of uninitialized values inside its own AVX-512 headers, where the intrinsics
 // build vectors from undefined ones that they then fill; the warnings say nothing of this code.
