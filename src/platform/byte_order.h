@@ -23,6 +23,9 @@ T reverseBytes(T value) {
 
 inline float reverseBytes(float v) { return reverseBytes<float, std::uint32_t>(v); }
 inline double reverseBytes(double v) { return reverseBytes<double, std::uint64_t>(v); }
+inline std::uint64_t reverseBytes(std::uint64_t v) {
+  return reverseBytes<std::uint64_t, std::uint64_t>(v);
+}
 
 // Puts n values read from a file into the host's byte order, in place.
 template <class T>
