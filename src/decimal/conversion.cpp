@@ -1,7 +1,6 @@
 #include "decimal/conversion.h"
 
 #include <algorithm>
-#include <array>
 #include <charconv>  // from_chars, to_chars
 #include <limits>
 #include <system_error>
@@ -43,17 +42,8 @@ double convertNumberText(const char* p, const char* e) {
 
 namespace {
 
-// 10^0 to 10^19, the powers of ten a 64-bit integer holds.
-constexpr auto integerPowersOfTen = [] {
-  std::array<std::uint64_t, maxFastDigits + 1> p{};
-  p[0] = 1;
-  for (std::size_t i = 1; i < p.size(); ++i) p[i] = p[i - 1] * 10;
-  return p;
-}();
-
-// The integer of the count digits at p, eight at a time where fast_float is at hand.
-std::uint64_t integerOfDigits(const char* p, std::ptrdiff_t count) {
-  std::uint64_t w = 0;
+// w with the count digits at p appended, eight at a time where fast_float is at hand.
+std::uint64_t appendDigits(std::uint64_t w, const char* p, std::ptrdiff_t count) {
 #if CELLPROD_FAST_FLOAT
   for (; count >= 8; p += 8, count -= 8)
     w = w * 100'000'000 + fast_float::parse_eight_digits_unrolled(eightCharacters(p));
@@ -92,30 +82,6 @@ double convertGathered(bool negative, std::uint64_t w, std::int64_t q, bool trun
 #endif
 }
 
-// The first maxFastDigits significant digits of a number that has more: their integer w, the
-// place of the last of them (10^q), and whether a digit after them is not a zero.
-struct FirstDigits {
-  std::uint64_t w;
-  std::int64_t q;
-  bool truncated;
-};
-
-// The first digits of a number whose digits before the point, from the first that is not a
-// zero (`whole`), are no more than maxFastDigits: those, then as many after the point as make
-// maxFastDigits (after the point's leading zeros where there are none before it). Only the
-// digits taken and those after them are looked at again.
-FirstDigits firstDigits(const char* whole, std::ptrdiff_t wholeDigits, const char* fraction,
-                        std::ptrdiff_t fractionDigits, std::int64_t exponent) {
-  std::ptrdiff_t skipped = 0;
-  if (wholeDigits == 0) {
-    while (fractionDigits > 0 && *fraction == '0') ++fraction, --fractionDigits, ++skipped;
-  }
-  const std::ptrdiff_t taken = std::min(maxFastDigits - wholeDigits, fractionDigits);
-  const std::uint64_t w = integerOfDigits(whole, wholeDigits) * integerPowersOfTen[taken] +
-                          integerOfDigits(fraction, taken);
-  return {w, exponent - (skipped + taken), anyNonZero(fraction + taken, fractionDigits - taken)};
-}
-
 }  // namespace
 
 double convertScanned(const char* begin, const char* valueEnd, std::uint64_t mantissa,
@@ -124,24 +90,26 @@ double convertScanned(const char* begin, const char* valueEnd, std::uint64_t man
   const char* whole = begin + (negative || *begin == '+');
   // The digits before the point end at the point, or where those after it would begin.
   std::ptrdiff_t wholeDigits = fraction - whole - (fraction > whole && fraction[-1] == '.');
-  std::uint64_t w = mantissa;
-  std::int64_t q = scale;
-  bool truncated = false;
-  if (wholeDigits + fractionDigits > maxFastDigits) {
-    while (wholeDigits > 0 && *whole == '0') ++whole, --wholeDigits;
-    const std::int64_t exponent = scale + fractionDigits;
-    if (wholeDigits <= maxFastDigits) {
-      const FirstDigits f = firstDigits(whole, wholeDigits, fraction, fractionDigits, exponent);
-      w = f.w, q = f.q, truncated = f.truncated;
-    } else {
-      // More than maxFastDigits before the point: w takes the first maxFastDigits, and each
-      // digit dropped after them raises q by one.
-      w = integerOfDigits(whole, maxFastDigits);
-      q = exponent + (wholeDigits - maxFastDigits);
-      truncated = anyNonZero(whole + maxFastDigits, wholeDigits - maxFastDigits) ||
-                  anyNonZero(fraction, fractionDigits);
-    }
-  }
+  if (wholeDigits + fractionDigits <= maxFastDigits)
+    return convertGathered(negative, mantissa, scale, false, begin, valueEnd);
+  // More digits than w holds: w takes the first maxFastDigits significant ones, those before
+  // the point first, and the place of the last one taken gives q. Only the digits taken and
+  // those after them are looked at again.
+  while (wholeDigits > 0 && *whole == '0') ++whole, --wholeDigits;
+  std::ptrdiff_t leadingZeros = 0;  // after the point, where no digit before it counts
+  if (wholeDigits == 0)
+    while (leadingZeros < fractionDigits && fraction[leadingZeros] == '0') ++leadingZeros;
+  const std::ptrdiff_t fromWhole = std::min<std::ptrdiff_t>(wholeDigits, maxFastDigits);
+  const std::ptrdiff_t fromFraction =
+      std::min(maxFastDigits - fromWhole, fractionDigits - leadingZeros);
+  const char* const fractionTaken = fraction + leadingZeros;
+  const std::uint64_t w =
+      appendDigits(appendDigits(0, whole, fromWhole), fractionTaken, fromFraction);
+  const std::int64_t q =
+      scale + fractionDigits + (wholeDigits - fromWhole) - (leadingZeros + fromFraction);
+  const bool truncated =
+      anyNonZero(whole + fromWhole, wholeDigits - fromWhole) ||
+      anyNonZero(fractionTaken + fromFraction, fractionDigits - leadingZeros - fromFraction);
   return convertGathered(negative, w, q, truncated, begin, valueEnd);
 }
 

@@ -156,8 +156,7 @@ CELLPROD_TARGET_AVX512 void readNumberTokens(TextScanner& s, double* values, std
       }
       resume = token + length;
       ++done;
-      if (done == n || (length > longestSimpleToken && ++batch.longNumbers >= 4 &&
-                        mostlyLong({done, batch.longNumbers}))) {
+      if (done == n || (length > longestSimpleToken && mostlyLong({done, ++batch.longNumbers}))) {
         s.pos = static_cast<std::size_t>(resume - buffer);
         batch.done = done;
         return;
@@ -180,10 +179,8 @@ std::size_t readNumbersAvx512(TextScanner& s, double* values, std::size_t n) {
     if (mostlyLong(batch))
       return batch.done + readNumbersPlain(s, values + batch.done, n - batch.done);
     // Whatever the block reader left: one number by the plain reader, which refills.
-    const std::size_t start = s.pos;
     if (!readNumber(s, values[batch.done])) return batch.done;
     ++batch.done;
-    batch.longNumbers += s.pos - start > longestSimpleToken;
   }
   return batch.done;
 }
