@@ -2,15 +2,27 @@
 
 #include "platform/cpu_features.h"
 
-std::vector<NumberKernels> availableKernels() {
-  std::vector<NumberKernels> kernels{{readNumbersPlain, writeCellsPlain}};
+namespace {
+
+constexpr NumberKernels plainKernels{readNumbersPlain, writeCellsPlain};
 #if CELLPROD_VECTOR_PATHS
-  if (cpuFeatures().avx512) kernels.push_back({readNumbersAvx512, writeCellsAvx512});
+constexpr NumberKernels avx512Kernels{readNumbersAvx512, writeCellsAvx512};
+#endif
+
+}  // namespace
+
+std::vector<NumberKernels> availableKernels() {
+  std::vector<NumberKernels> kernels{plainKernels};
+#if CELLPROD_VECTOR_PATHS
+  if (cpuFeatures().avx512) kernels.push_back(avx512Kernels);
 #endif
   return kernels;
 }
 
+// Chosen without allocating anything, so that a reader thread may be the first to ask.
 const NumberKernels& kernelsForThisCpu() {
-  static const NumberKernels chosen = availableKernels().back();
-  return chosen;
+#if CELLPROD_VECTOR_PATHS
+  if (cpuFeatures().avx512) return avx512Kernels;
+#endif
+  return plainKernels;
 }

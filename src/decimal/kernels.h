@@ -26,7 +26,7 @@ struct NumberKernels {
 // The plain kernels, then those of each instruction set this CPU runs, the fastest last.
 std::vector<NumberKernels> availableKernels();
 
-// The fastest kernels this CPU runs, decided on the first call.
+// The fastest kernels this CPU runs, by the features cpuFeatures() detects once.
 const NumberKernels& kernelsForThisCpu();
 
 #if CELLPROD_VECTOR_PATHS

@@ -2,6 +2,7 @@
 
 #include <algorithm>  // min
 #include <cstring>    // memchr, memcpy, memmove
+#include <new>        // nothrow
 
 #include "decimal/conversion.h"
 #include "platform/compiler.h"
@@ -112,14 +113,14 @@ CELLPROD_NOINLINE bool readNumberNearEnd(TextScanner& s, double& value) {
 
 }  // namespace
 
-void initScanner(TextScanner& scanner, std::FILE* file, std::size_t capacity) {
+bool initScanner(TextScanner& scanner, std::FILE* file, std::size_t capacity) {
   scanner.file = file;
   scanner.capacity = capacity;
   // The end mark, and the bytes a number's scan may read after it, all initialized.
-  scanner.buffer = std::make_unique<char[]>(capacity + 1 + numberOverread);
-  scanner.buffer[0] = '\0';
+  scanner.buffer.reset(new (std::nothrow) char[capacity + 1 + numberOverread]());
   scanner.pos = scanner.end = 0;
   scanner.atEof = false;
+  return scanner.buffer != nullptr;
 }
 
 void preloadScanner(TextScanner& scanner, const char* bytes, std::size_t n) {

@@ -23,7 +23,8 @@ struct TextScanner {
 constexpr std::size_t defaultScanBuffer = std::size_t{1} << 20;
 
 // Attaches the scanner to an open stream; a small capacity is for tests of buffer boundaries.
-void initScanner(TextScanner& scanner, std::FILE* file, std::size_t capacity = defaultScanBuffer);
+// False when its buffer cannot be allocated.
+bool initScanner(TextScanner& scanner, std::FILE* file, std::size_t capacity = defaultScanBuffer);
 
 // Puts bytes already taken from the stream (by detection, from an input that cannot go back to
 // its start) in front of what the stream delivers next. Call it right after initScanner.

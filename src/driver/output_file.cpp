@@ -1,6 +1,8 @@
 #include "driver/output_file.h"
 
+#include <cerrno>  // errno, ENOMEM
 #include <cstdio>
+#include <new>  // nothrow
 
 #include "grid/messages.h"
 #include "platform/console.h"
@@ -16,6 +18,12 @@ const GridInput* inputNamedBy(const std::string& name, const GridInput& grid1,
   if (sameExistingFile(name, grid1.name)) return &grid1;
   if (sameExistingFile(name, grid2.name)) return &grid2;
   return nullptr;
+}
+
+// Whether standard input is the stream of an input grid (the same pipe, FIFO or file): its
+// next line is grid data, never an answer, so the dialogue takes standard input as ended.
+bool standardInputIsAGrid(const GridInput& grid1, const GridInput& grid2) {
+  return standardInputReads(grid1.file) || standardInputReads(grid2.file);
 }
 
 // One line from standard input without its line end (LF or CRLF), any length. False if the
@@ -37,17 +45,21 @@ void openOutput(GridOutput& out, const GridInput& grid1, const GridInput& grid2)
     if (const GridInput* input = inputNamedBy(out.name, grid1, grid2)) {
       say(wouldOverwriteText(out.name, input->name));
     } else if ((out.file = std::fopen(out.name.c_str(), mode)) != nullptr) {
-      out.streamBuffer = std::make_unique_for_overwrite<char[]>(outputStreamBuffer);
+      flushOnFailure(out.file);  // a run that fails keeps what was written
+      out.streamBuffer.reset(new (std::nothrow) char[outputStreamBuffer]);
+      if (!out.streamBuffer) failNoMemory();
       std::setvbuf(out.file, out.streamBuffer.get(), _IOFBF, outputStreamBuffer);
-      flushBeforeExit(out.file);  // a run that fails keeps what was written
       return;
+    } else if (errno == ENOMEM) {
+      failNoMemory();  // the stream itself: no other name would do better
     } else {
       say(cannotOpenOutputText(out.name));
     }
     say(promptText);
     std::fflush(stdout);
     std::string answer;
-    if (!readAnswerLine(answer) || answer.empty()) fail(noAnswerFailure());
+    if (standardInputIsAGrid(grid1, grid2) || !readAnswerLine(answer) || answer.empty())
+      fail(noAnswerFailure());
     out.name = std::move(answer);
     say(answerTakenText);
   }

@@ -2,6 +2,7 @@
 
 #include <algorithm>     // clamp, max, min
 #include <cstdlib>       // calloc
+#include <new>           // bad_alloc
 #include <system_error>  // system_error
 
 #include "grid/binary_grid.h"
@@ -11,18 +12,15 @@
 
 namespace {
 
-// A block holds about blockBytes of rows, so that short rows are handed over many at a time;
-// the queue holds about queueBytes, and at least one row however wide. Memory so stays flat in
-// nrows. Without a reader thread, the main thread reads one block of about localBlockBytes at
-// a time, which stays in the caches until it is used.
-constexpr std::size_t blockBytes = std::size_t{512} << 10;
-constexpr std::size_t queueBytes = std::size_t{2} << 20;
-constexpr std::size_t maxBlocks = queueBytes / blockBytes;
-constexpr std::size_t localBlockBytes = std::size_t{32} << 10;
-
 // Row `index` of a block: its positions 1 to ncols.
 double* rowIn(const ReadAhead& ahead, RowBlock& block, std::size_t index) {
   return block.values.get() + index * ahead.columns;
+}
+
+// A zero-filled block of rowsPerBlock rows (and position 0), or null.
+CallocArray<double> allocateBlock(const ReadAhead& ahead) {
+  return CallocArray<double>(
+      static_cast<double*>(std::calloc(ahead.rowsPerBlock * ahead.columns + 1, sizeof(double))));
 }
 
 // Reads the next rows into the block, as many as it holds and the grid has left, with one
@@ -52,10 +50,10 @@ void readRows(ReadAhead& ahead) {
     {
       std::unique_lock lock(ahead.mutex);
       ahead.changed.wait(lock, [&] {
-        return ahead.stopped || ahead.handedOver - ahead.givenBack < ahead.blocks.size();
+        return ahead.stopped || ahead.handedOver - ahead.givenBack < ahead.blockCount;
       });
       if (ahead.stopped) return;
-      block = &ahead.blocks[ahead.handedOver % ahead.blocks.size()];
+      block = &ahead.blocks[ahead.handedOver % ahead.blockCount];
     }
     fillBlock(ahead, *block);
     const bool ended = readerEnded(ahead, *block);
@@ -68,45 +66,65 @@ void readRows(ReadAhead& ahead) {
   }
 }
 
+// Back to the one block the main thread reads alone.
+void keepOneBlock(ReadAhead& ahead) {
+  for (std::size_t i = 1; i < ahead.blockCount; ++i) ahead.blocks[i].values.reset();
+  ahead.blockCount = 1;
+}
+
 }  // namespace
 
-void startReadAhead(ReadAhead& ahead, GridInput& grid, double nrows) {
+void prepareReadAhead(ReadAhead& ahead, GridInput& grid, double nrows) {
   ahead.grid = &grid;
   ahead.rows = nrows < 1 ? 0 : static_cast<std::int32_t>(nrows);  // nrows < 2^31 - 1 here
   if (ahead.rows == 0) return;
   const double ncols = grid.working.ncols;
   ahead.columns = columnCount(ncols);
   const std::size_t rowBytes = std::max<std::size_t>(ahead.columns, 1) * sizeof(double);
-  // With one processor to run on, threads would only take turns, and rows read far ahead
-  // would leave the caches: the main thread then reads the rows itself when it needs them.
-  const bool threaded = usableProcessors() > 1;
-  ahead.rowsPerBlock = std::clamp<std::size_t>((threaded ? blockBytes : localBlockBytes) / rowBytes,
-                                               1, static_cast<std::size_t>(ahead.rows));
-  const std::size_t blockCount = queueBytes / (ahead.rowsPerBlock * rowBytes);
-  ahead.blocks.resize(threaded ? std::clamp<std::size_t>(blockCount, 1, maxBlocks) : 1);
-  const std::size_t blockValues = ahead.rowsPerBlock * ahead.columns + 1;
-  for (RowBlock& block : ahead.blocks) {
-    block.values.reset(static_cast<double*>(std::calloc(blockValues, sizeof(double))));
-    if (!block.values) fail(noMemoryFailure(ncols));
-  }
+  ahead.rowsPerBlock =
+      std::clamp<std::size_t>(blockBytes / rowBytes, 1, static_cast<std::size_t>(ahead.rows));
+  ahead.blocks[0].values = allocateBlock(ahead);
+  if (!ahead.blocks[0].values) failNoMemory(ncols);
+  ahead.blockCount = 1;
   if (grid.encoding == GridEncoding::single) {
+    const std::size_t blockValues = ahead.rowsPerBlock * ahead.columns + 1;
     ahead.staging.reset(static_cast<float*>(std::calloc(blockValues, sizeof(float))));
-    if (!ahead.staging) fail(noMemoryFailure(ncols));
+    if (!ahead.staging) failNoMemory(ncols);
   }
-  if (!threaded) return;
+}
+
+void startReader(ReadAhead& ahead) {
+  // With one processor, threads would only take turns, and rows read far ahead would leave the
+  // caches.
+  if (ahead.rows == 0 || usableProcessors() < 2) return;
+  const std::size_t blockSize =
+      ahead.rowsPerBlock * std::max<std::size_t>(ahead.columns, 1) * sizeof(double);
+  const std::size_t blocksOfRows =
+      (static_cast<std::size_t>(ahead.rows) + ahead.rowsPerBlock - 1) / ahead.rowsPerBlock;
+  const std::size_t wanted =
+      std::min(blocksOfRows, std::clamp<std::size_t>(ringBytes / blockSize, 1, maxBlocks));
+  for (; ahead.blockCount < wanted; ++ahead.blockCount) {
+    ahead.blocks[ahead.blockCount].values = allocateBlock(ahead);
+    if (!ahead.blocks[ahead.blockCount].values) return keepOneBlock(ahead);
+  }
   try {
     ahead.thread = std::thread(readRows, std::ref(ahead));
   } catch (const std::system_error&) {
-    // No thread to be had: takeRow() reads each block itself when it needs it.
+    keepOneBlock(ahead);
+  } catch (const std::bad_alloc&) {
+    keepOneBlock(ahead);
   }
 }
 
 double* takeRow(ReadAhead& ahead) {
   for (;;) {
     if (ahead.holding) {
-      RowBlock& block = ahead.blocks[ahead.givenBack % ahead.blocks.size()];
+      RowBlock& block = ahead.blocks[ahead.givenBack % ahead.blockCount];
       if (ahead.nextInBlock < block.filled) return rowIn(ahead, block, ahead.nextInBlock++);
-      if (block.failure) fail(block.failure->status, block.failure->message);
+      if (block.failure) {
+        if (block.failure->outOfMemory) failNoMemory();
+        fail(block.failure->status, block.failure->message);
+      }
       {
         std::lock_guard lock(ahead.mutex);
         ++ahead.givenBack;
@@ -118,7 +136,7 @@ double* takeRow(ReadAhead& ahead) {
       std::unique_lock lock(ahead.mutex);
       ahead.changed.wait(lock, [&] { return ahead.handedOver > ahead.givenBack; });
     } else {
-      fillBlock(ahead, ahead.blocks[ahead.handedOver++ % ahead.blocks.size()]);
+      fillBlock(ahead, ahead.blocks[ahead.handedOver++ % ahead.blockCount]);
     }
     ahead.holding = true;
     ahead.nextInBlock = 0;

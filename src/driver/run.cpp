@@ -2,6 +2,7 @@
 
 #include <cmath>  // isfinite
 #include <cstdio>
+#include <new>  // bad_alloc, nothrow
 #include <string>
 
 #include "arith/product.h"
@@ -46,10 +47,13 @@ void writeHeader(RunContext& run) {
 template <class T>
 CallocArray<T> allocateRow(std::size_t n, double ncols) {
   CallocArray<T> row(static_cast<T*>(std::calloc(n, sizeof(T))));
-  if (!row) fail(noMemoryFailure(ncols));
+  if (!row) failNoMemory(ncols);
   return row;
 }
 
+// Everything the rows need is allocated here, the memory of a run on one thread first; the
+// reader threads come last and only where their memory can be had, and nothing is allocated
+// after them.
 void setUpRows(RunContext& run) {
   run.grid1.working = parametersOf(run.grid1.header);
   run.grid2.working = run.grid1.working;
@@ -58,16 +62,14 @@ void setUpRows(RunContext& run) {
   run.output.row = allocateRow<double>(n, ncols);
   run.statistics.resetStatistics(run.grid1.working.nodata_value);
   run.floatRow = allocateRow<float>(n, ncols);
-  if (run.output.encoding == GridEncoding::text)
-    run.output.textChunk = std::make_unique_for_overwrite<char[]>(textChunkSize);
-  // The inputs' rows from here on are read ahead, each on a thread of its own, which a run
-  // that fails ends first.
-  endThreadsBeforeExit([&run] {
-    finishReadAhead(run.ahead1);
-    finishReadAhead(run.ahead2);
-  });
-  startReadAhead(run.ahead1, run.grid1, run.grid1.working.nrows);
-  startReadAhead(run.ahead2, run.grid2, run.grid1.working.nrows);
+  if (run.output.encoding == GridEncoding::text) {
+    run.output.textChunk.reset(new (std::nothrow) char[textChunkSize]);
+    if (!run.output.textChunk) failNoMemory(ncols);
+  }
+  prepareReadAhead(run.ahead1, run.grid1, run.grid1.working.nrows);
+  prepareReadAhead(run.ahead2, run.grid2, run.grid1.working.nrows);
+  startReader(run.ahead1);
+  startReader(run.ahead2);
 }
 
 void writeRow(RunContext& run) {
@@ -96,29 +98,18 @@ void writeFinalStatistics(RunContext& run) {
 
 // Closes the output and makes sure everything written reached the file.
 void closeOutput(GridOutput& out) {
-  bool flushed = std::fflush(out.file) == 0;
-  bool closed = std::fclose(out.file) == 0;
+  const bool whole = closeStream(out.file);
   out.file = nullptr;
-  if (!flushed || !closed) fail(writeIntoFailure(out.name));
+  if (!whole) fail(writeIntoFailure(out.name));
 }
 
 void closeInput(GridInput& grid) {
-  std::fclose(grid.file);
+  closeStream(grid.file);
   grid.file = nullptr;
 }
 
-}  // namespace
-
-int runCellprod(int argc, char** argv) {
-  // Before any file is opened, so that no grid or output takes the place of a standard stream.
-  openClosedStandardDescriptors();
-  if (!stdoutIsTerminal()) {
-    static char stdoutBuffer[stdoutBufferSize];
-    std::setvbuf(stdout, stdoutBuffer, _IOFBF, sizeof stdoutBuffer);
-  }
+void runPhases(RunContext& run, int argc, char** argv) {
   checkArgumentCount(argc);
-
-  RunContext run;
   run.grid1.name = argv[1];
   run.grid2.name = argv[2];
   run.output.name = argv[3];
@@ -145,5 +136,27 @@ int runCellprod(int argc, char** argv) {
   closeInput(run.grid2);
   closeOutput(run.output);
   std::fflush(stdout);
+}
+
+}  // namespace
+
+int runCellprod(int argc, char** argv) {
+  // Before any file is opened, so that no grid or output takes the place of a standard stream.
+  openClosedStandardDescriptors();
+  ignoreBrokenPipes();
+  if (!stdoutIsTerminal()) {
+    static char stdoutBuffer[stdoutBufferSize];
+    std::setvbuf(stdout, stdoutBuffer, _IOFBF, sizeof stdoutBuffer);
+  }
+  // Memory: the run's own buffers are allocated where a failure is seen (calloc, new
+  // (std::nothrow)) and reported there; what the standard library allocates for names, answers
+  // and messages and cannot have ends the run here, with the same status. The run state lies
+  // outside, so that no thread is waited for on the way.
+  RunContext run;
+  try {
+    runPhases(run, argc, argv);
+  } catch (const std::bad_alloc&) {
+    failNoMemory();
+  }
   return 0;
 }

@@ -1,6 +1,8 @@
 #include "grid/detect.h"
 
+#include <cerrno>   // errno, ENOMEM
 #include <cstring>  // memcmp
+#include <new>      // nothrow
 
 #include "grid/messages.h"
 #include "platform/byte_order.h"
@@ -18,6 +20,7 @@ constexpr std::size_t parametersNeeded = 6;
 
 std::FILE* openOrFail(const GridInput& grid, const char* mode) {
   std::FILE* file = std::fopen(grid.name.c_str(), mode);
+  if (file == nullptr && errno == ENOMEM) failNoMemory();  // the stream itself
   if (file == nullptr) fail(cannotOpenInputFailure(grid.name));
   return file;
 }
@@ -66,7 +69,8 @@ void returnToStart(GridInput& grid, std::FILE* file) {
 void detectEncoding(GridInput& grid) {
   std::FILE* file = openOrFail(grid, "rb");
   grid.file = file;
-  grid.streamBuffer = std::make_unique_for_overwrite<char[]>(binaryStreamBuffer);
+  grid.streamBuffer.reset(new (std::nothrow) char[binaryStreamBuffer]);
+  if (!grid.streamBuffer) failNoMemory();
   std::setvbuf(file, grid.streamBuffer.get(), _IOFBF, binaryStreamBuffer);
 
   KeptBytes& first = grid.kept;
@@ -87,7 +91,7 @@ void detectEncoding(GridInput& grid) {
   const bool streamed = !isRegularFile(file);
   if (!streamed) returnToStart(grid, file);
   if (grid.encoding == GridEncoding::text) {
-    initScanner(grid.text, grid.file);
+    if (!initScanner(grid.text, grid.file)) failNoMemory();
     if (streamed) {
       grid.text.endsAtCtrlZ = textModeEndsAtCtrlZ;
       preloadScanner(grid.text, reinterpret_cast<const char*>(first.bytes.data()), first.count);

@@ -1,5 +1,8 @@
 #include "grid/messages.h"
 
+#include <algorithm>  // copy
+#include <charconv>   // to_chars
+
 #include "decimal/format.h"
 #include "platform/console.h"
 
@@ -41,10 +44,16 @@ Failure unusableSizeFailure(std::string_view grid1, double ncols, double nrows) 
                      g6Text(nrows), "\n"})};
 }
 
-Failure noMemoryFailure(double ncols) {
-  return {3, joined({"not enough memory for rows of ", std::to_string(truncateToInt32(ncols)),
-                     " columns\n"})};
+void failNoMemory(double ncols) {
+  constexpr std::string_view before = "not enough memory for rows of ", after = " columns\n";
+  char text[before.size() + 12 + after.size()];
+  char* p = std::copy(before.begin(), before.end(), text);
+  p = std::to_chars(p, p + 12, truncateToInt32(ncols)).ptr;
+  p = std::copy(after.begin(), after.end(), p);
+  fail(3, std::string_view(text, static_cast<std::size_t>(p - text)));
 }
+
+void failNoMemory() { fail(3, "not enough memory\n"); }
 
 std::string writeIntoText(std::string_view output) {
   return joined({"error writing into ", output, " \n"});

@@ -31,9 +31,13 @@ Failure headerReadFailure(std::string_view grid);
 Failure parameterMismatch(int position, double grid1Value, std::string_view grid1,
                           std::string_view grid2, double grid2Value);
 
-// Status 3: grid 1's dimensions cannot be processed; the row buffers cannot be allocated.
+// Status 3: grid 1's dimensions cannot be processed.
 Failure unusableSizeFailure(std::string_view grid1, double ncols, double nrows);
-Failure noMemoryFailure(double ncols);
+
+// Status 3: memory that cannot be had, for rows of ncols columns or for anything else. These
+// end the run without taking any memory themselves.
+[[noreturn]] void failNoMemory(double ncols);
+[[noreturn]] void failNoMemory();
 
 // Status 4: something of the output other than a row cannot be written. The same text is
 // printed without ending the run where a double-precision provisional header is lost.

@@ -14,22 +14,29 @@
 void say(std::string_view text);
 
 // The one way a run ends early. The message goes to standard output; standard output and the
-// stream given to flushBeforeExit() are flushed, so that what was written stays on disk; then
-// the process ends with the status at once, without closing the other streams, which threads
-// may still be reading. Under catchFailure() the failure is handed back instead.
+// output file (flushOnFailure), if it is open, are flushed, so that what was written stays on
+// disk; then the process ends with the status (endProcess). Under catchFailure() the failure is
+// handed back instead.
 [[noreturn]] void fail(int status, std::string_view message);
 
-// The output file, which fail() flushes before the process ends.
-void flushBeforeExit(std::FILE* file);
+// The output file, which fail() flushes before the process ends, until it is closed.
+void flushOnFailure(std::FILE* output);
 
-// What fail() does first on the main thread: ends the threads that read ahead. A process that
-// ends while other threads still run can lose its exit status (seen under Wine).
-void endThreadsBeforeExit(std::function<void()> endThreads);
+// Closes a stream of the run. fail() forgets it first, so that no failure touches a closed
+// stream, the close's own included. True when everything written to it reached the file: the
+// flush and the close both succeeded.
+bool closeStream(std::FILE* file);
 
-// A failure met under catchFailure(): the status and message fail() was given.
+// Ends the process with the status at once: every thread ends with it, whatever it is blocked
+// on, and no stream is flushed or closed.
+[[noreturn]] void endProcess(int status);
+
+// A failure met under catchFailure(): the status and message fail() was given, or memory that
+// could not be had (where even the message may not fit).
 struct CaughtFailure {
-  int status;
+  int status = 0;
   std::string message;
+  bool outOfMemory = false;
 };
 
 // Runs work() on this thread with fail() turned into a returned value: the failure that

@@ -6,7 +6,10 @@
 #include <thread>     // hardware_concurrency
 
 #ifdef _WIN32
-#include <io.h>  // _isatty, _fileno
+#include <io.h>  // _isatty, _fileno, _get_osfhandle
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>  // GetFileInformationByHandle
 
 #include <filesystem>    // equivalent
 #include <system_error>  // error_code
@@ -17,6 +20,7 @@
 #include <unistd.h>  // isatty, dup2, close
 
 #include <cerrno>
+#include <csignal>  // signal, SIGPIPE
 #define CELLPROD_ISATTY isatty
 #endif
 
@@ -31,6 +35,29 @@ void openClosedStandardDescriptors() {
       ::close(opened);
     }
   }
+#endif
+}
+
+void ignoreBrokenPipes() {
+#ifndef _WIN32
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
+}
+
+bool standardInputReads(std::FILE* file) {
+#ifdef _WIN32
+  // Files by their volume and index; a pipe has no such identity, and a grid opened by name is
+  // never the pipe of standard input.
+  BY_HANDLE_FILE_INFORMATION input, other;
+  const auto handle = [](int fd) { return reinterpret_cast<HANDLE>(::_get_osfhandle(fd)); };
+  return ::GetFileInformationByHandle(handle(0), &input) &&
+         ::GetFileInformationByHandle(handle(::_fileno(file)), &other) &&
+         input.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
+         input.nFileIndexHigh == other.nFileIndexHigh && input.nFileIndexLow == other.nFileIndexLow;
+#else
+  struct stat input, other;
+  return ::fstat(0, &input) == 0 && ::fstat(::fileno(file), &other) == 0 &&
+         input.st_dev == other.st_dev && input.st_ino == other.st_ino;
 #endif
 }
 

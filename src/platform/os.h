@@ -13,6 +13,14 @@
 // where a file never takes a standard stream's place.
 void openClosedStandardDescriptors();
 
+// Makes a write into a pipe whose reader has gone fail like any other write (EPIPE), instead of
+// ending the process without a word (SIGPIPE). Does nothing on Windows, where it always fails.
+void ignoreBrokenPipes();
+
+// True when standard input reads the same file, pipe or FIFO as the open stream, however each
+// was opened (as /dev/stdin, by another name, or redirected).
+bool standardInputReads(std::FILE* file);
+
 // True when standard output is a terminal, where every message and dot is shown at once.
 // Decided once, on the first call.
 bool stdoutIsTerminal();
