@@ -8,7 +8,9 @@
 #ifdef _WIN32
 #include <io.h>  // _isatty, _fileno, _get_osfhandle
 #define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
+#ifndef NOMINMAX
+#define NOMINMAX  // windows.h would define min and max as macros
+#endif
 #include <windows.h>  // GetFileInformationByHandle
 
 #include <filesystem>    // equivalent

@@ -1,6 +1,7 @@
 #include "support/tool_run.h"
 
 #include <fcntl.h>
+#include <sched.h>  // sched_setaffinity
 #include <sys/stat.h>  // mkfifo
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -61,20 +62,27 @@ std::string lineEndsOfTextMode(std::string_view text) {
 constexpr unsigned runTimeLimitSeconds = 120;
 
 // Starts a process that opens the FIFO at `path` for writing, which waits for the tool to open
-// it for reading, and writes `bytes` into it.
-pid_t startFifoWriter(const std::string& path, const std::string& bytes) {
+// it for reading, and writes `bytes` into it; or, with `reads` of 0 or more, that opens it for
+// reading and reads up to so many bytes.
+pid_t startFifoPeer(const std::string& path, const std::string& bytes, bool staysOpen,
+                    long reads = -1) {
   if (::mkfifo(path.c_str(), 0600) != 0) throw std::runtime_error("cannot make FIFO " + path);
   pid_t pid = ::fork();
   if (pid == 0) {
     std::signal(SIGPIPE, SIG_IGN);  // a tool that stops reading early ends the write with EPIPE
-    int fd = ::open(path.c_str(), O_WRONLY);
-    ::_exit(fd >= 0 && ::write(fd, bytes.data(), bytes.size()) >= 0 ? 0 : 1);
+    std::string got(static_cast<std::size_t>(reads + 1), '\0');
+    int fd = ::open(path.c_str(), reads >= 0 ? O_RDONLY : O_WRONLY);
+    if (reads >= 0) ::_exit(::read(fd, got.data(), got.size() - 1) < 0);
+    const bool written = fd >= 0 && ::write(fd, bytes.data(), bytes.size()) >= 0;
+    while (staysOpen) ::pause();
+    ::_exit(written ? 0 : 1);
   }
   return pid;
 }
 
 ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
-                   const RunSetup& setup, long maxFileBytes) {
+                   const RunSetup& setup) {
+  const long maxFileBytes = setup.maxFileBytes;
   const std::string& input = setup.input;
   fs::path io = dir.path / ".io";
   fs::create_directories(io);
@@ -95,12 +103,16 @@ ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
   std::fflush(nullptr);
   std::vector<pid_t> writers;
   for (const auto& [name, bytes] : setup.fifos)
-    writers.push_back(startFifoWriter(dir / name, bytes));
+    writers.push_back(startFifoPeer(dir / name, bytes, setup.staysOpen));
+  for (const auto& [name, reads] : setup.readerFifos)
+    writers.push_back(startFifoPeer(dir / name, "", false, reads));
   pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    int fin = ::open(in.c_str(), O_RDONLY);
-    int fout = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int fin =
+        ::open(setup.stdinFrom.empty() ? in.c_str() : (dir / setup.stdinFrom).c_str(), O_RDONLY);
+    int fout = ::open(setup.stdoutTo.empty() ? out.c_str() : (dir / setup.stdoutTo).c_str(),
+                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int ferr = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fin < 0 || fout < 0 || ferr < 0 || ::chdir(dir.path.c_str()) != 0) ::_exit(127);
     ::dup2(fin, 0);
@@ -120,7 +132,14 @@ ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
 #ifdef CELLPROD_QEMU_CPU
     ::setenv("QEMU_CPU", CELLPROD_QEMU_CPU, 1);  // the CPU qemu-user presents to the tool
 #endif
+    cpu_set_t first;
+    CPU_ZERO(&first);
+    CPU_SET(0, &first);
+    if (setup.oneProcessor) ::sched_setaffinity(0, sizeof first, &first);
     ::alarm(runTimeLimitSeconds);  // the pending alarm survives exec and ends a hung run
+    const rlimit space{static_cast<rlim_t>(setup.addressSpace),
+                       static_cast<rlim_t>(setup.addressSpace)};
+    if (setup.addressSpace >= 0 && ::setrlimit(RLIMIT_AS, &space) != 0) ::_exit(127);
     ::execvp(argv[0], argv.data());
     ::_exit(127);
   }
@@ -141,12 +160,12 @@ ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
 // once in a suite's thousands of runs, with two test processes at once) Wine itself ends a run
 // with status 1 before the program has printed anything; such a run is repeated, at most twice.
 ToolResult runAndRepeatWineFailures(const ScratchDir& dir, const std::vector<std::string>& args,
-                                    const RunSetup& setup, long maxFileBytes) {
-  ToolResult r = runWith(dir, args, setup, maxFileBytes);
+                                    const RunSetup& setup) {
+  ToolResult r = runWith(dir, args, setup);
   for (int repeat = 0; repeat < 2 && toolIsWindowsBuild() && r.status == 1 && r.out.empty() &&
                        r.err.empty();
        ++repeat) {
-    r = runWith(dir, args, setup, maxFileBytes);
+    r = runWith(dir, args, setup);
   }
   return r;
 }
@@ -167,15 +186,15 @@ std::string textFile(std::string_view text) { return lineEndsOfTextMode(text); }
 
 ToolResult runTool(const ScratchDir& dir, const std::vector<std::string>& args,
                    const std::string& input) {
-  return runAndRepeatWineFailures(dir, args, {input, {}, 0}, -1);
+  return runAndRepeatWineFailures(dir, args, {.input = input});
 }
 
 ToolResult runTool(const ScratchDir& dir, const std::vector<std::string>& args,
                    const RunSetup& setup) {
-  return runAndRepeatWineFailures(dir, args, setup, -1);
+  return runAndRepeatWineFailures(dir, args, setup);
 }
 
 ToolResult runToolWithFileLimit(const ScratchDir& dir, const std::vector<std::string>& args,
                                 long maxFileBytes) {
-  return runAndRepeatWineFailures(dir, args, {}, maxFileBytes);
+  return runAndRepeatWineFailures(dir, args, {.maxFileBytes = maxFileBytes});
 }

@@ -44,12 +44,18 @@ ToolResult runToolWithFileLimit(const ScratchDir& dir, const std::vector<std::st
 
 // What a run gets beyond its arguments: standard input; FIFOs made in the scratch directory,
 // each filled with its bytes by a writer of its own once the tool opens it (a writer the tool
-// did not read to the end is stopped after the run); the first `closedDescriptors` standard
-// descriptors closed when the tool starts.
+// did not read to the end is stopped after the run; one that `staysOpen` keeps it open after its
+// bytes), or read by a reader that takes so many bytes and goes; standard input and output from
+// and to files of the scratch directory; the first `closedDescriptors` standard descriptors
+// closed; the first processor alone; limits of address space and of the files written.
 struct RunSetup {
-  std::string input;
-  std::vector<std::pair<std::string, std::string>> fifos;
+  std::string input{};
+  std::vector<std::pair<std::string, std::string>> fifos{};
   int closedDescriptors = 0;
+  bool staysOpen = false, oneProcessor = false;
+  std::vector<std::pair<std::string, long>> readerFifos{};
+  std::string stdinFrom{}, stdoutTo{};
+  long addressSpace = -1, maxFileBytes = -1;
 };
 ToolResult runTool(const ScratchDir& dir, const std::vector<std::string>& args,
                    const RunSetup& setup);
