@@ -1,8 +1,6 @@
 #include "platform/console.h"
 
 #include <cstdlib>  // _Exit
-#include <new>      // bad_alloc
-#include <utility>  // move
 
 #include "platform/os.h"
 
@@ -20,12 +18,7 @@ namespace {
 std::FILE* outputFile = nullptr;
 
 // Set on a thread while it runs work under catchFailure().
-thread_local bool failuresAreValues = false;
-
-// What fail() throws under catchFailure(), to unwind the work to it.
-struct Thrown {
-  CaughtFailure failure;
-};
+thread_local bool throwsFailures = false;
 
 }  // namespace
 
@@ -35,7 +28,7 @@ void say(std::string_view text) {
 }
 
 void fail(int status, std::string_view message) {
-  if (failuresAreValues) throw Thrown{{status, std::string(message)}};
+  if (throwsFailures) throw ThrownFailure{{status, std::string(message)}};
   say(message);
   if (outputFile != nullptr) std::fflush(outputFile);
   std::fflush(stdout);
@@ -61,17 +54,4 @@ void endProcess(int status) {
   std::_Exit(status);
 }
 
-std::optional<CaughtFailure> catchFailure(const std::function<void()>& work) {
-  failuresAreValues = true;
-  std::optional<CaughtFailure> caught;
-  try {
-    work();
-  } catch (Thrown& thrown) {
-    caught = std::move(thrown.failure);
-  } catch (const std::bad_alloc&) {
-    caught.emplace();
-    caught->outOfMemory = true;
-  }
-  failuresAreValues = false;
-  return caught;
-}
+void failuresAreValues(bool on) { throwsFailures = on; }

@@ -5,10 +5,11 @@
 #pragma once
 
 #include <cstdio>  // FILE
-#include <functional>
+#include <new>     // bad_alloc
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>  // move
 
 // Prints a message or progress text on standard output; shown at once on a terminal.
 void say(std::string_view text);
@@ -39,6 +40,29 @@ struct CaughtFailure {
   bool outOfMemory = false;
 };
 
+// What fail() throws on a thread while failures are values there.
+struct ThrownFailure {
+  CaughtFailure failure;
+};
+
+// Whether fail() on this thread throws its failure instead of ending the process.
+void failuresAreValues(bool on);
+
 // Runs work() on this thread with fail() turned into a returned value: the failure that
-// ended work(), or nothing if it returned.
-std::optional<CaughtFailure> catchFailure(const std::function<void()>& work);
+// ended work(), or nothing if it returned. A template rather than a std::function, which could
+// itself need memory that is not there.
+template <class Work>
+std::optional<CaughtFailure> catchFailure(Work&& work) {
+  std::optional<CaughtFailure> caught;
+  failuresAreValues(true);
+  try {
+    work();
+  } catch (ThrownFailure& thrown) {
+    caught = std::move(thrown.failure);
+  } catch (const std::bad_alloc&) {
+    caught.emplace();
+    caught->outOfMemory = true;
+  }
+  failuresAreValues(false);
+  return caught;
+}
