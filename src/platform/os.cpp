@@ -11,8 +11,9 @@
 #ifndef NOMINMAX
 #define NOMINMAX  // windows.h would define min and max as macros
 #endif
-#include <windows.h>  // GetFileInformationByHandle
+#include <windows.h>  // GetFileInformationByHandleEx
 
+#include <cstring>       // memcmp
 #include <filesystem>    // equivalent
 #include <system_error>  // error_code
 #define CELLPROD_ISATTY _isatty
@@ -48,14 +49,16 @@ void ignoreBrokenPipes() {
 
 bool standardInputReads(std::FILE* file) {
 #ifdef _WIN32
-  // Files by their volume and index; a pipe has no such identity, and a grid opened by name is
+  // Files by their volume and 128-bit file id; a pipe has none, and a grid opened by name is
   // never the pipe of standard input.
-  BY_HANDLE_FILE_INFORMATION input, other;
-  const auto handle = [](int fd) { return reinterpret_cast<HANDLE>(::_get_osfhandle(fd)); };
-  return ::GetFileInformationByHandle(handle(0), &input) &&
-         ::GetFileInformationByHandle(handle(::_fileno(file)), &other) &&
-         input.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
-         input.nFileIndexHigh == other.nFileIndexHigh && input.nFileIndexLow == other.nFileIndexLow;
+  FILE_ID_INFO input, other;
+  const auto identify = [](int fd, FILE_ID_INFO& id) {
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+    return ::GetFileInformationByHandleEx(handle, FileIdInfo, &id, sizeof id) != 0;
+  };
+  return identify(0, input) && identify(::_fileno(file), other) &&
+         input.VolumeSerialNumber == other.VolumeSerialNumber &&
+         std::memcmp(&input.FileId, &other.FileId, sizeof input.FileId) == 0;
 #else
   struct stat input, other;
   return ::fstat(0, &input) == 0 && ::fstat(::fileno(file), &other) == 0 &&

@@ -70,11 +70,12 @@ TEST_F(DialogueCase, ClosedStandardStreams) {
 // Nor is a standard input that is an input grid read as an answer (the same pipe, wherever its
 // lines fall, or the same file): the run ends as at the end of input.
 TEST_F(DialogueCase, StandardInputThatIsAGridIsNoAnswer) {
+  if (toolIsWindowsBuild()) GTEST_SKIP() << "Wine gives a standard input no volume to compare";
   for (int padding = 0; padding < 4; ++padding) {
     std::string tall = textHeader("1", "20000" + std::string(padding, ' '));
     for (int row = 0; row < 20000; ++row) tall += "1234567\n";
     inputs(tall, tall);
-    const bool piped = padding % 3 != 0 && !toolIsWindowsBuild();  // FIFOs are POSIX
+    const bool piped = padding % 3 != 0;
     RunSetup s{.stdinFrom = piped ? "pipe" : bName};
     if (piped) s.fifos = {{"pipe", tall}};
     ToolResult r = checked(runTool(dir, {piped ? "/dev/stdin" : aName, bName, "nodir/x"}, s));
