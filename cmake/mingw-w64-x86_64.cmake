@@ -14,3 +14,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# The release .exe without debug sections (those of the static C++ runtime among them).
+set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")

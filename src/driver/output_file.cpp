@@ -3,6 +3,8 @@
 #include <cerrno>  // errno, ENOMEM
 #include <cstdio>
 #include <new>  // nothrow
+#include <optional>
+#include <utility>  // move
 
 #include "grid/messages.h"
 #include "platform/console.h"
@@ -15,8 +17,8 @@ constexpr std::size_t outputStreamBuffer = std::size_t{1} << 20;
 // The input that the output name refers to, if any; such an output would destroy it.
 const GridInput* inputNamedBy(const std::string& name, const GridInput& grid1,
                               const GridInput& grid2) {
-  if (sameExistingFile(name, grid1.name)) return &grid1;
-  if (sameExistingFile(name, grid2.name)) return &grid2;
+  if (namesOpenFile(name, grid1.file)) return &grid1;
+  if (namesOpenFile(name, grid2.file)) return &grid2;
   return nullptr;
 }
 
@@ -26,14 +28,16 @@ bool standardInputIsAGrid(const GridInput& grid1, const GridInput& grid2) {
   return standardInputReads(grid1.file) || standardInputReads(grid2.file);
 }
 
-// One line from standard input without its line end (LF or CRLF), any length. False if the
-// input ended before any character was read.
+// One line from standard input without its line end (LF or CRLF), any length, as a name. False
+// if the input ended before any character was read.
 bool readAnswerLine(std::string& line) {
+  if (const std::optional<bool> typed = readConsoleLine(line)) return *typed;
   line.clear();
   int c = std::getchar();
   if (c == EOF) return false;
   for (; c != EOF && c != '\n'; c = std::getchar()) line.push_back(static_cast<char>(c));
   if (c == '\n' && !line.empty() && line.back() == '\r') line.pop_back();
+  line = nameFromBytes(std::move(line));
   return true;
 }
 
@@ -44,7 +48,7 @@ void openOutput(GridOutput& out, const GridInput& grid1, const GridInput& grid2)
   for (;;) {
     if (const GridInput* input = inputNamedBy(out.name, grid1, grid2)) {
       say(wouldOverwriteText(out.name, input->name));
-    } else if ((out.file = std::fopen(out.name.c_str(), mode)) != nullptr) {
+    } else if ((out.file = openFile(out.name, mode)) != nullptr) {
       flushOnFailure(out.file);  // a run that fails keeps what was written
       out.streamBuffer.reset(new (std::nothrow) char[outputStreamBuffer]);
       if (!out.streamBuffer) failNoMemory();

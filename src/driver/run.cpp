@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <new>  // bad_alloc, nothrow
 #include <string>
+#include <vector>
 
 #include "arith/product.h"
 #include "driver/command_line.h"
@@ -109,11 +110,12 @@ void closeInput(GridInput& grid) {
 }
 
 void runPhases(RunContext& run, int argc, char** argv) {
-  checkArgumentCount(argc);
-  run.grid1.name = argv[1];
-  run.grid2.name = argv[2];
-  run.output.name = argv[3];
-  run.output.encoding = outputEncodingFromOption(argc > 4 ? argv[4] : "");
+  const std::vector<std::string> arguments = commandLineArguments(argc, argv);
+  checkArgumentCount(static_cast<int>(arguments.size()) + 1);
+  run.grid1.name = arguments[0];
+  run.grid2.name = arguments[1];
+  run.output.name = arguments[2];
+  run.output.encoding = outputEncodingFromOption(arguments.size() > 3 ? arguments[3] : "");
 
   detectEncoding(run.grid1);
   detectEncoding(run.grid2);

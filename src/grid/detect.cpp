@@ -19,7 +19,7 @@ constexpr unsigned char textMagic[] = {'n', 'c', 'o', 'l'};
 constexpr std::size_t parametersNeeded = 6;
 
 std::FILE* openOrFail(const GridInput& grid, const char* mode) {
-  std::FILE* file = std::fopen(grid.name.c_str(), mode);
+  std::FILE* file = openFile(grid.name, mode);
   if (file == nullptr && errno == ENOMEM) failNoMemory();  // the stream itself
   if (file == nullptr) fail(cannotOpenInputFailure(grid.name));
   return file;

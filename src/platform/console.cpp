@@ -23,7 +23,7 @@ thread_local bool throwsFailures = false;
 }  // namespace
 
 void say(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
+  if (!writeTextOfNames(text)) std::fwrite(text.data(), 1, text.size(), stdout);
   if (stdoutIsTerminal()) std::fflush(stdout);
 }
 

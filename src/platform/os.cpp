@@ -2,7 +2,7 @@
 
 #include <sys/stat.h>  // fstat, stat
 
-#include <algorithm>  // max
+#include <algorithm>  // all_of, max
 #include <thread>     // hardware_concurrency
 
 #ifdef _WIN32
@@ -11,11 +11,12 @@
 #ifndef NOMINMAX
 #define NOMINMAX  // windows.h would define min and max as macros
 #endif
-#include <windows.h>  // GetFileInformationByHandleEx
+// clang-format off
+#include <windows.h>   // GetFileInformationByHandleEx, code page conversions, the console
+#include <shellapi.h>  // CommandLineToArgvW, after windows.h, which it needs
+// clang-format on
 
-#include <cstring>       // memcmp
-#include <filesystem>    // equivalent
-#include <system_error>  // error_code
+#include <cstring>  // memcmp
 #define CELLPROD_ISATTY _isatty
 #else
 #include <fcntl.h>   // open, fcntl
@@ -25,6 +26,141 @@
 #include <cerrno>
 #include <csignal>  // signal, SIGPIPE
 #define CELLPROD_ISATTY isatty
+#endif
+
+#ifdef _WIN32
+namespace {
+
+// Text in one code page as UTF-16; empty where it is not valid there (flags 0 replaces instead).
+std::wstring wideFrom(std::string_view text, UINT codePage, DWORD flags = 0) {
+  const int size = static_cast<int>(text.size());
+  const int n = ::MultiByteToWideChar(codePage, flags, text.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  ::MultiByteToWideChar(codePage, flags, text.data(), size, wide.data(), n);
+  return wide;
+}
+
+std::string utf8From(std::wstring_view wide) {
+  const int size = static_cast<int>(wide.size());
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<std::size_t>(n), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, text.data(), n, nullptr, nullptr);
+  return text;
+}
+
+// The text in the ANSI code page, where it holds every character without a look-alike.
+std::optional<std::string> ansiFrom(std::wstring_view wide) {
+  const int size = static_cast<int>(wide.size());
+  BOOL lossy = FALSE;
+  const int n = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, nullptr, 0,
+                                      nullptr, &lossy);
+  if (lossy || ::GetACP() == CP_UTF8) return std::nullopt;
+  std::string text(static_cast<std::size_t>(n), '\0');
+  ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, text.data(), n, nullptr,
+                        nullptr);
+  return text;
+}
+
+// The console behind a standard handle, if it is one.
+HANDLE consoleOf(DWORD standardHandle) {
+  const HANDLE handle = ::GetStdHandle(standardHandle);
+  DWORD mode;
+  return ::GetConsoleMode(handle, &mode) ? handle : nullptr;
+}
+
+// A file's volume and 128-bit id, as the open handle of the descriptor gives them.
+std::optional<FILE_ID_INFO> identityOf(int fd) {
+  FILE_ID_INFO id;
+  const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+  if (!::GetFileInformationByHandleEx(handle, FileIdInfo, &id, sizeof id)) return std::nullopt;
+  return id;
+}
+
+bool sameIdentity(const std::optional<FILE_ID_INFO>& a, const std::optional<FILE_ID_INFO>& b) {
+  return a && b && a->VolumeSerialNumber == b->VolumeSerialNumber &&
+         std::memcmp(&a->FileId, &b->FileId, sizeof a->FileId) == 0;
+}
+
+}  // namespace
+
+std::vector<std::string> commandLineArguments(int, char**) {
+  int count = 0;
+  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  std::vector<std::string> arguments;
+  for (int i = 1; wide != nullptr && i < count; ++i) arguments.push_back(utf8From(wide[i]));
+  ::LocalFree(wide);
+  return arguments;
+}
+
+std::FILE* openFile(const std::string& name, const char* mode) {
+  return ::_wfopen(wideFrom(name, CP_UTF8).c_str(), wideFrom(mode, CP_UTF8).c_str());
+}
+
+std::string nameFromBytes(std::string bytes) {
+  if (!wideFrom(bytes, CP_UTF8, MB_ERR_INVALID_CHARS).empty()) return bytes;
+  return utf8From(wideFrom(bytes, CP_ACP));
+}
+
+std::optional<bool> readConsoleLine(std::string& line) {
+  const HANDLE console = consoleOf(STD_INPUT_HANDLE);
+  if (console == nullptr) return std::nullopt;
+  std::wstring wide;
+  wchar_t c = 0;
+  DWORD got = 0;
+  while (::ReadConsoleW(console, &c, 1, &got, nullptr) && got == 1 && c != L'\n') wide += c;
+  if (!wide.empty() && wide.back() == L'\r') wide.pop_back();
+  line = utf8From(wide);
+  // Ctrl-Z at the start of a line ends the console's input, as it does for the C library.
+  return !(wide.empty() && got == 0) && !(!wide.empty() && wide.front() == L'\x1a');
+}
+
+bool writeTextOfNames(std::string_view text) {
+  const auto ascii = [](char c) { return static_cast<unsigned char>(c) < 0x80; };
+  if (std::all_of(text.begin(), text.end(), ascii)) return false;
+  const std::wstring wide = wideFrom(text, CP_UTF8);
+  if (const HANDLE console = consoleOf(STD_OUTPUT_HANDLE)) {
+    std::wstring lines;  // with the line ends the C library's text mode writes
+    for (wchar_t c : wide) lines.append(c == L'\n' ? L"\r\n" : std::wstring(1, c));
+    std::fflush(stdout);
+    DWORD written;
+    ::WriteConsoleW(console, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
+    return true;
+  }
+  const std::optional<std::string> ansi = ansiFrom(wide);
+  if (!ansi) return false;
+  std::fwrite(ansi->data(), 1, ansi->size(), stdout);
+  return true;
+}
+
+bool namesOpenFile(const std::string& name, std::FILE* file) {
+  std::FILE* named = openFile(name, "rb");
+  if (named == nullptr) return false;  // no file of that name, so none of the inputs
+  const bool same = sameIdentity(identityOf(::_fileno(named)), identityOf(::_fileno(file)));
+  std::fclose(named);
+  return same;
+}
+#else
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+std::FILE* openFile(const std::string& name, const char* mode) {
+  return std::fopen(name.c_str(), mode);
+}
+
+std::string nameFromBytes(std::string bytes) { return bytes; }
+
+std::optional<bool> readConsoleLine(std::string&) { return std::nullopt; }
+
+bool writeTextOfNames(std::string_view) { return false; }
+
+bool namesOpenFile(const std::string& name, std::FILE* file) {
+  // The file identities themselves: a name is looked up without being opened, since opening a
+  // FIFO would wait for a writer.
+  struct stat named, open;
+  return ::stat(name.c_str(), &named) == 0 && ::fstat(::fileno(file), &open) == 0 &&
+         named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+}
 #endif
 
 void openClosedStandardDescriptors() {
@@ -49,16 +185,8 @@ void ignoreBrokenPipes() {
 
 bool standardInputReads(std::FILE* file) {
 #ifdef _WIN32
-  // Files by their volume and 128-bit file id; a pipe has none, and a grid opened by name is
-  // never the pipe of standard input.
-  FILE_ID_INFO input, other;
-  const auto identify = [](int fd, FILE_ID_INFO& id) {
-    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
-    return ::GetFileInformationByHandleEx(handle, FileIdInfo, &id, sizeof id) != 0;
-  };
-  return identify(0, input) && identify(::_fileno(file), other) &&
-         input.VolumeSerialNumber == other.VolumeSerialNumber &&
-         std::memcmp(&input.FileId, &other.FileId, sizeof input.FileId) == 0;
+  // A pipe has no file identity, and a grid opened by name is never the pipe of standard input.
+  return sameIdentity(identityOf(0), identityOf(::_fileno(file)));
 #else
   struct stat input, other;
   return ::fstat(0, &input) == 0 && ::fstat(::fileno(file), &other) == 0 &&
@@ -87,18 +215,4 @@ unsigned usableProcessors() {
   if (::sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
 #endif
   return std::max(1u, std::thread::hardware_concurrency());
-}
-
-bool sameExistingFile(const std::string& a, const std::string& b) {
-#ifdef _WIN32
-  std::error_code ec;
-  bool same = std::filesystem::equivalent(std::filesystem::path(a), std::filesystem::path(b), ec);
-  return !ec && same;
-#else
-  // The file identities themselves: std::filesystem::equivalent refuses to compare two FIFOs
-  // or other special files, and an input may well be a FIFO.
-  struct stat first, second;
-  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
-         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-#endif
 }

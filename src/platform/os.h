@@ -1,10 +1,38 @@
-// What the tool asks of the operating system beyond file streams: the standard descriptors,
-// whether standard output is a terminal, what kind of file a stream reads, and whether two
-// names refer to one file.
+// What the tool asks of the operating system beyond file streams: the arguments, opening a file
+// by its name, the standard descriptors, whether standard output is a terminal, what kind of
+// file a stream reads, and whether a name refers to an open file.
+//
+// Names: on Windows the tool carries every name in UTF-8, taken from the wide command line or the
+// console, and opens files through the wide form, so that a name in any script opens the file
+// it names and never a look-alike of the ANSI code page. Elsewhere names are the bytes given.
 #pragma once
 
 #include <cstdio>  // FILE
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
+
+// The arguments after the program name.
+std::vector<std::string> commandLineArguments(int argc, char** argv);
+
+// Opens the file a name names, with an fopen mode.
+std::FILE* openFile(const std::string& name, const char* mode);
+
+// A name that came as bytes (an answer through a pipe or a file): on Windows UTF-8 where the
+// bytes are valid UTF-8, else text of the ANSI code page; elsewhere the bytes as they are.
+std::string nameFromBytes(std::string bytes);
+
+// One line typed at the console, in UTF-8 and without its line end, where standard input is a
+// console that hands over its characters as such (Windows); false if the input ended first.
+// Nothing where standard input is not such a console: its bytes are read as a stream.
+std::optional<bool> readConsoleLine(std::string& line);
+
+// Writes text with names in it on standard output where it needs more than plain bytes: on a
+// Windows console as the characters themselves, and to a Windows standard output elsewhere in
+// the ANSI code page where it holds them all (the bytes the tool always wrote), else in UTF-8.
+// False where the bytes are to be written as they are.
+bool writeTextOfNames(std::string_view text);
 
 // Opens the null device on each of the standard descriptors 0, 1 and 2 that is closed (for
 // reading on 0, for writing on 1 and 2), so that no file the run opens later takes the place of
@@ -40,6 +68,7 @@ constexpr bool textModeEndsAtCtrlZ = false;
 // How many processors this process may run on (its affinity), at least 1.
 unsigned usableProcessors();
 
-// True when both names refer to one existing file (the same file identity, however reached:
-// another spelling of the path, a symbolic link or a hard link).
-bool sameExistingFile(const std::string& a, const std::string& b);
+// True when `name` names an existing file that is the open stream's file, however reached:
+// another spelling of the path, a symbolic or a hard link, and on Windows a short name, a case
+// variant or a trailing dot or blank. Decided from the files themselves, never from the names.
+bool namesOpenFile(const std::string& name, std::FILE* file);

@@ -3,6 +3,8 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/grid_case.h"
 
@@ -84,6 +86,39 @@ TEST_F(DialogueCase, StandardInputThatIsAGridIsNoAnswer) {
     std::filesystem::remove(dir / "pipe");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 3);  // and .io
   }
+}
+
+// Names in any script (UTF-8 bytes on POSIX, the wide names themselves on Windows) open the files
+// they name, never a look-alike; an output naming an input under another spelling is refused;
+// an answer through a pipe creates the file it names. A Windows message spells a name in the
+// ANSI code page (Windows-1252 here) where that holds it, else in UTF-8.
+TEST_F(DialogueCase, NamesInAnyScript) {
+  const bool windows = toolIsWindowsBuild();
+  for (const auto& [name, ansi] : std::vector<std::pair<std::string, std::string>>{
+           {"Regen_€", "Regen_\x80"}, {"Šumava", "\x8Aumava"}, {"Abfluss – 2023", "Abfluss \x96 2023"},
+           {"“Zufluss”", "\x93Zufluss\x94"}, {"März", "M\xE4rz"}, {"Abfluß", "Abflu\xDF"},
+           {"Βροχή", ""}, {"径流", ""}}) {
+    auto shown = [&](std::string s) {  // as a message spells it
+      return windows && !ansi.empty() ? s.replace(s.find(name), name.size(), ansi) : s;
+    };
+    const std::string grid = name + ".asc";
+    writeFile(dir / grid, aBytes);
+    ToolResult r = run({grid, bName, "nodir/x"}, name + "_out.asc\n");
+    EXPECT_EQ(r.out, console(cannotOpen("nodir/x") + "\r\n.\n"));
+    EXPECT_EQ(readFile(dir / (name + "_out.asc")), textFile(product));
+    std::vector<std::string> spellings{grid, (windows ? ".\\" : "./") + grid};
+    if (windows) spellings.push_back(name + ".ASC");  // Windows names ignore case
+    for (const std::string& output : spellings) {
+      r = run({grid, bName, output});
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.out, console(wouldOverwrite(shown(output), shown(grid))));
+      EXPECT_EQ(readFile(dir / grid), aBytes);
+    }
+  }
+  writeFile(dir / "Prutok.asc", aBytes);  // a look-alike, never read
+  ToolResult r = run({"Průtok.asc", bName, outName});
+  EXPECT_EQ(r.status, 98);
+  EXPECT_EQ(r.out, console("could not open input file Průtok.asc\n"));
 }
 
 TEST_F(DialogueCase, AnswerLineEnds) {

@@ -128,6 +128,7 @@ ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
     // Wine's own diagnostics would mix with what the tool writes on standard error.
     ::setenv("WINEDEBUG", "-all", 1);
     ::setenv("WINEPREFIX", CELLPROD_WINE_PREFIX, 1);
+    ::setenv("LANG", "C.UTF-8", 1);  // Wine reads the arguments' bytes as UTF-8
 #endif
 #ifdef CELLPROD_QEMU_CPU
     ::setenv("QEMU_CPU", CELLPROD_QEMU_CPU, 1);  // the CPU qemu-user presents to the tool
