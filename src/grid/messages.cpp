@@ -19,29 +19,30 @@ std::string joined(std::initializer_list<std::string_view> parts) {
 void fail(const Failure& failure) { fail(failure.status, failure.text); }
 
 Failure usageFailure() {
-  return {1,
+  return {exit_status::refused,
           "Cellprod: multiplies grid_1 and grid_2 on a cell by cell basis\n"
           "usage : cellprod <grid_1> <grid_2> <outgrid(1*2)> [-f:t|s|d]\n"
           "-f:t|s|d output format. t=text (with double precision, this is default), s=single "
           "precision, d=double precision\n"};
 }
 
-Failure noAnswerFailure() { return {1, ""}; }
+Failure noAnswerFailure() { return {exit_status::refused, ""}; }
 
 Failure headerReadFailure(std::string_view grid) {
-  return {1, joined({"error reading fiel header from ", grid, "\n"})};
+  return {exit_status::refused, joined({"error reading fiel header from ", grid, "\n"})};
 }
 
 Failure parameterMismatch(int position, double grid1Value, std::string_view grid1,
                           std::string_view grid2, double grid2Value) {
-  return {2, joined({std::to_string(position), ". Parameter (", fixed6Text(grid1Value), ") in ",
-                     grid1, " stimmt nicht\n mit dem in ", grid2, " ueberein (",
-                     fixed6Text(grid2Value), ")\n"})};
+  return {
+      exit_status::parameterMismatch,
+      joined({std::to_string(position), ". Parameter (", fixed6Text(grid1Value), ") in ", grid1,
+              " stimmt nicht\n mit dem in ", grid2, " ueberein (", fixed6Text(grid2Value), ")\n"})};
 }
 
 Failure unusableSizeFailure(std::string_view grid1, double ncols, double nrows) {
-  return {3, joined({"unusable grid size in ", grid1, ": ncols ", g6Text(ncols), ", nrows ",
-                     g6Text(nrows), "\n"})};
+  return {exit_status::unusable, joined({"unusable grid size in ", grid1, ": ncols ", g6Text(ncols),
+                                         ", nrows ", g6Text(nrows), "\n"})};
 }
 
 void failNoMemory(double ncols) {
@@ -50,37 +51,41 @@ void failNoMemory(double ncols) {
   char* p = std::copy(before.begin(), before.end(), text);
   p = std::to_chars(p, p + 12, truncateToInt32(ncols)).ptr;
   p = std::copy(after.begin(), after.end(), p);
-  fail(3, std::string_view(text, static_cast<std::size_t>(p - text)));
+  fail(exit_status::unusable, std::string_view(text, static_cast<std::size_t>(p - text)));
 }
 
-void failNoMemory() { fail(3, "not enough memory\n"); }
+void failNoMemory() { fail(exit_status::unusable, "not enough memory\n"); }
 
 std::string writeIntoText(std::string_view output) {
   return joined({"error writing into ", output, " \n"});
 }
 
-Failure writeIntoFailure(std::string_view output) { return {4, writeIntoText(output)}; }
+Failure writeIntoFailure(std::string_view output) {
+  return {exit_status::outputNotWritten, writeIntoText(output)};
+}
 
 Failure rowReadFailure(std::string_view grid, int row, std::size_t valuesRead) {
-  return {5, joined({"error reading from ", grid, " in row ", std::to_string(row), " (",
-                     std::to_string(valuesRead), " values read)\n"})};
+  return {exit_status::rowNotRead,
+          joined({"error reading from ", grid, " in row ", std::to_string(row), " (",
+                  std::to_string(valuesRead), " values read)\n"})};
 }
 
 Failure rowWriteFailure(int row, std::string_view output) {
-  return {6, joined({"error writing row ", std::to_string(row), " in ", output, "\n"})};
+  return {exit_status::rowNotWritten,
+          joined({"error writing row ", std::to_string(row), " in ", output, "\n"})};
 }
 
 Failure rowWriteFailure(int row, std::size_t column, std::string_view output) {
-  return {6, joined({"error writing row ", std::to_string(row), ", col ", std::to_string(column),
-                     " in ", output, "\n"})};
+  return {exit_status::rowNotWritten, joined({"error writing row ", std::to_string(row), ", col ",
+                                              std::to_string(column), " in ", output, "\n"})};
 }
 
 Failure cannotOpenInputFailure(std::string_view grid) {
-  return {98, joined({"could not open input file ", grid, "\n"})};
+  return {exit_status::inputNotOpened, joined({"could not open input file ", grid, "\n"})};
 }
 
 Failure unrecognisedFailure(std::string_view grid) {
-  return {98,
+  return {exit_status::inputNotOpened,
           joined({"could not recognise file format (ascii, single or double) for ", grid, "\n"})};
 }
 

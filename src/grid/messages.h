@@ -9,6 +9,17 @@
 #include <string>
 #include <string_view>
 
+// The exit statuses, each named once for the causes that share it; scripts rely on the numbers.
+namespace exit_status {
+constexpr int refused = 1;            // too few arguments, no answer, a header not read
+constexpr int parameterMismatch = 2;  // grid 2's parameters differ from grid 1's
+constexpr int unusable = 3;           // grid 1's size, or memory that cannot be had
+constexpr int outputNotWritten = 4;   // the output's header, statistics block or close
+constexpr int rowNotRead = 5;         // an input row holds fewer values than ncols
+constexpr int rowNotWritten = 6;      // an output row
+constexpr int inputNotOpened = 98;    // an input cannot be opened or recognised
+}  // namespace exit_status
+
 // A way the run ends: its exit status and what is printed first.
 struct Failure {
   int status;
