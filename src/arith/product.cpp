@@ -39,8 +39,7 @@ void multiplyRow(GridInput& grid1, GridInput& grid2, GridOutput& out, ProductSta
   const double nodata2 = grid2.working.nodata_value;
   const std::size_t n = columnCount(grid1.working.ncols);
   productRow(a, b, product, n, nodata1, nodata2);
-  // Grid 1's row has been used up by the product, and serves as the statistics' scratch row.
   // Empty cells are offered too, which changes nothing: nodata_value never lies above
   // nodata_value + 1, so they are never counted.
-  stats.addSamples(product, n, grid1.row + 1);
+  stats.addSamples(product, n);
 }

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+#include "grid/grid.h"
+
 struct ProductStatistics {
   double threshold = 0;
   double count = 0;
@@ -30,10 +32,9 @@ struct ProductStatistics {
   }
 
   // Adds those of n values that lie above threshold + 1, in their order, exactly as addSample
-  // one by one would. scratch holds n values and must not overlap `values`.
-  void addSamples(const double* values, std::size_t n, double* scratch);
+  // one by one would.
+  void addSamples(const double* values, std::size_t n);
 
   // Mean and deviation are -9999 when undefined (no values; two values or fewer).
-  void finalizeStatistics(double& countOut, double& minimumOut, double& maximumOut,
-                          double& sumOut, double& mean, double& standardDeviation) const;
+  StatisticsBlock finalizeStatistics() const;
 };

@@ -89,12 +89,9 @@ void processRows(RunContext& run) {
   }
 }
 
-// The statistics of the products replace positions 7 to 12 of grid 1's header, and from there
-// the provisional block of the binary output.
+// The statistics of the products replace the provisional block of the binary output.
 void writeFinalStatistics(RunContext& run) {
-  GridHeader& h = run.grid1.header;
-  run.statistics.finalizeStatistics(h.at(7), h.at(8), h.at(9), h.at(10), h.at(11), h.at(12));
-  writeStatisticsBlock(run.output, h);
+  writeStatisticsBlock(run.output, run.statistics.finalizeStatistics());
 }
 
 // Closes the output and makes sure everything written reached the file.

@@ -2,7 +2,7 @@
 
 #include <algorithm>  // min
 #include <array>
-#include <cstring>    // memcpy
+#include <cstring>  // memcpy
 #include <limits>
 #include <string>
 
@@ -38,13 +38,13 @@ bool writeValues(std::FILE* file, T* values, std::size_t n) {
   return std::fwrite(values, sizeof(T), n, file) == n;
 }
 
-// Positions 1 to 12, or 7 to 12, of a header narrowed or copied for writing.
-template <class T>
-std::array<T, headerValues> headerValuesAs(const GridHeader& header) {
-  std::array<T, headerValues> v{};
-  for (std::size_t i = 0; i < v.size(); ++i) {
-    if constexpr (sizeof(T) == sizeof(float)) v[i] = narrowToFloat(header.values[i]);
-    else v[i] = header.values[i];
+// Values narrowed or copied for writing as values of type T.
+template <class T, std::size_t n>
+std::array<T, n> valuesAs(const std::array<double, n>& values) {
+  std::array<T, n> v{};
+  for (std::size_t i = 0; i < n; ++i) {
+    if constexpr (sizeof(T) == sizeof(float)) v[i] = narrowToFloat(values[i]);
+    else v[i] = values[i];
   }
   return v;
 }
@@ -83,10 +83,10 @@ void readBinaryRows(GridInput& grid, RowRange& rows, float* staging) {
 
 void writeBinaryHeader(GridOutput& out, const GridHeader& grid1) {
   if (out.encoding == GridEncoding::single) {
-    auto v = headerValuesAs<float>(grid1);
+    auto v = valuesAs<float>(grid1.values);
     writeValues(out.file, v.data(), v.size());  // a lost header is caught when the file closes
   } else {
-    auto v = headerValuesAs<double>(grid1);
+    auto v = valuesAs<double>(grid1.values);
     if (!writeValues(out.file, v.data(), v.size())) say(writeIntoText(out.name));
   }
 }
@@ -104,18 +104,19 @@ void writeBinaryRow(GridOutput& out, float* floatRow, double ncols, int row) {
   }
 }
 
-void writeStatisticsBlock(GridOutput& out, const GridHeader& grid1) {
+void writeStatisticsBlock(GridOutput& out, const StatisticsBlock& statistics) {
   if (std::fseek(out.file, statisticsOffset(out.encoding), SEEK_SET) != 0)
     fail(writeIntoFailure(out.name));
-  constexpr std::size_t first = position::count - 1;
-  constexpr std::size_t blockValues = headerValues - first;
+  const std::array<double, headerValues - position::count + 1> block{
+      statistics.count, statistics.minimum, statistics.maximum,
+      statistics.sum,   statistics.mean,    statistics.standardDeviation};
   bool written;
   if (out.encoding == GridEncoding::single) {
-    auto v = headerValuesAs<float>(grid1);
-    written = writeValues(out.file, v.data() + first, blockValues);
+    auto v = valuesAs<float>(block);
+    written = writeValues(out.file, v.data(), v.size());
   } else {
-    auto v = headerValuesAs<double>(grid1);
-    written = writeValues(out.file, v.data() + first, blockValues);
+    auto v = valuesAs<double>(block);
+    written = writeValues(out.file, v.data(), v.size());
   }
   if (!written) fail(writeIntoFailure(out.name));
 }

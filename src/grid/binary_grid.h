@@ -22,6 +22,6 @@ void writeBinaryHeader(GridOutput& out, const GridHeader& grid1);
 // values are staged in floatRow.
 void writeBinaryRow(GridOutput& out, float* floatRow, double ncols, int row);
 
-// Seeks back into the header and overwrites the statistics block with positions 7 to 12 of
-// grid 1's header, which hold the final statistics by then; status 4 if that fails.
-void writeStatisticsBlock(GridOutput& out, const GridHeader& grid1);
+// Seeks back into the header and overwrites the statistics block with the final statistics;
+// status 4 if that fails.
+void writeStatisticsBlock(GridOutput& out, const StatisticsBlock& statistics);

@@ -49,6 +49,16 @@ struct GridParameters {
 
 GridParameters parametersOf(const GridHeader& header);
 
+// The statistics of the products, as a binary output's header stores them at positions 7 to 12.
+struct StatisticsBlock {
+  double count = 0;
+  double minimum = 0;
+  double maximum = 0;
+  double sum = 0;
+  double mean = 0;
+  double standardDeviation = 0;
+};
+
 // The number of columns a loop over 1 <= column <= ncols visits, for an ncols that passed the
 // size check (0 <= ncols < 2^31 - 1).
 inline std::size_t columnCount(double ncols) { return static_cast<std::size_t>(ncols); }
