@@ -85,13 +85,13 @@ Outcome actualReading(const std::string& name) {
     if (grid.encoding != GridEncoding::text) {
       readBinaryHeader(grid);
       o.header.assign(grid.header.values.begin(), grid.header.values.end());
-      grid.working = parametersOf(grid.header);
-      if (rowsAreSmall(grid.working.ncols, grid.working.nrows)) {
-        const std::size_t n = columnCount(grid.working.ncols);
+      const GridParameters working = parametersOf(grid.header);
+      if (rowsAreSmall(working.ncols, working.nrows)) {
+        const std::size_t n = columnCount(working.ncols);
         std::vector<double> values(n + 1);
         std::vector<float> floatRow(n + 1);
-        for (int row = 1; row <= grid.working.nrows; ++row) {
-          RowRange one{values.data(), row, 1};
+        for (int row = 1; row <= working.nrows; ++row) {
+          RowRange one{values.data(), n, row, 1};
           readBinaryRows(grid, one, floatRow.data());
           o.cells.insert(o.cells.end(), values.begin() + 1, values.end());
         }

@@ -99,12 +99,12 @@ Outcome readWith(const std::string& text, std::size_t capacity, NumberReader rea
   try {
     readTextHeader(grid);
     for (int pos = 1; pos <= 6; ++pos) o.header.push_back(grid.header.at(pos));
-    grid.working = parametersOf(grid.header);
-    if (rowsAreSmall(grid.working.ncols, grid.working.nrows)) {
-      const std::size_t n = columnCount(grid.working.ncols);
+    const GridParameters working = parametersOf(grid.header);
+    if (rowsAreSmall(working.ncols, working.nrows)) {
+      const std::size_t n = columnCount(working.ncols);
       std::vector<double> values(n + 1);
-      for (int row = 1; row <= grid.working.nrows; ++row) {
-        RowRange one{values.data(), row, 1};
+      for (int row = 1; row <= working.nrows; ++row) {
+        RowRange one{values.data(), n, row, 1};
         readTextRows(grid, one, readNumbers);
         o.cells.insert(o.cells.end(), values.begin() + 1, values.end());
       }

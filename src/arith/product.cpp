@@ -15,30 +15,26 @@ void checkCompatible(const GridInput& grid1, const GridInput& grid2) {
 
 namespace {
 
-// The products of n cells, nodata1 where a cell of either row is empty. Empty cells lie at
+// The products of n cells, nodata where a cell of either row is empty. Empty cells lie at
 // random in a grid, so the loop has no branches: the compiler turns the choices into vector
 // compares and blends.
-void productRow(const double* a, const double* b, double* product, std::size_t n,
-                double nodata1, double nodata2) {
+void productRow(const double* a, const double* b, double* product, std::size_t n, double nodata) {
   for (std::size_t i = 0; i < n; ++i) {
     double p = b[i] * a[i];
-    p = a[i] == nodata1 ? nodata1 : p;
-    p = b[i] == nodata2 ? nodata1 : p;
+    p = a[i] == nodata ? nodata : p;
+    p = b[i] == nodata ? nodata : p;
     product[i] = p;
   }
 }
 
 }  // namespace
 
-void multiplyRow(GridInput& grid1, GridInput& grid2, GridOutput& out, ProductStatistics& stats) {
-  // Columns 1 to n.
-  const double* a = grid1.row + 1;
-  const double* b = grid2.row + 1;
+void multiplyRow(const GridParameters& working, const double* row1, const double* row2,
+                 GridOutput& out, ProductStatistics& stats) {
+  // Columns 1 to n. Both grids' nodata_value is the run's, since their parameters agree.
   double* product = out.row.get() + 1;
-  const double nodata1 = grid1.working.nodata_value;
-  const double nodata2 = grid2.working.nodata_value;
-  const std::size_t n = columnCount(grid1.working.ncols);
-  productRow(a, b, product, n, nodata1, nodata2);
+  const std::size_t n = columnCount(working.ncols);
+  productRow(row1 + 1, row2 + 1, product, n, working.nodata_value);
   // Empty cells are offered too, which changes nothing: nodata_value never lies above
   // nodata_value + 1, so they are never counted.
   stats.addSamples(product, n);

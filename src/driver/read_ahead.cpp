@@ -29,7 +29,8 @@ CallocArray<double> allocateBlock(const ReadAhead& ahead) {
 void fillBlock(ReadAhead& ahead, RowBlock& block) {
   GridInput& grid = *ahead.grid;
   const auto left = static_cast<std::size_t>(ahead.rows - ahead.nextRow + 1);
-  RowRange rows{block.values.get(), ahead.nextRow, std::min(ahead.rowsPerBlock, left)};
+  RowRange rows{block.values.get(), ahead.columns, ahead.nextRow,
+                std::min(ahead.rowsPerBlock, left)};
   block.failure = catchFailure([&] {
     if (grid.encoding == GridEncoding::text) readTextRows(grid, rows);
     else readBinaryRows(grid, rows, ahead.staging.get());
@@ -74,11 +75,11 @@ void keepOneBlock(ReadAhead& ahead) {
 
 }  // namespace
 
-void prepareReadAhead(ReadAhead& ahead, GridInput& grid, double nrows) {
+void prepareReadAhead(ReadAhead& ahead, GridInput& grid, const GridParameters& working) {
   ahead.grid = &grid;
+  const double nrows = working.nrows, ncols = working.ncols;
   ahead.rows = nrows < 1 ? 0 : static_cast<std::int32_t>(nrows);  // nrows < 2^31 - 1 here
   if (ahead.rows == 0) return;
-  const double ncols = grid.working.ncols;
   ahead.columns = columnCount(ncols);
   const std::size_t rowBytes = std::max<std::size_t>(ahead.columns, 1) * sizeof(double);
   ahead.rowsPerBlock =

@@ -51,9 +51,10 @@ struct ReadAhead {
   std::size_t nextInBlock = 0;
 };
 
-// Sets up the reading of grid's rows 1 to nrows (of grid.working.ncols columns) in blocks, as
-// the main thread reads them alone. Ends the run with status 3 if that memory cannot be had.
-void prepareReadAhead(ReadAhead& ahead, GridInput& grid, double nrows);
+// Sets up the reading of grid's rows 1 to nrows, of ncols columns (the run's parameters), in
+// blocks, as the main thread reads them alone. Ends the run with status 3 if that memory cannot
+// be had.
+void prepareReadAhead(ReadAhead& ahead, GridInput& grid, const GridParameters& working);
 
 // With more than one processor, adds blocks to the ring (as many as the rows fill, up to about
 // 2 MiB) and starts the reader thread. Where either cannot be had the main thread reads alone, as

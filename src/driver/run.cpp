@@ -56,34 +56,33 @@ CallocArray<T> allocateRow(std::size_t n, double ncols) {
 // reader threads come last and only where their memory can be had, and nothing is allocated
 // after them.
 void setUpRows(RunContext& run) {
-  run.grid1.working = parametersOf(run.grid1.header);
-  run.grid2.working = run.grid1.working;
-  const double ncols = run.grid1.working.ncols;
+  run.working = parametersOf(run.grid1.header);
+  const double ncols = run.working.ncols;
   const std::size_t n = columnCount(ncols) + 1;
   run.output.row = allocateRow<double>(n, ncols);
-  run.statistics.resetStatistics(run.grid1.working.nodata_value);
+  run.statistics.resetStatistics(run.working.nodata_value);
   run.floatRow = allocateRow<float>(n, ncols);
   if (run.output.encoding == GridEncoding::text) {
     run.output.textChunk.reset(new (std::nothrow) char[textChunkSize]);
     if (!run.output.textChunk) failNoMemory(ncols);
   }
-  prepareReadAhead(run.ahead1, run.grid1, run.grid1.working.nrows);
-  prepareReadAhead(run.ahead2, run.grid2, run.grid1.working.nrows);
+  prepareReadAhead(run.ahead1, run.grid1, run.working);
+  prepareReadAhead(run.ahead2, run.grid2, run.working);
   startReader(run.ahead1);
   startReader(run.ahead2);
 }
 
 void writeRow(RunContext& run) {
   if (isBinary(run.output.encoding))
-    writeBinaryRow(run.output, run.floatRow.get(), run.grid1.working.ncols, run.row);
-  else writeTextRow(run.output, run.grid1.working.ncols, run.row);
+    writeBinaryRow(run.output, run.floatRow.get(), run.working.ncols, run.row);
+  else writeTextRow(run.output, run.working.ncols, run.row);
 }
 
 void processRows(RunContext& run) {
-  for (run.row = 1; run.row <= run.grid1.working.nrows; ++run.row) {
-    run.grid1.row = takeRow(run.ahead1);
-    run.grid2.row = takeRow(run.ahead2);
-    multiplyRow(run.grid1, run.grid2, run.output, run.statistics);
+  for (run.row = 1; run.row <= run.working.nrows; ++run.row) {
+    const double* row1 = takeRow(run.ahead1);
+    const double* row2 = takeRow(run.ahead2);
+    multiplyRow(run.working, row1, row2, run.output, run.statistics);
     writeRow(run);
     say(".");
   }

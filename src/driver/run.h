@@ -11,6 +11,7 @@ struct RunContext {
   GridInput grid1;
   GridInput grid2;
   GridOutput output;
+  GridParameters working;  // grid 1's parameters, which both inputs are read with
   ReadAhead ahead1, ahead2;     // the rows of grid 1 and grid 2, read ahead
   CallocArray<float> floatRow;  // staging for single-precision output rows, positions 1 to ncols
   std::int32_t row = 0;

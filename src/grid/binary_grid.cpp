@@ -67,7 +67,7 @@ void readBinaryHeader(GridInput& grid) {
 }
 
 void readBinaryRows(GridInput& grid, RowRange& rows, float* staging) {
-  const std::size_t n = rows.count * columnCount(grid.working.ncols);
+  const std::size_t n = rows.count * rows.columns;
   double* values = rows.values;
   if (grid.encoding == GridEncoding::single) {
     const std::size_t got = readValues(grid, staging + 1, sizeof(float), n);

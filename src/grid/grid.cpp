@@ -9,7 +9,7 @@ GridParameters parametersOf(const GridHeader& header) {
 }
 
 void failUnlessWhole(const GridInput& grid, RowRange& rows, std::size_t got) {
-  const std::size_t ncols = columnCount(grid.working.ncols);
+  const std::size_t ncols = rows.columns;
   rows.done = ncols == 0 ? rows.count : got / ncols;
   if (rows.done < rows.count)
     fail(rowReadFailure(grid.name, rows.first + static_cast<int>(rows.done), got % ncols));

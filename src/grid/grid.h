@@ -86,6 +86,7 @@ struct KeptBytes {
 // when the run fails in the next one.
 struct RowRange {
   double* values;
+  std::size_t columns;  // the integer part of the run's ncols
   int first;
   std::size_t count;
   std::size_t done = 0;
@@ -97,10 +98,6 @@ struct GridInput {
   KeptBytes kept;  // empty for a regular file, which detection leaves at its start
   GridEncoding encoding = GridEncoding::text;
   GridHeader header;
-  GridParameters working;
-  // The row being multiplied, positions 1 to ncols (position 0 is never used). It lies in the
-  // queue the input's rows are read ahead into, which owns it.
-  double* row = nullptr;
   TextScanner text;         // the buffered reader of a text input
   std::unique_ptr<char[]> streamBuffer;
 };

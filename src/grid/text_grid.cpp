@@ -17,8 +17,7 @@ void readTextHeader(GridInput& grid) {
 }
 
 void readTextRows(GridInput& grid, RowRange& rows, NumberReader readNumbers) {
-  const std::size_t ncols = columnCount(grid.working.ncols);
-  const std::size_t got = readNumbers(grid.text, rows.values + 1, rows.count * ncols);
+  const std::size_t got = readNumbers(grid.text, rows.values + 1, rows.count * rows.columns);
   failUnlessWhole(grid, rows, got);
 }
 
