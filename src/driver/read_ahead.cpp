@@ -108,13 +108,15 @@ void startReader(ReadAhead& ahead) {
     ahead.blocks[ahead.blockCount].values = allocateBlock(ahead);
     if (!ahead.blocks[ahead.blockCount].values) return keepOneBlock(ahead);
   }
-  try {
-    ahead.thread = std::thread(readRows, std::ref(ahead));
-  } catch (const std::system_error&) {
-    keepOneBlock(ahead);
-  } catch (const std::bad_alloc&) {
-    keepOneBlock(ahead);
-  }
+  // Memory for the thread that cannot be had is thrown here, as under catchFailure, rather than
+  // ending the run: the main thread then reads alone.
+  catchFailure([&] {
+    try {
+      ahead.thread = std::thread(readRows, std::ref(ahead));
+    } catch (const std::system_error&) {
+    }
+  });
+  if (!ahead.thread.joinable()) keepOneBlock(ahead);
 }
 
 double* takeRow(ReadAhead& ahead) {

@@ -2,7 +2,7 @@
 
 #include <cmath>  // isfinite
 #include <cstdio>
-#include <new>  // bad_alloc, nothrow
+#include <new>  // nothrow
 #include <string>
 #include <vector>
 
@@ -148,13 +148,9 @@ int runCellprod(int argc, char** argv) {
   }
   // Memory: the run's own buffers are allocated where a failure is seen (calloc, new
   // (std::nothrow)) and reported there; what the standard library allocates for names, answers
-  // and messages and cannot have ends the run here, with the same status. The run state lies
-  // outside, so that no thread is waited for on the way.
+  // and messages and cannot have ends the run in operator new's handler, with the same status.
+  endRunWhenMemoryRunsOut([] { failNoMemory(); });
   RunContext run;
-  try {
-    runPhases(run, argc, argv);
-  } catch (const std::bad_alloc&) {
-    failNoMemory();
-  }
+  runPhases(run, argc, argv);
   return 0;
 }

@@ -20,6 +20,13 @@ std::FILE* outputFile = nullptr;
 // Set on a thread while it runs work under catchFailure().
 thread_local bool throwsFailures = false;
 
+void (*reportNoMemory)() = nullptr;
+
+void memoryRanOut() {
+  if (throwsFailures) throw std::bad_alloc();
+  reportNoMemory();
+}
+
 }  // namespace
 
 void say(std::string_view text) {
@@ -55,3 +62,8 @@ void endProcess(int status) {
 }
 
 void failuresAreValues(bool on) { throwsFailures = on; }
+
+void endRunWhenMemoryRunsOut(void (*report)()) {
+  reportNoMemory = report;
+  std::set_new_handler(memoryRanOut);
+}

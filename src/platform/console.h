@@ -48,6 +48,12 @@ struct ThrownFailure {
 // Whether fail() on this thread throws its failure instead of ending the process.
 void failuresAreValues(bool on);
 
+// Makes memory that operator new cannot have end the run through `report`, which prints its
+// message without taking memory and ends the process: the C++ runtime may itself lack the
+// memory to throw std::bad_alloc. Where failures are values, std::bad_alloc is thrown as ever,
+// for catchFailure to take.
+void endRunWhenMemoryRunsOut(void (*report)());
+
 // Runs work() on this thread with fail() turned into a returned value: the failure that
 // ended work(), or nothing if it returned. A template rather than a std::function, which could
 // itself need memory that is not there.
