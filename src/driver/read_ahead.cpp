@@ -113,8 +113,7 @@ void startReader(ReadAhead& ahead) {
   catchFailure([&] {
     try {
       ahead.thread = std::thread(readRows, std::ref(ahead));
-    } catch (const std::system_error&) {
-    }
+    } catch (const std::system_error&) {}
   });
   if (!ahead.thread.joinable()) keepOneBlock(ahead);
 }
