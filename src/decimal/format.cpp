@@ -81,27 +81,28 @@ CELLPROD_ALWAYS_INLINE char* writeSixDigits(char* out, bool negative, std::uint3
   return out + len;
 }
 
-// "%lg" of a finite, non-zero x with 1e-17 <= |x| < 1e17 without the general conversion:
-// x is scaled by one exact power of ten into [1e5, 1e6), where a single IEEE operation errs
-// by less than 2^-33, so the rounding to an integer is certain unless the scaled value lies
-// within 1e-7 of a half. Returns null where it is not certain; the caller then converts in full.
+// "%lg" of a finite, non-zero x within the quick path's limits (format.h) without the general
+// conversion. Returns null where the rounding is not certain; the caller then converts in full.
 CELLPROD_ALWAYS_INLINE char* formatG6Fast(char* out, double x) {
+  using namespace g6_limits;
   const bool negative = x < 0;
   const double ax = negative ? -x : x;
-  if (!(ax >= 1e-17 && ax < 1e17)) return nullptr;
+  if (!(ax >= quickFrom && ax < quickLimit)) return nullptr;
   int exponent = 0;  // floor(log10(ax)), from the powers of ten
   if (ax >= 1) {
-    while (exponent < 16 && ax >= powerOfTen(exponent + 1)) ++exponent;
+    while (exponent < quickLargestExponent && ax >= powerOfTen(exponent + 1)) ++exponent;
   } else {
     do --exponent;
-    while (exponent > -17 && ax * powerOfTen(-exponent) < 1);
+    while (exponent > quickSmallestExponent && ax * powerOfTen(-exponent) < 1);
   }
   const int k = 5 - exponent;  // -11 to 22
+  static_assert(5 - quickSmallestExponent <= largestExactPowerOfTen &&
+                quickLargestExponent - 5 <= largestExactPowerOfTen);
   const double y = k >= 0 ? ax * powerOfTen(k) : ax / powerOfTen(-k);
-  if (!(y >= 1e5 && y < 1e6)) return nullptr;
+  if (!(y >= sixDigitsFrom && y < sixDigitsLimit)) return nullptr;
   std::uint32_t n = static_cast<std::uint32_t>(y);  // y is positive: truncation is floor
   const double fraction = y - n;                    // exact: y is below 2^20
-  if (std::fabs(fraction - 0.5) < 1e-7) return nullptr;
+  if (std::fabs(fraction - 0.5) < halfMargin) return nullptr;
   n += fraction > 0.5 ? 1 : 0;
   if (n == 1000000) {
     n = 100000;

@@ -10,6 +10,18 @@
 // Longest "%lg" text at precision 17: "-1.2345678901234567e-308".
 constexpr int maxGeneralLength = 32;
 
+// The quick path of the six-digit "%lg" writers, the plain one and each vector one: a finite x
+// with quickFrom <= |x| < quickLimit (decimal exponents quickSmallestExponent to
+// quickLargestExponent) is scaled by one power of ten of the table into [sixDigitsFrom,
+// sixDigitsLimit), where a single IEEE operation errs by less than 2^-33, so its rounding to an
+// integer is certain unless it lies within halfMargin of a half. Every other value, and those
+// near a half, take the general conversion.
+namespace g6_limits {
+inline constexpr double quickFrom = 1e-17, quickLimit = 1e17;
+inline constexpr int quickSmallestExponent = -17, quickLargestExponent = 16;
+inline constexpr double sixDigitsFrom = 1e5, sixDigitsLimit = 1e6, halfMargin = 1e-7;
+}  // namespace g6_limits
+
 // Writes x as "%lg" with `precision` significant digits; returns the end. No terminator.
 char* formatGeneral(char* out, double x, int precision);
 

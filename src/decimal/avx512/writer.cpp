@@ -77,13 +77,20 @@ CELLPROD_TARGET_AVX512 inline Lanes quotient32(Lanes x, const Reciprocal& r) {
                            r.shift);
 }
 
-// The limits of the stages: values within them are scaled by one power of ten from the
-// table's exact ones into [1e5, 1e6), where a rounding is certain unless within a hair of a
-// half; the plain writer takes every other.
-constexpr double smallestVectorValue = 1e-17, vectorValueLimit = 1e17;
-constexpr int largestScale = 15;  // the largest power of ten a scaling multiplies or divides by
-constexpr double sixDigitsFrom = 1e5, sixDigitsLimit = 1e6, halfMargin = 1e-7;
+// The limits of the stages are those of the plain writer's quick path (format.h); the plain
+// writer takes every value outside them.
+using namespace g6_limits;
 constexpr double log10Of2 = 0.30102999566398120;
+
+// The stages hold the powers of ten 10^-16 to 10^15 of the table in four vectors of eight
+// (writeCellsAvx512): powers[2] and powers[3] hold 10^0 to 10^15, which a scaling multiplies or
+// divides by, and the exponent stage picks among all 32.
+constexpr int vectorPowers = 32, firstVectorPower = -16;
+constexpr int largestScale = vectorPowers + firstVectorPower - 1;  // 15
+static_assert(smallestPowerOfTen == firstVectorPower &&
+                  largestExactPowerOfTen >= vectorPowers + firstVectorPower - 1,
+              "the table must start at 10^-16 and hold 10^15 exactly");
+static_assert(-firstVectorPower == 2 * 8, "powers[2] must start at 10^0");
 
 // Stage "exponent": floor(log10(ax)) for ax within the limits. floor(e2 * log10(2)) is it or
 // one below it, and the power of ten above decides. The index of that power, exponent + 1, is
@@ -93,12 +100,12 @@ CELLPROD_TARGET_AVX512 inline Lanes decimalExponent(Values ax, const Values powe
   const Values e2 = _mm512_getexp_pd(ax);
   const Lanes estimate = _mm512_cvtpd_epi64(_mm512_roundscale_pd(
       _mm512_mul_pd(e2, _mm512_set1_pd(log10Of2)), _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
-  const Lanes aboveIndex = _mm512_min_epi64(
-      _mm512_max_epi64(_mm512_add_epi64(estimate, broadcast(1 - smallestPowerOfTen)),
-                       _mm512_setzero_si512()),
-      broadcast(31));
+  const Lanes aboveIndex =
+      _mm512_min_epi64(_mm512_max_epi64(_mm512_add_epi64(estimate, broadcast(1 - firstVectorPower)),
+                                        _mm512_setzero_si512()),
+                       broadcast(vectorPowers - 1));
   const Values above =
-      _mm512_mask_blend_pd(_mm512_cmpge_epi64_mask(aboveIndex, broadcast(16)),
+      _mm512_mask_blend_pd(_mm512_cmpge_epi64_mask(aboveIndex, broadcast(vectorPowers / 2)),
                            _mm512_permutex2var_pd(powers[0], aboveIndex, powers[1]),
                            _mm512_permutex2var_pd(powers[2], aboveIndex, powers[3]));
   return _mm512_mask_add_epi64(estimate, _mm512_cmp_pd_mask(ax, above, _CMP_GE_OQ), estimate,
@@ -328,9 +335,9 @@ CELLPROD_TARGET_AVX512 char* writeCellsAvx512(char* out, const double* values, s
     const Values ax = _mm512_abs_pd(x);
     const LaneMask negative = _mm512_cmplt_pd_mask(x, _mm512_setzero_pd());
     const LaneMask empty = _mm512_cmpeq_pd_mask(x, _mm512_set1_pd(nodata.value));
-    const LaneMask outside = static_cast<LaneMask>(
-        ~(_mm512_cmp_pd_mask(ax, _mm512_set1_pd(smallestVectorValue), _CMP_GE_OQ) &
-          _mm512_cmp_pd_mask(ax, _mm512_set1_pd(vectorValueLimit), _CMP_LT_OQ)));
+    const LaneMask outside =
+        static_cast<LaneMask>(~(_mm512_cmp_pd_mask(ax, _mm512_set1_pd(quickFrom), _CMP_GE_OQ) &
+                                _mm512_cmp_pd_mask(ax, _mm512_set1_pd(quickLimit), _CMP_LT_OQ)));
     const Rounded rounded = scaleAndRound(ax, decimalExponent(ax, powers), powers);
     // The values the plain writer takes: those the stages are not sure of, and empty cells
     // whose spelling does not fit; an empty cell whose spelling fits never.
