@@ -1,116 +1,135 @@
 #include "decimal/conversion.h"
 
-#include <algorithm>
-#include <charconv>  // from_chars, to_chars
+#include <algorithm>  // min, max
+#include <charconv>   // from_chars, to_chars
 #include <limits>
 #include <system_error>
 
 namespace {
 
-// Enough digits to round any decimal correctly to a double; later digits only matter as a
-// "something non-zero follows" mark.
-constexpr std::size_t maxDigits = 800;
-
-constexpr std::int64_t exponentLimit = 1'000'000'000'000;
-
-// Feeds a well-formed number text to a DecimalBuilder.
-double buildValue(const char* p, const char* e) {
-  DecimalBuilder b;
-  if (p < e && (*p == '+' || *p == '-')) b.negative = *p++ == '-';
-  bool inFraction = false;
-  for (; p < e && (isDigit(*p) || *p == '.'); ++p) {
-    if (*p == '.') inFraction = true;
-    else b.addDigit(*p, inFraction);
-  }
-  if (p < e) {  // exponent marker
-    ++p;
-    if (p < e && (*p == '+' || *p == '-')) b.exponentNegative = *p++ == '-';
-    for (; p < e; ++p) b.addExponentDigit(*p);
-  }
-  return b.value();
+// a + b within ±exponentLimit.
+std::int64_t saturatedSum(std::int64_t a, std::int64_t b) {
+  return std::clamp(a + b, -exponentLimit, exponentLimit);
 }
 
-}  // namespace
-
-double convertNumberText(const char* p, const char* e) {
-  const char* first = (*p == '+') ? p + 1 : p;
-  double value = 0;
-  auto [ptr, ec] = std::from_chars(first, e, value, std::chars_format::general);
-  if (ec == std::errc{} && ptr == e) return value;
-  return buildValue(p, e);  // beyond the double range, or a form from_chars does not take
-}
-
-namespace {
-
-// w with the count digits at p appended, eight at a time where fast_float is at hand.
-std::uint64_t appendDigits(std::uint64_t w, const char* p, std::ptrdiff_t count) {
 #if CELLPROD_FAST_FLOAT
+// w with the count digits at p appended, eight at a time.
+std::uint64_t appendDigits(std::uint64_t w, const char* p, std::int64_t count) {
   for (; count >= 8; p += 8, count -= 8)
     w = w * 100'000'000 + fast_float::parse_eight_digits_unrolled(eightCharacters(p));
-#endif
   for (; count > 0; ++p, --count) w = w * 10 + static_cast<unsigned>(*p - '0');
   return w;
 }
+#endif
 
 // Whether any of the count digits at p is not a zero.
-bool anyNonZero(const char* p, std::ptrdiff_t count) {
+bool anyNonZero(const char* p, std::int64_t count) {
   for (; count > 0; ++p, --count)
     if (*p != '0') return true;
   return false;
 }
 
-// The value w x 10^q, negative if so, correctly rounded, where w holds the first significant
-// digits of the well-formed number text [begin, end), and `truncated` says that a non-zero
-// digit follows them: one multiplication with a power of ten of 128 bits (Eisel-Lemire, through
-// fast_float). Where the dropped digits could change the rounding, or the step cannot tell, the
-// exact conversion of the text decides (and always, in a build without fast_float).
-double convertGathered(bool negative, std::uint64_t w, std::int64_t q, bool truncated,
-                       const char* begin, const char* end) {
-#if !CELLPROD_FAST_FLOAT
-  (void)negative, (void)w, (void)q, (void)truncated;
-  return convertNumberText(begin, end);
-#else
-  using Double = fast_float::binary_format<double>;
-  const fast_float::adjusted_mantissa am = fast_float::compute_float<Double>(q, w);
-  // With digits dropped, the value lies between w and w + 1 at this scale: where those round
-  // apart, the exact conversion decides.
-  if (am.power2 < 0 || (truncated && am != fast_float::compute_float<Double>(q, w + 1)))
-    return convertNumberText(begin, end);
+// The significant digits of a number text: where they begin among the digits before the point
+// and after it, leading zeros left out. Where no digit before the point counts, the zeros after
+// the point are counted in leadingZeros.
+struct Significant {
+  const char* whole;
+  std::int64_t wholeDigits;
+  const char* fraction;
+  std::int64_t fractionDigits;
+  std::int64_t leadingZeros;  // after the point
+};
+
+Significant significantDigits(const NumberText& n) {
+  Significant d{n.whole, n.wholeDigits, n.fraction, n.fractionDigits, 0};
+  while (d.wholeDigits > 0 && *d.whole == '0') ++d.whole, --d.wholeDigits;
+  if (d.wholeDigits == 0)
+    while (d.fractionDigits > 0 && *d.fraction == '0')
+      ++d.fraction, --d.fractionDigits, ++d.leadingZeros;
+  return d;
+}
+
+// The exact conversion: the first maxSignificantDigits significant digits, and a 1 after them
+// where a non-zero digit follows, as "0.digits" times a power of ten, by std::from_chars, which
+// rounds correctly. Far outside the double range the answer is known without converting.
+double exactValue(const NumberText& n) {
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  const double zero = n.negative ? -0.0 : 0.0, infinity = n.negative ? -inf : inf;
+  const Significant d = significantDigits(n);
+  if (d.wholeDigits + d.fractionDigits == 0) return zero;
+  // The power of ten of "0.digits": the digits before the point, less the zeros after it.
+  const std::int64_t e = saturatedSum(d.wholeDigits - d.leadingZeros, n.exponent);
+  if (e > 400) return infinity;
+  if (e < -400) return zero;
+  std::string text = n.negative ? "-0." : "0.";
+  const std::int64_t fromWhole = std::min<std::int64_t>(d.wholeDigits, maxSignificantDigits);
+  const std::int64_t fromFraction = std::min<std::int64_t>(
+      d.fractionDigits, static_cast<std::int64_t>(maxSignificantDigits) - fromWhole);
+  text.append(d.whole, static_cast<std::size_t>(fromWhole));
+  text.append(d.fraction, static_cast<std::size_t>(fromFraction));
+  if (anyNonZero(d.whole + fromWhole, d.wholeDigits - fromWhole) ||
+      anyNonZero(d.fraction + fromFraction, d.fractionDigits - fromFraction))
+    text += '1';
+  char exponent[24];
+  text += 'e';
+  text.append(exponent, std::to_chars(exponent, exponent + sizeof exponent, e).ptr);
   double value = 0;
-  fast_float::to_float(negative, am, value);
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  (void)end;
+  if (ec == std::errc::result_out_of_range) return e > 0 ? infinity : zero;
   return value;
-#endif
 }
 
 }  // namespace
 
-double convertScanned(const char* begin, const char* valueEnd, std::uint64_t mantissa,
-                      std::int64_t scale, const char* fraction, std::ptrdiff_t fractionDigits) {
-  const bool negative = *begin == '-';
-  const char* whole = begin + (negative || *begin == '+');
+double convertNumber(const NumberText& n) {
+#if !CELLPROD_FAST_FLOAT
+  return exactValue(n);
+#else
+  // w takes the first maxFastDigits significant digits, those before the point first, and the
+  // place of the last one taken gives q: the value is w x 10^q, or a little more where
+  // `truncated` says that a non-zero digit follows.
+  std::uint64_t w;
+  std::int64_t q;
+  bool truncated = false;
+  if (n.wholeDigits + n.fractionDigits <= maxFastDigits) {
+    w = n.gathered != 0 ? n.gathered
+                        : appendDigits(appendDigits(0, n.whole, n.wholeDigits), n.fraction,
+                                       n.fractionDigits);
+    q = saturatedSum(n.exponent, -n.fractionDigits);
+  } else {
+    const Significant d = significantDigits(n);
+    const std::int64_t fromWhole = std::min<std::int64_t>(d.wholeDigits, maxFastDigits);
+    const std::int64_t fromFraction = std::min(maxFastDigits - fromWhole, d.fractionDigits);
+    w = appendDigits(appendDigits(0, d.whole, fromWhole), d.fraction, fromFraction);
+    q = saturatedSum(n.exponent, d.wholeDigits - fromWhole - d.leadingZeros - fromFraction);
+    truncated = anyNonZero(d.whole + fromWhole, d.wholeDigits - fromWhole) ||
+                anyNonZero(d.fraction + fromFraction, d.fractionDigits - fromFraction);
+  }
+  using Double = fast_float::binary_format<double>;
+  const fast_float::adjusted_mantissa am = fast_float::compute_float<Double>(q, w);
+  // With digits dropped, the value lies between w and w + 1 at this scale: where those round
+  // apart, or the step cannot tell, the exact conversion decides.
+  if (am.power2 < 0 || (truncated && am != fast_float::compute_float<Double>(q, w + 1)))
+    return exactValue(n);
+  double value = 0;
+  fast_float::to_float(n.negative, am, value);
+  return value;
+#endif
+}
+
+double convertScanned(const char* begin, const char* fraction, std::int64_t fractionDigits,
+                      std::int64_t exponent, std::uint64_t mantissa) {
+  NumberText n;
+  n.negative = *begin == '-';
+  n.whole = begin + (n.negative || *begin == '+');
   // The digits before the point end at the point, or where those after it would begin.
-  std::ptrdiff_t wholeDigits = fraction - whole - (fraction > whole && fraction[-1] == '.');
-  if (wholeDigits + fractionDigits <= maxFastDigits)
-    return convertGathered(negative, mantissa, scale, false, begin, valueEnd);
-  // More digits than w holds: w takes the first maxFastDigits significant ones, those before
-  // the point first, and the place of the last one taken gives q. Only the digits taken and
-  // those after them are looked at again.
-  while (wholeDigits > 0 && *whole == '0') ++whole, --wholeDigits;
-  std::ptrdiff_t leadingZeros = 0;  // after the point, where no digit before it counts
-  if (wholeDigits == 0)
-    while (leadingZeros < fractionDigits && fraction[leadingZeros] == '0') ++leadingZeros;
-  const std::ptrdiff_t fromWhole = std::min<std::ptrdiff_t>(wholeDigits, maxFastDigits);
-  const std::ptrdiff_t fromFraction =
-      std::min(maxFastDigits - fromWhole, fractionDigits - leadingZeros);
-  const char* const fractionTaken = fraction + leadingZeros;
-  const std::uint64_t w =
-      appendDigits(appendDigits(0, whole, fromWhole), fractionTaken, fromFraction);
-  const std::int64_t q =
-      scale + fractionDigits + (wholeDigits - fromWhole) - (leadingZeros + fromFraction);
-  const bool truncated =
-      anyNonZero(whole + fromWhole, wholeDigits - fromWhole) ||
-      anyNonZero(fractionTaken + fromFraction, fractionDigits - leadingZeros - fromFraction);
-  return convertGathered(negative, w, q, truncated, begin, valueEnd);
+  n.wholeDigits = fraction - n.whole - (fraction > n.whole && fraction[-1] == '.');
+  n.fraction = fraction;
+  n.fractionDigits = fractionDigits;
+  n.exponent = exponent;
+  n.gathered = mantissa;
+  return convertNumber(n);
 }
 
 bool convertToken(const char* first, const char* last, double& value) {
@@ -127,41 +146,30 @@ bool parseNumber(std::string_view text, double& value) {
   return convertToken(marked.c_str(), marked.c_str() + text.size(), value);
 }
 
-void DecimalBuilder::addDigit(char c, bool inFraction) {
+void LongNumberText::addDigit(char c, bool inFraction) {
   anyDigit = true;
-  if (digits.empty() && c == '0') {
-    if (inFraction) --shift;  // a leading zero after the point moves the value down
-    return;
+  if (kept.empty() && c == '0') {
+    if (inFraction) scale = saturatedSum(scale, -1);  // a leading zero after the point
+  } else if (kept.size() < maxSignificantDigits) {
+    kept.push_back(c);
+    if (inFraction) scale = saturatedSum(scale, -1);
+  } else {
+    dropped |= c != '0';
+    if (!inFraction) scale = saturatedSum(scale, 1);  // a whole digit left out
   }
-  if (digits.size() < maxDigits) digits.push_back(c);
-  else if (c != '0') sticky = true;
-  if (!inFraction) ++shift;
 }
 
-void DecimalBuilder::addExponentDigit(char c) {
-  if (exponent < exponentLimit) exponent = exponent * 10 + (c - '0');
-}
-
-double DecimalBuilder::value() const {
-  constexpr double inf = std::numeric_limits<double>::infinity();
-  if (digits.empty()) return negative ? -0.0 : 0.0;
-  std::int64_t e = shift + (exponentNegative ? -exponent : exponent);
-  // Far outside the double range the answer is known without converting.
-  if (e > 400) return negative ? -inf : inf;
-  if (e < -400) return negative ? -0.0 : 0.0;
-  std::string text = negative ? "-0." : "0.";
-  text += digits;
-  if (sticky) text += '1';
-  text += 'e';
-  char exp[24];
-  auto r = std::to_chars(exp, exp + sizeof exp, e);
-  text.append(exp, r.ptr);
-  double v = 0;
-  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-  (void)ptr;
-  if (ec == std::errc::result_out_of_range) {
-    if (e > 0) return negative ? -inf : inf;
-    return negative ? -0.0 : 0.0;
+NumberText LongNumberText::text() {
+  if (dropped) {  // a little more than the digits kept, and less than their next step
+    kept.push_back('1');
+    scale = saturatedSum(scale, -1);
+    dropped = false;
   }
-  return v;
+  NumberText n;
+  n.negative = negative;
+  n.whole = kept.data();
+  n.wholeDigits = static_cast<std::int64_t>(kept.size());
+  n.fraction = kept.data() + kept.size();
+  n.exponent = saturatedSum(scale, exponentNegative ? -exponent : exponent);
+  return n;
 }

@@ -31,26 +31,55 @@ inline std::uint64_t eightCharacters(const char* p) {
 // after the point eight at a time.
 inline constexpr std::size_t numberOverread = 7;
 
-// The value of a number that the quick path below cannot take, correctly rounded: its text
-// from its first character to the end of its value, the integer of its digits (exact while no
-// more than maxFastDigits follow their leading zeros), its scale (value = that integer x
-// 10^scale), and its digits after the point (where they would begin, without a point). By one
-// multiplication with a power of ten of 128 bits (Eisel-Lemire, through fast_float) from its
-// first maxFastDigits significant digits, and by the exact conversion where the digits beyond
-// them could change the rounding (or in a build without fast_float). Its arguments are plain
-// values, so that the scan keeps what it gathered in registers until it needs this.
-double convertScanned(const char* begin, const char* valueEnd, std::uint64_t mantissa,
-                      std::int64_t scale, const char* fraction, std::ptrdiff_t fractionDigits);
+// The limits of the number model, each named once. A number's exponent is saturated at
+// exponentLimit, which no text in memory comes near (a saturated exponent still places a value
+// far beyond the double range). maxSignificantDigits significant digits, and whether any
+// non-zero one follows them, decide the rounding of every decimal to a double.
+inline constexpr std::int64_t exponentLimit = 1'000'000'000'000'000;
+inline constexpr std::size_t maxSignificantDigits = 800;
 
-// Where a number starting at p ends, by the grammar, and its value; valueEnd leaves out an
-// exponent marker that no digit follows. The text must be followed by a byte that cannot
-// continue a number (the scanner's end mark, '\0'), so the loops need no bounds checks, and
-// numberOverread readable bytes after that; a number that reaches the end mark of a scanner may
-// go on beyond the bytes at hand. While scanning, the digits are gathered; where they and the
-// exponent lie within the fast-path limits (powers_of_ten.h) the value is computed at once, by
-// one exact operation, and otherwise convertScanned() takes it from what the scan gathered.
+// The exponent e with one more decimal digit d, saturated.
+constexpr std::int64_t withExponentDigit(std::int64_t e, int d) {
+  return e < exponentLimit ? (e * 10 + d < exponentLimit ? e * 10 + d : exponentLimit) : e;
+}
+
+// A number text as a reader found it: its sign, its digits before and after the point, and the
+// exponent it was written with (within ±exponentLimit). Its value is ±(the digits before the
+// point, then those after it, read as one integer) x 10^(exponent - fractionDigits). Every
+// reader describes a number so, and one conversion, convertNumber(), makes it a double.
+struct NumberText {
+  bool negative = false;
+  const char* whole = nullptr;
+  std::int64_t wholeDigits = 0;
+  const char* fraction = nullptr;
+  std::int64_t fractionDigits = 0;
+  std::int64_t exponent = 0;
+  // The digits as one integer, which a reader that gathered it gives where there are at most
+  // maxFastDigits of them; 0 otherwise, and the conversion gathers them itself.
+  std::uint64_t gathered = 0;
+};
+
+// The value of a number text, correctly rounded; beyond the double range an infinity, below it
+// 0 or a subnormal. By one multiplication with a power of ten of 128 bits (Eisel-Lemire, through
+// fast_float) from its first maxFastDigits significant digits, and by the exact conversion of
+// its first maxSignificantDigits where the digits beyond could change the rounding (or in a
+// build without fast_float).
+double convertNumber(const NumberText& n);
+
+// convertNumber() of the number the scan below found at begin, with its fraction digits, its
+// exponent and the integer of its digits where there are at most maxFastDigits; the arguments
+// are plain values, so that the scan keeps what it gathered in registers until it needs this.
+double convertScanned(const char* begin, const char* fraction, std::int64_t fractionDigits,
+                      std::int64_t exponent, std::uint64_t mantissa);
+
+// Where a number starting at p ends, by the grammar, and its value. The text must be followed
+// by a byte that cannot continue a number (the scanner's end mark, '\0'), so the loops need no
+// bounds checks, and numberOverread readable bytes after that; a number that reaches the end
+// mark of a scanner may go on beyond the bytes at hand. While scanning, the digits are
+// gathered; where they and the exponent lie within the fast-path limits (powers_of_ten.h) the
+// value is computed at once, by one exact operation, and otherwise convertScanned() takes it
+// from what the scan found.
 struct NumberExtent {
-  const char* valueEnd;
   const char* end;
   bool hasDigits;
   double value;  // where it has digits
@@ -79,21 +108,16 @@ CELLPROD_ALWAYS_INLINE NumberExtent scanNumber(const char* p) {
     fractionDigits = q - fraction;
     digits += fractionDigits;
   }
-  const char* valueEnd = q;
   std::int64_t exponent = 0;
   if (digits > 0 && (*q == 'e' || *q == 'E')) {
     ++q;
     const bool exponentNegative = *q == '-';
     q += (*q == '+') | exponentNegative;
-    const char* exponentDigits = q;
-    for (; isDigit(*q); ++q) {
-      if (exponent < 100000) exponent = exponent * 10 + (*q - '0');
-    }
-    if (q != exponentDigits) valueEnd = q;
+    for (; isDigit(*q); ++q) exponent = withExponentDigit(exponent, *q - '0');
     if (exponentNegative) exponent = -exponent;
   }
   const std::int64_t scale = exponent - fractionDigits;
-  NumberExtent n{valueEnd, q, digits > 0, 0};
+  NumberExtent n{q, digits > 0, 0};
   if (digits == 0) return n;
   if (digits <= maxFastDigits && mantissa <= maxExactMantissa &&
       scale >= -largestExactPowerOfTen && scale <= largestExactPowerOfTen) {
@@ -102,14 +126,11 @@ CELLPROD_ALWAYS_INLINE NumberExtent scanNumber(const char* p) {
     const double v = e < 0 ? m / powerOfTen(-e) : m * powerOfTen(e);
     n.value = negative ? -v : v;
   } else {
-    n.value = convertScanned(p, valueEnd, mantissa, scale, fraction, fractionDigits);
+    n.value = convertScanned(p, fraction, fractionDigits, exponent,
+                             digits <= maxFastDigits ? mantissa : 0);
   }
   return n;
 }
-
-// The value of a well-formed number text [p, e) that has at least one digit, correctly
-// rounded; beyond the double range an infinity, below it 0 or a subnormal.
-double convertNumberText(const char* p, const char* e);
 
 // The value of the token [first, last) if it is exactly one number by the grammar above, as
 // the scanner would read it; false otherwise. The byte at last must be one that no number
@@ -117,23 +138,24 @@ double convertNumberText(const char* p, const char* e);
 bool convertToken(const char* first, const char* last, double& value);
 
 // Converts a complete number text by the grammar above (for example "12.5e-3", "-.5", "1e");
-// returns false if the text is not exactly one such number. Short numbers take an exact fast
-// path; others go through std::from_chars and, beyond the double range, DecimalBuilder.
+// returns false if the text is not exactly one such number.
 bool parseNumber(std::string_view text, double& value);
 
-// Reference conversion that works digit by digit, bounded in memory for numbers of any length.
-// Values beyond the double range become infinities, values below it the correctly rounded
-// result (0 or a subnormal).
-struct DecimalBuilder {
+// A number read one byte at a time (where it runs past the bytes a scanner holds), kept within
+// bounds: its first maxSignificantDigits significant digits, a 1 after them where a non-zero
+// digit was left out, and the power of ten of the last digit kept.
+struct LongNumberText {
   bool negative = false;
   bool anyDigit = false;
-  std::string digits;         // significant digits, leading zeros dropped, at most maxDigits
-  bool sticky = false;        // a non-zero digit was dropped beyond maxDigits
-  std::int64_t shift = 0;     // value = 0.digits x 10^(shift + exponent)
-  std::int64_t exponent = 0;  // saturated
+  std::string kept;
+  bool dropped = false;       // a non-zero digit was left out
+  std::int64_t scale = 0;     // value = kept x 10^(scale + exponent), saturated
+  std::int64_t exponent = 0;  // as written, saturated
   bool exponentNegative = false;
 
   void addDigit(char c, bool inFraction);
-  void addExponentDigit(char c);
-  double value() const;
+  void addExponentDigit(char c) { exponent = withExponentDigit(exponent, c - '0'); }
+  // The description of the number, which lies in `kept` (a 1 appended where a digit was left
+  // out): valid while this record is.
+  NumberText text();
 };

@@ -60,7 +60,7 @@ bool skipSpace(TextScanner& s) {
 
 // Reads a number that may run past the bytes in the buffer, one byte at a time.
 CELLPROD_NOINLINE bool readLongNumber(TextScanner& s, double& value) {
-  DecimalBuilder b;
+  LongNumberText b;
   int c = peek(s);
   if (c == '+' || c == '-') {
     b.negative = c == '-';
@@ -83,7 +83,7 @@ CELLPROD_NOINLINE bool readLongNumber(TextScanner& s, double& value) {
     }
     for (; isDigit(c); ++s.pos, c = peek(s)) b.addExponentDigit(static_cast<char>(c));
   }
-  value = b.value();
+  value = convertNumber(b.text());
   return true;
 }
 

@@ -8,11 +8,13 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>  // strtod
 #include <limits>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "decimal/conversion.h"
 #include "platform/cpu_features.h"
 #include "support/scanned_text.h"
 
@@ -161,6 +163,29 @@ TEST(NumberKernels, ReadersStopWhereThePlainOneDoes) {
 
 // Small scanner buffers: numbers cross every refill, and the block reader works on whatever
 // lies far enough from the end of the bytes at hand.
+// Numbers whose digits and exponent both lie far beyond a double, where together they place the
+// value within it: every path, and parseNumber, reads them as strtod does, whether they lie
+// within the bytes at hand or run across the end of a full buffer.
+TEST(NumberKernels, ExtremeSpellingsReadAsStrtodReadsThem) {
+  const std::string zeros(1'000'000, '0');
+  std::vector<Path> paths = vectorPaths();
+  paths.push_back({"plain", readNumbersPlain, writeCellsPlain, true});
+  for (const std::string& number : {"0." + zeros + "1e1000005", "1" + zeros + "e-1000000",
+                                    "-0." + zeros + "17e+1000200", "9" + zeros + ".5e-1000300"}) {
+    const double expected = std::strtod(number.c_str(), nullptr);
+    double parsed = 0;
+    EXPECT_TRUE(parseNumber(number, parsed) && parsed == expected) << number.substr(0, 40);
+    for (std::size_t before : {std::size_t{10}, defaultScanBuffer - 100}) {
+      for (const Path& path : paths) {
+        if (!path.available) continue;
+        const Reading r = readAll(std::string(before, ' ') + number + " 2", path.readNumbers, 4,
+                                  defaultScanBuffer);
+        EXPECT_TRUE(sameBits(r.values, {expected, 2})) << path.name << " after " << before;
+      }
+    }
+  }
+}
+
 TEST(NumberKernels, ReadersWithSmallBuffers) {
   std::mt19937_64 rng(11);
   std::string text;
