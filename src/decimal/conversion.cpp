@@ -3,6 +3,7 @@
 #include <algorithm>  // min, max
 #include <charconv>   // from_chars, to_chars
 #include <limits>
+#include <optional>
 #include <system_error>
 
 namespace {
@@ -82,41 +83,61 @@ double exactValue(const NumberText& n) {
 
 }  // namespace
 
-double convertNumber(const NumberText& n) {
+namespace {
+
+// The value w x 10^q, negative if so, where `truncated` says that a non-zero digit follows the
+// digits of w: one multiplication with a power of ten of 128 bits (Eisel-Lemire, through
+// fast_float). With digits dropped, the value lies between w and w + 1 at this scale: where
+// those round apart, or the step cannot tell, nothing, and the exact conversion decides (as it
+// always does in a build without fast_float).
+CELLPROD_ALWAYS_INLINE std::optional<double> fromLeadingDigits(bool negative, std::uint64_t w,
+                                                               std::int64_t q, bool truncated) {
 #if !CELLPROD_FAST_FLOAT
-  return exactValue(n);
+  (void)negative, (void)w, (void)q, (void)truncated;
+  return std::nullopt;
 #else
-  // w takes the first maxFastDigits significant digits, those before the point first, and the
-  // place of the last one taken gives q: the value is w x 10^q, or a little more where
-  // `truncated` says that a non-zero digit follows.
-  std::uint64_t w;
-  std::int64_t q;
-  bool truncated = false;
-  if (n.wholeDigits + n.fractionDigits <= maxFastDigits) {
-    w = n.gathered != 0 ? n.gathered
-                        : appendDigits(appendDigits(0, n.whole, n.wholeDigits), n.fraction,
-                                       n.fractionDigits);
-    q = saturatedSum(n.exponent, -n.fractionDigits);
-  } else {
-    const Significant d = significantDigits(n);
-    const std::int64_t fromWhole = std::min<std::int64_t>(d.wholeDigits, maxFastDigits);
-    const std::int64_t fromFraction = std::min(maxFastDigits - fromWhole, d.fractionDigits);
-    w = appendDigits(appendDigits(0, d.whole, fromWhole), d.fraction, fromFraction);
-    q = saturatedSum(n.exponent, d.wholeDigits - fromWhole - d.leadingZeros - fromFraction);
-    truncated = anyNonZero(d.whole + fromWhole, d.wholeDigits - fromWhole) ||
-                anyNonZero(d.fraction + fromFraction, d.fractionDigits - fromFraction);
-  }
   using Double = fast_float::binary_format<double>;
   const fast_float::adjusted_mantissa am = fast_float::compute_float<Double>(q, w);
-  // With digits dropped, the value lies between w and w + 1 at this scale: where those round
-  // apart, or the step cannot tell, the exact conversion decides.
   if (am.power2 < 0 || (truncated && am != fast_float::compute_float<Double>(q, w + 1)))
-    return exactValue(n);
+    return std::nullopt;
   double value = 0;
-  fast_float::to_float(n.negative, am, value);
+  fast_float::to_float(negative, am, value);
   return value;
 #endif
 }
+
+}  // namespace
+
+// convertNumber(), for inlining into convertScanned, where the record then stays in registers.
+CELLPROD_ALWAYS_INLINE double convertText(const NumberText& n) {
+  // w takes the first maxFastDigits significant digits, those before the point first, and the
+  // place of the last one taken gives q.
+  std::optional<double> value;
+  if (n.wholeDigits + n.fractionDigits <= maxFastDigits) {
+    std::uint64_t w = n.gathered;
+#if CELLPROD_FAST_FLOAT
+    if (w == 0)
+      w = appendDigits(appendDigits(0, n.whole, n.wholeDigits), n.fraction, n.fractionDigits);
+#endif
+    value = fromLeadingDigits(n.negative, w, saturatedSum(n.exponent, -n.fractionDigits), false);
+  } else {
+#if CELLPROD_FAST_FLOAT
+    const Significant d = significantDigits(n);
+    const std::int64_t fromWhole = std::min<std::int64_t>(d.wholeDigits, maxFastDigits);
+    const std::int64_t fromFraction = std::min(maxFastDigits - fromWhole, d.fractionDigits);
+    const std::uint64_t w =
+        appendDigits(appendDigits(0, d.whole, fromWhole), d.fraction, fromFraction);
+    const std::int64_t q =
+        saturatedSum(n.exponent, d.wholeDigits - fromWhole - d.leadingZeros - fromFraction);
+    const bool truncated = anyNonZero(d.whole + fromWhole, d.wholeDigits - fromWhole) ||
+                           anyNonZero(d.fraction + fromFraction, d.fractionDigits - fromFraction);
+    value = fromLeadingDigits(n.negative, w, q, truncated);
+#endif
+  }
+  return value ? *value : exactValue(n);
+}
+
+double convertNumber(const NumberText& n) { return convertText(n); }
 
 double convertScanned(const char* begin, const char* fraction, std::int64_t fractionDigits,
                       std::int64_t exponent, std::uint64_t mantissa) {
@@ -129,7 +150,7 @@ double convertScanned(const char* begin, const char* fraction, std::int64_t frac
   n.fractionDigits = fractionDigits;
   n.exponent = exponent;
   n.gathered = mantissa;
-  return convertNumber(n);
+  return convertText(n);
 }
 
 bool convertToken(const char* first, const char* last, double& value) {

@@ -38,15 +38,17 @@ inline constexpr std::size_t numberOverread = 7;
 inline constexpr std::int64_t exponentLimit = 1'000'000'000'000'000;
 inline constexpr std::size_t maxSignificantDigits = 800;
 
-// The exponent e with one more decimal digit d, saturated.
+// The exponent e with one more decimal digit d; it stops growing once it has passed
+// exponentLimit, and the conversion counts it as exponentLimit.
 constexpr std::int64_t withExponentDigit(std::int64_t e, int d) {
-  return e < exponentLimit ? (e * 10 + d < exponentLimit ? e * 10 + d : exponentLimit) : e;
+  return e < exponentLimit ? e * 10 + d : e;
 }
 
 // A number text as a reader found it: its sign, its digits before and after the point, and the
-// exponent it was written with (within ±exponentLimit). Its value is ±(the digits before the
-// point, then those after it, read as one integer) x 10^(exponent - fractionDigits). Every
-// reader describes a number so, and one conversion, convertNumber(), makes it a double.
+// exponent it was written with (beyond ±exponentLimit it counts as ±exponentLimit). Its value is
+// ±(the digits before the point, then those after it, read as one integer) x 10^(exponent -
+// fractionDigits). Every reader describes a number so, and one conversion, convertNumber(), makes
+// it a double.
 struct NumberText {
   bool negative = false;
   const char* whole = nullptr;
@@ -54,8 +56,8 @@ struct NumberText {
   const char* fraction = nullptr;
   std::int64_t fractionDigits = 0;
   std::int64_t exponent = 0;
-  // The digits as one integer, which a reader that gathered it gives where there are at most
-  // maxFastDigits of them; 0 otherwise, and the conversion gathers them itself.
+  // The digits as one integer where there are at most maxFastDigits of them, as a reader that
+  // gathered them gives it (0: the conversion gathers them itself); not looked at otherwise.
   std::uint64_t gathered = 0;
 };
 
@@ -67,8 +69,8 @@ struct NumberText {
 double convertNumber(const NumberText& n);
 
 // convertNumber() of the number the scan below found at begin, with its fraction digits, its
-// exponent and the integer of its digits where there are at most maxFastDigits; the arguments
-// are plain values, so that the scan keeps what it gathered in registers until it needs this.
+// exponent and the integer of its digits (NumberText::gathered); the arguments are plain
+// values, so that the scan keeps what it gathered in registers until it needs this.
 double convertScanned(const char* begin, const char* fraction, std::int64_t fractionDigits,
                       std::int64_t exponent, std::uint64_t mantissa);
 
@@ -99,8 +101,8 @@ CELLPROD_ALWAYS_INLINE NumberExtent scanNumber(const char* p) {
   if (*q == '.') {
     fraction = ++q;
 #if CELLPROD_FAST_FLOAT
-    for (std::uint64_t eight;
-         fast_float::is_made_of_eight_digits_fast(eight = eightCharacters(q)); q += 8)
+    for (std::uint64_t eight; fast_float::is_made_of_eight_digits_fast(eight = eightCharacters(q));
+         q += 8)
       mantissa = mantissa * 100'000'000 + fast_float::parse_eight_digits_unrolled(eight);
 #endif
     for (unsigned d; (d = static_cast<unsigned char>(*q) - unsigned{'0'}) <= 9; ++q)
@@ -119,15 +121,14 @@ CELLPROD_ALWAYS_INLINE NumberExtent scanNumber(const char* p) {
   const std::int64_t scale = exponent - fractionDigits;
   NumberExtent n{q, digits > 0, 0};
   if (digits == 0) return n;
-  if (digits <= maxFastDigits && mantissa <= maxExactMantissa &&
-      scale >= -largestExactPowerOfTen && scale <= largestExactPowerOfTen) {
+  if (digits <= maxFastDigits && mantissa <= maxExactMantissa && scale >= -largestExactPowerOfTen &&
+      scale <= largestExactPowerOfTen) {
     const double m = static_cast<double>(mantissa);
     const int e = static_cast<int>(scale);
     const double v = e < 0 ? m / powerOfTen(-e) : m * powerOfTen(e);
     n.value = negative ? -v : v;
   } else {
-    n.value = convertScanned(p, fraction, fractionDigits, exponent,
-                             digits <= maxFastDigits ? mantissa : 0);
+    n.value = convertScanned(p, fraction, fractionDigits, exponent, mantissa);
   }
   return n;
 }
