@@ -1,5 +1,6 @@
 #include "platform/console.h"
 
+#include <chrono>   // steady_clock
 #include <cstdlib>  // _Exit
 
 #include "platform/os.h"
@@ -29,9 +30,24 @@ void memoryRanOut() {
 
 }  // namespace
 
+namespace {
+
+// Whether a quarter of a second has passed since this last said yes: what is printed then
+// reaches a pipe or a log while the rows are being finished, with no write of its own per row.
+bool progressIsDue() {
+  using Clock = std::chrono::steady_clock;
+  static Clock::time_point last;
+  const Clock::time_point now = Clock::now();
+  if (now - last < std::chrono::milliseconds(250)) return false;
+  last = now;
+  return true;
+}
+
+}  // namespace
+
 void say(std::string_view text) {
   if (!writeTextOfNames(text)) std::fwrite(text.data(), 1, text.size(), stdout);
-  if (stdoutIsTerminal()) std::fflush(stdout);
+  if (stdoutIsTerminal() || progressIsDue()) std::fflush(stdout);
 }
 
 void fail(int status, std::string_view message) {

@@ -11,7 +11,8 @@
 #include <string_view>
 #include <utility>  // move
 
-// Prints a message or progress text on standard output; shown at once on a terminal.
+// Prints a message or progress text on standard output: shown at once on a terminal, and
+// elsewhere (a pipe, a log) at least every quarter of a second while the run prints.
 void say(std::string_view text);
 
 // The one way a run ends early. The message goes to standard output; standard output and the
