@@ -62,6 +62,9 @@ TEST_F(DialogueCase, EmptyAnswerOrEndOfInputEndsTheRun) {
 // answer; with standard output closed too, nothing is printed. No file is created either way.
 TEST_F(DialogueCase, ClosedStandardStreams) {
   for (int closed : {1, 3}) {
+    // Wine reports status 0 for any program started with all three closed (seen with one that
+    // only exits with status 7): there the case shows nothing of the tool.
+    if (closed == 3 && toolIsWindowsBuild()) continue;
     ToolResult r = checked(runTool(dir, {aName, bName, "nodir/x"}, {.closedDescriptors = closed}));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, closed == 1 ? console(cannotOpen("nodir/x")) : "");
