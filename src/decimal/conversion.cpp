@@ -81,10 +81,6 @@ double exactValue(const NumberText& n) {
   return value;
 }
 
-}  // namespace
-
-namespace {
-
 // The value w x 10^q, negative if so, where `truncated` says that a non-zero digit follows the
 // digits of w: one multiplication with a power of ten of 128 bits (Eisel-Lemire, through
 // fast_float). With digits dropped, the value lies between w and w + 1 at this scale: where
@@ -105,8 +101,6 @@ CELLPROD_ALWAYS_INLINE std::optional<double> fromLeadingDigits(bool negative, st
   return value;
 #endif
 }
-
-}  // namespace
 
 // convertNumber(), for inlining into convertScanned, where the record then stays in registers.
 CELLPROD_ALWAYS_INLINE double convertText(const NumberText& n) {
@@ -136,6 +130,8 @@ CELLPROD_ALWAYS_INLINE double convertText(const NumberText& n) {
   }
   return value ? *value : exactValue(n);
 }
+
+}  // namespace
 
 double convertNumber(const NumberText& n) { return convertText(n); }
 

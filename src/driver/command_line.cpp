@@ -2,8 +2,8 @@
 
 #include "grid/messages.h"
 
-void checkArgumentCount(int argc) {
-  if (argc >= 4) return;
+void checkArgumentCount(std::size_t arguments) {
+  if (arguments >= 3) return;
   fail(usageFailure());
 }
 

@@ -5,8 +5,9 @@
 
 #include "grid/grid.h"
 
-// With fewer than three arguments, prints the usage lines and ends with status 1.
-void checkArgumentCount(int argc);
+// With fewer than three arguments (after the program name), prints the usage lines and ends
+// with status 1.
+void checkArgumentCount(std::size_t arguments);
 
 // The output encoding from the option text (the fourth argument, or empty): "-f:" anywhere
 // selects the option, and the first character after the first ':' decides: 's' single,

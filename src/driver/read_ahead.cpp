@@ -17,10 +17,12 @@ double* rowIn(const ReadAhead& ahead, RowBlock& block, std::size_t index) {
   return block.values.get() + index * ahead.columns;
 }
 
-// A zero-filled block of rowsPerBlock rows (and position 0), or null.
+// The values a block holds: rowsPerBlock rows, and position 0.
+std::size_t blockValues(const ReadAhead& ahead) { return ahead.rowsPerBlock * ahead.columns + 1; }
+
+// A zero-filled block, or null.
 CallocArray<double> allocateBlock(const ReadAhead& ahead) {
-  return CallocArray<double>(
-      static_cast<double*>(std::calloc(ahead.rowsPerBlock * ahead.columns + 1, sizeof(double))));
+  return CallocArray<double>(static_cast<double*>(std::calloc(blockValues(ahead), sizeof(double))));
 }
 
 // Reads the next rows into the block, as many as it holds and the grid has left, with one
@@ -88,8 +90,7 @@ void prepareReadAhead(ReadAhead& ahead, GridInput& grid, const GridParameters& w
   if (!ahead.blocks[0].values) failNoMemory(ncols);
   ahead.blockCount = 1;
   if (grid.encoding == GridEncoding::single) {
-    const std::size_t blockValues = ahead.rowsPerBlock * ahead.columns + 1;
-    ahead.staging.reset(static_cast<float*>(std::calloc(blockValues, sizeof(float))));
+    ahead.staging.reset(static_cast<float*>(std::calloc(blockValues(ahead), sizeof(float))));
     if (!ahead.staging) failNoMemory(ncols);
   }
 }

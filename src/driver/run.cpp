@@ -107,7 +107,7 @@ void closeInput(GridInput& grid) {
 
 void runPhases(RunContext& run, int argc, char** argv) {
   const std::vector<std::string> arguments = commandLineArguments(argc, argv);
-  checkArgumentCount(static_cast<int>(arguments.size()) + 1);
+  checkArgumentCount(arguments.size());
   run.grid1.name = arguments[0];
   run.grid2.name = arguments[1];
   run.output.name = arguments[2];

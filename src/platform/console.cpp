@@ -28,10 +28,6 @@ void memoryRanOut() {
   reportNoMemory();
 }
 
-}  // namespace
-
-namespace {
-
 // Whether a quarter of a second has passed since this last said yes: what is printed then
 // reaches a pipe or a log while the rows are being finished, with no write of its own per row.
 bool progressIsDue() {

@@ -4,6 +4,7 @@
 
 #include <algorithm>  // all_of, max
 #include <thread>     // hardware_concurrency
+#include <utility>    // pair
 
 #ifdef _WIN32
 #include <io.h>  // _isatty, _fileno, _get_osfhandle
@@ -18,6 +19,7 @@
 
 #include <cstring>  // memcmp
 #define CELLPROD_ISATTY _isatty
+#define CELLPROD_FILENO _fileno
 #else
 #include <fcntl.h>   // open, fcntl
 #include <sched.h>   // sched_getaffinity
@@ -26,6 +28,7 @@
 #include <cerrno>
 #include <csignal>  // signal, SIGPIPE
 #define CELLPROD_ISATTY isatty
+#define CELLPROD_FILENO fileno
 #endif
 
 #ifdef _WIN32
@@ -110,8 +113,10 @@ std::optional<bool> readConsoleLine(std::string& line) {
   while (::ReadConsoleW(console, &c, 1, &got, nullptr) && got == 1 && c != L'\n') wide += c;
   if (!wide.empty() && wide.back() == L'\r') wide.pop_back();
   line = utf8From(wide);
-  // Ctrl-Z at the start of a line ends the console's input, as it does for the C library.
-  return !(wide.empty() && got == 0) && !(!wide.empty() && wide.front() == L'\x1a');
+  // The input has ended where nothing came, or where a line starts with Ctrl-Z, as it does for
+  // the C library.
+  const bool ended = wide.empty() ? got == 0 : wide.front() == L'\x1a';
+  return !ended;
 }
 
 bool writeTextOfNames(std::string_view text) {
@@ -120,7 +125,10 @@ bool writeTextOfNames(std::string_view text) {
   const std::wstring wide = wideFrom(text, CP_UTF8);
   if (const HANDLE console = consoleOf(STD_OUTPUT_HANDLE)) {
     std::wstring lines;  // with the line ends the C library's text mode writes
-    for (wchar_t c : wide) lines.append(c == L'\n' ? L"\r\n" : std::wstring(1, c));
+    for (wchar_t c : wide) {
+      if (c == L'\n') lines += L'\r';
+      lines += c;
+    }
     std::fflush(stdout);
     DWORD written;
     ::WriteConsoleW(console, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
@@ -154,12 +162,28 @@ std::optional<bool> readConsoleLine(std::string&) { return std::nullopt; }
 
 bool writeTextOfNames(std::string_view) { return false; }
 
+namespace {
+
+// A file's device and inode.
+using Identity = std::pair<dev_t, ino_t>;
+
+std::optional<Identity> identityOf(int fd) {
+  struct stat status;
+  if (::fstat(fd, &status) != 0) return std::nullopt;
+  return Identity{status.st_dev, status.st_ino};
+}
+
+bool sameIdentity(const std::optional<Identity>& a, const std::optional<Identity>& b) {
+  return a && b && *a == *b;
+}
+
+}  // namespace
+
 bool namesOpenFile(const std::string& name, std::FILE* file) {
-  // The file identities themselves: a name is looked up without being opened, since opening a
-  // FIFO would wait for a writer.
-  struct stat named, open;
-  return ::stat(name.c_str(), &named) == 0 && ::fstat(::fileno(file), &open) == 0 &&
-         named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+  // The name is looked up without being opened, since opening a FIFO would wait for a writer.
+  struct stat named;
+  return ::stat(name.c_str(), &named) == 0 &&
+         sameIdentity(Identity{named.st_dev, named.st_ino}, identityOf(::fileno(file)));
 }
 #endif
 
@@ -184,14 +208,9 @@ void ignoreBrokenPipes() {
 }
 
 bool standardInputReads(std::FILE* file) {
-#ifdef _WIN32
-  // A pipe has no file identity, and a grid opened by name is never the pipe of standard input.
-  return sameIdentity(identityOf(0), identityOf(::_fileno(file)));
-#else
-  struct stat input, other;
-  return ::fstat(0, &input) == 0 && ::fstat(::fileno(file), &other) == 0 &&
-         input.st_dev == other.st_dev && input.st_ino == other.st_ino;
-#endif
+  // On Windows a pipe has no file identity; a grid opened by name is never the pipe of standard
+  // input there.
+  return sameIdentity(identityOf(0), identityOf(CELLPROD_FILENO(file)));
 }
 
 bool stdoutIsTerminal() {
