@@ -30,12 +30,11 @@ void productRow(const double* a, const double* b, double* product, std::size_t n
 }  // namespace
 
 void multiplyRow(const GridParameters& working, const double* row1, const double* row2,
-                 GridOutput& out, ProductStatistics& stats) {
+                 double* product, ProductStatistics& stats) {
   // Columns 1 to n. Both grids' nodata_value is the run's, since their parameters agree.
-  double* product = out.row.get() + 1;
   const std::size_t n = columnCount(working.ncols);
-  productRow(row1 + 1, row2 + 1, product, n, working.nodata_value);
+  productRow(row1 + 1, row2 + 1, product + 1, n, working.nodata_value);
   // Empty cells are offered too, which changes nothing: nodata_value never lies above
   // nodata_value + 1, so they are never counted.
-  stats.addSamples(product, n);
+  stats.addSamples(product + 1, n);
 }

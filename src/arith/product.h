@@ -8,7 +8,7 @@
 // differing position and ends the run with status 2.
 void checkCompatible(const GridInput& grid1, const GridInput& grid2);
 
-// Fills the output row from the rows of grid 1 and grid 2 (positions 1 to ncols): nodata_value
+// Fills the product row (positions 1 to ncols) from the rows of grid 1 and grid 2: nodata_value
 // where either cell is empty, the product otherwise; every product is offered to the statistics.
 void multiplyRow(const GridParameters& working, const double* row1, const double* row2,
-                 GridOutput& out, ProductStatistics& stats);
+                 double* product, ProductStatistics& stats);

@@ -6,6 +6,7 @@
 
 #include "decimal/conversion.h"
 #include "platform/compiler.h"
+#include "platform/os.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ bool takeBytes(TextScanner& s, std::size_t n) {
     const char* first = s.buffer.get() + s.end;
     if (const void* ctrlZ = std::memchr(first, '\x1a', n)) {
       n = static_cast<std::size_t>(static_cast<const char*>(ctrlZ) - first);
-      s.atEof = true;
+      s.atEof = s.metCtrlZ = true;
     }
   }
   s.end += n;
@@ -35,12 +36,21 @@ bool takeBytes(TextScanner& s, std::size_t n) {
 // Moves the unread bytes to the front and reads more behind them. False when nothing came.
 bool refill(TextScanner& s) {
   if (s.atEof) return false;
-  if (s.pos > 0) {
-    std::memmove(s.buffer.get(), s.buffer.get() + s.pos, s.end - s.pos);
-    s.end -= s.pos;
-    s.pos = 0;
+  // The unread bytes move to the front, behind the last byte read, which stays for
+  // stoppedAtNoNumber().
+  if (s.pos > 1) {
+    const std::size_t used = s.pos - 1;
+    std::memmove(s.buffer.get(), s.buffer.get() + used, s.end - used);
+    s.end -= used;
+    s.dropped += used;
+    s.pos = 1;
   }
-  std::size_t got = std::fread(s.buffer.get() + s.end, 1, s.capacity - s.end, s.file);
+  char* const into = s.buffer.get() + s.end;
+  if (!s.byPosition) return takeBytes(s, std::fread(into, 1, s.capacity - s.end, s.file));
+  const std::size_t wanted = static_cast<std::size_t>(
+      std::min<std::uint64_t>(s.capacity - s.end, s.until - s.from));
+  const std::size_t got = readAt(s.file, s.from, into, wanted);
+  s.from += got;
   return takeBytes(s, got);
 }
 
@@ -123,6 +133,17 @@ bool initScanner(TextScanner& scanner, std::FILE* file, std::size_t capacity) {
   return scanner.buffer != nullptr;
 }
 
+void scanPiece(TextScanner& scanner, std::FILE* file, std::uint64_t first, std::uint64_t last) {
+  scanner.file = file;
+  scanner.byPosition = true;
+  scanner.from = first;
+  scanner.until = last;
+  scanner.dropped = first;
+  scanner.pos = scanner.end = 0;
+  scanner.buffer[0] = '\0';
+  scanner.atEof = scanner.metCtrlZ = false;
+}
+
 void preloadScanner(TextScanner& scanner, const char* bytes, std::size_t n) {
   n = std::min(n, scanner.capacity - scanner.end);
   if (n == 0) return;
@@ -156,6 +177,12 @@ CELLPROD_ALWAYS_INLINE bool readOneNumber(TextScanner& s, double& value) {
 }  // namespace
 
 bool readNumber(TextScanner& s, double& value) { return readOneNumber(s, value); }
+
+bool stoppedAtNoNumber(const TextScanner& s) {
+  // A read that met the end has skipped the white space before it and stands at the end; one
+  // that failed stands at the character that did not fit, or after a sign or point it consumed.
+  return s.pos < s.end || (s.pos > 0 && !isSpace(static_cast<unsigned char>(s.buffer[s.pos - 1])));
+}
 
 std::size_t readNumbersPlain(TextScanner& s, double* values, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) {

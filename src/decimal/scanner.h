@@ -16,8 +16,15 @@ struct TextScanner {
   std::size_t end = 0;  // end of the bytes read so far
   bool atEof = false;   // the stream has delivered its last byte (or failed)
   // The input ends at its first Ctrl-Z byte, as a file read in text mode does on Windows; for
-  // a stream that could not be reopened in text mode there.
+  // a stream that could not be reopened in text mode there, and for a piece of a file read by
+  // position.
   bool endsAtCtrlZ = false;
+  bool metCtrlZ = false;  // the input ended at a Ctrl-Z
+  std::uint64_t dropped = 0;  // bytes taken before buffer[0], which were used and moved out
+  // A piece of the file read by position (readAt) instead of through the stream: bytes from
+  // `from` up to `until`, then the end of the input.
+  bool byPosition = false;
+  std::uint64_t from = 0, until = 0;
 };
 
 constexpr std::size_t defaultScanBuffer = std::size_t{1} << 20;
@@ -30,12 +37,25 @@ bool initScanner(TextScanner& scanner, std::FILE* file, std::size_t capacity = d
 // its start) in front of what the stream delivers next. Call it right after initScanner.
 void preloadScanner(TextScanner& scanner, const char* bytes, std::size_t n);
 
+// Makes the scanner read the bytes of the stream's file from `first` up to `last` by position,
+// the piece of a file that one of several threads reads; the input ends after them. The buffer
+// is kept.
+void scanPiece(TextScanner& scanner, std::FILE* file, std::uint64_t first, std::uint64_t last);
+
+// How many bytes of the input the scanner has consumed: the offset of the next unread byte.
+inline std::uint64_t consumedBytes(const TextScanner& s) { return s.dropped + s.pos; }
+
 // Skips white space, then consumes one token of any length. False at the end of the input.
 bool readToken(TextScanner& scanner);
 
 // Skips white space and reads one number by the grammar of conversion.h. False if no digit was
 // found.
 bool readNumber(TextScanner& scanner, double& value);
+
+// After a read of numbers that stopped short: true when a number failed, false when the input
+// ended (only white space was left). A number that ends the file without white space after it
+// counts as failed: after it, too, the input gives no more numbers.
+bool stoppedAtNoNumber(const TextScanner& scanner);
 
 // Reads up to n numbers into values[0..n), one after the other as readNumber does; returns how
 // many were read before one failed (n if none did). This plain loop defines the batch readers

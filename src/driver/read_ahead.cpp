@@ -1,6 +1,6 @@
 #include "driver/read_ahead.h"
 
-#include <algorithm>     // clamp, max, min
+#include <algorithm>     // clamp, copy_n, max, min
 #include <cstdlib>       // calloc
 #include <new>           // bad_alloc
 #include <system_error>  // system_error
@@ -8,6 +8,7 @@
 #include "grid/binary_grid.h"
 #include "grid/messages.h"
 #include "grid/text_grid.h"
+#include "grid/text_pieces.h"
 #include "platform/os.h"
 
 namespace {
@@ -69,6 +70,64 @@ void readRows(ReadAhead& ahead) {
   }
 }
 
+void readPiece(void* data, WorkerScratch& scratch) {
+  PieceSlot& slot = *static_cast<PieceSlot*>(data);
+  readTextPiece(*slot.source, slot.index, scratch.scanner, slot.piece);
+}
+
+void givePiece(PiecedRows& pieces, std::size_t index) {
+  PieceSlot& slot = pieces.slots[index % pieces.slots.size()];
+  slot.index = index;
+  giveJob(*pieces.pool, slot.job, readPiece, &slot);
+}
+
+// The failure of a row that the input ends in, after `got` of its values.
+void endRows(ReadAhead& ahead, std::size_t got) {
+  const Failure failure = rowReadFailure(ahead.grid->name, ahead.nextRow, got);
+  ahead.failure = CaughtFailure{failure.status, failure.text, false};
+}
+
+// The next row from the pieces: where it lies within one, its values there; else gathered into
+// the row of its own. A piece is given back to the pool, for the piece a ring later, once its
+// values are used.
+const double* takePiecedRow(ReadAhead& ahead) {
+  PiecedRows& pieces = ahead.pieces;
+  const std::size_t need = ahead.columns;
+  double* const row = pieces.row.get();
+  std::size_t got = 0;
+  for (;;) {
+    PieceSlot& slot = pieces.slots[pieces.current % pieces.slots.size()];
+    if (pieces.used == 0) finishJob(*pieces.pool, slot.job);
+    TextPiece& piece = slot.piece;
+    const std::size_t left = piece.count - pieces.used;
+    if (got == 0 && left >= need) {
+      pieces.used += need;
+      ++ahead.nextRow;
+      return piece.values.get() + (pieces.used - need);
+    }
+    const std::size_t n = std::min(left, need - got);
+    std::copy_n(piece.values.get() + 1 + pieces.used, n, row + 1 + got);
+    pieces.used += n;
+    got += n;
+    if (got == need) {
+      ++ahead.nextRow;
+      return row;
+    }
+    if (piece.more) {
+      continueTextPiece(pieces.source, pieces.pool->scratch.back().scanner, piece);
+      pieces.used = 0;
+      continue;
+    }
+    if (piece.last) {
+      endRows(ahead, got);
+      return nullptr;
+    }
+    givePiece(pieces, pieces.current + pieces.slots.size());
+    ++pieces.current;
+    pieces.used = 0;
+  }
+}
+
 // Back to the one block the main thread reads alone.
 void keepOneBlock(ReadAhead& ahead) {
   for (std::size_t i = 1; i < ahead.blockCount; ++i) ahead.blocks[i].values.reset();
@@ -95,10 +154,36 @@ void prepareReadAhead(ReadAhead& ahead, GridInput& grid, const GridParameters& w
   }
 }
 
-void startReader(ReadAhead& ahead) {
-  // With one processor, threads would only take turns, and rows read far ahead would leave the
+bool startPieces(ReadAhead& ahead, WorkPool& pool, std::size_t slotCount) {
+  if (ahead.rows == 0 || ahead.columns == 0 || pool.threads.empty()) return false;
+  PiecedRows& pieces = ahead.pieces;
+  pieces.source = textRowsSource(*ahead.grid, kernelsForThisCpu().readNumbers);
+  if (pieces.source.file == nullptr) return false;
+  pieces.row.reset(static_cast<double*>(std::calloc(ahead.columns + 1, sizeof(double))));
+  std::vector<PieceSlot> slots;
+  catchFailure([&] { slots.resize(slotCount); });
+  bool whole = pieces.row != nullptr && slots.size() == slotCount;
+  for (PieceSlot& slot : slots) {
+    if (!whole) break;
+    slot.source = &pieces.source;
+    slot.piece.values.reset(static_cast<double*>(
+        std::calloc(pieceValues(pieces.source.pieceBytes) + 1, sizeof(double))));
+    whole = slot.piece.values != nullptr;
+  }
+  if (!whole) {
+    pieces.row.reset();
+    return false;
+  }
+  pieces.slots = std::move(slots);
+  pieces.pool = &pool;
+  for (std::size_t i = 0; i < slotCount; ++i) givePiece(pieces, i);
+  return true;
+}
+
+void startReader(ReadAhead& ahead, unsigned threads) {
+  // With one thread, threads would only take turns, and rows read far ahead would leave the
   // caches.
-  if (ahead.rows == 0 || usableProcessors() < 2) return;
+  if (ahead.rows == 0 || threads < 2 || !ahead.pieces.slots.empty()) return;
   const std::size_t blockSize =
       ahead.rowsPerBlock * std::max<std::size_t>(ahead.columns, 1) * sizeof(double);
   const std::size_t blocksOfRows =
@@ -119,14 +204,15 @@ void startReader(ReadAhead& ahead) {
   if (!ahead.thread.joinable()) keepOneBlock(ahead);
 }
 
-double* takeRow(ReadAhead& ahead) {
+const double* takeRow(ReadAhead& ahead) {
+  if (!ahead.pieces.slots.empty()) return takePiecedRow(ahead);
   for (;;) {
     if (ahead.holding) {
       RowBlock& block = ahead.blocks[ahead.givenBack % ahead.blockCount];
       if (ahead.nextInBlock < block.filled) return rowIn(ahead, block, ahead.nextInBlock++);
       if (block.failure) {
-        if (block.failure->outOfMemory) failNoMemory();
-        fail(block.failure->status, block.failure->message);
+        ahead.failure = block.failure;
+        return nullptr;
       }
       {
         std::lock_guard lock(ahead.mutex);
@@ -144,6 +230,19 @@ double* takeRow(ReadAhead& ahead) {
     ahead.holding = true;
     ahead.nextInBlock = 0;
   }
+}
+
+bool rowAtHand(ReadAhead& ahead) {
+  if (!ahead.thread.joinable()) return true;
+  if (ahead.holding && ahead.nextInBlock < ahead.blocks[ahead.givenBack % ahead.blockCount].filled)
+    return true;
+  std::lock_guard lock(ahead.mutex);
+  return ahead.handedOver > ahead.givenBack + (ahead.holding ? 1 : 0);
+}
+
+void reportFailure(const ReadAhead& ahead) {
+  if (ahead.failure->outOfMemory) failNoMemory();
+  fail(ahead.failure->status, ahead.failure->message);
 }
 
 void finishReadAhead(ReadAhead& ahead) {

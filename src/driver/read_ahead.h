@@ -1,11 +1,16 @@
-// The rows of an input, read in blocks of rows. With more than one processor a thread of its own
-// reads the blocks ahead, in order and through the same readers as ever, into a bounded ring
-// that the main thread takes the rows from one by one; with one, or where the ring or the thread
-// cannot be had, the main thread reads each block itself when it needs it. The blocks are the
-// same either way, so the reader hands over every row that the main thread would have read by
-// then itself. A failure of the reader (a row cut short, a character that starts no number)
-// takes the place of its row and is reported by the main thread when it comes to that row, so
-// every message comes where the one-thread order puts it.
+// The rows of an input, read in one of three ways.
+// - A text input that is a regular file, where threads can be had: in pieces that the work
+//   pool's threads read side by side (text_pieces.h), whose values the main thread places one
+//   piece after the other into rows.
+// - Any other input, with more than one thread: a thread of its own reads blocks of rows ahead,
+//   in order and through the same readers as ever, into a bounded ring that the main thread
+//   takes the rows from one by one.
+// - With one thread, or where the memory or the threads cannot be had: the main thread reads
+//   each block itself when it needs it. The blocks are the same as the reader thread's, so that
+//   thread hands over every row that the main thread would have read by then itself.
+// A failure met ahead (a row cut short, a character that starts no number) takes the place of
+// its row and is handed to the main thread when it comes to that row, so every message comes
+// where the one-thread order puts it.
 #pragma once
 
 #include <array>
@@ -14,8 +19,11 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
+#include "driver/work_pool.h"
 #include "grid/grid.h"
+#include "grid/text_pieces.h"
 #include "platform/console.h"
 
 struct RowBlock {
@@ -29,6 +37,23 @@ struct RowBlock {
 constexpr std::size_t blockBytes = std::size_t{32} << 10;
 constexpr std::size_t ringBytes = std::size_t{2} << 20;
 constexpr std::size_t maxBlocks = ringBytes / blockBytes;
+
+struct PieceSlot {
+  TextPiece piece;
+  Job job;
+  std::size_t index = 0;  // the piece it holds
+  const TextRowsSource* source = nullptr;
+};
+
+// The pieces of a text input, given to the pool in order, a ring of them at a time.
+struct PiecedRows {
+  TextRowsSource source;
+  WorkPool* pool = nullptr;
+  std::vector<PieceSlot> slots;  // piece i in slots[i % slots.size()]; empty unless used
+  std::size_t current = 0;       // the piece the rows are taken from
+  std::size_t used = 0;          // its values used
+  CallocArray<double> row;       // a row that spans pieces, positions 1 to ncols
+};
 
 struct ReadAhead {
   GridInput* grid = nullptr;
@@ -49,6 +74,8 @@ struct ReadAhead {
   // The main thread's place: whether it holds block givenBack, and the next row in it.
   bool holding = false;
   std::size_t nextInBlock = 0;
+  PiecedRows pieces;
+  std::optional<CaughtFailure> failure;  // what ended the rows, once takeRow has met it
 };
 
 // Sets up the reading of grid's rows 1 to nrows, of ncols columns (the run's parameters), in
@@ -56,14 +83,26 @@ struct ReadAhead {
 // be had.
 void prepareReadAhead(ReadAhead& ahead, GridInput& grid, const GridParameters& working);
 
-// With more than one processor, adds blocks to the ring (as many as the rows fill, up to about
+// Where the input is a text grid in a regular file and the pool has threads, sets up its reading
+// in pieces (slotCount of them at a time) and gives the first to the pool. False where it is no
+// such input or the memory cannot be had: the rows are then read as prepared.
+bool startPieces(ReadAhead& ahead, WorkPool& pool, std::size_t slotCount);
+
+// With more than one thread, adds blocks to the ring (as many as the rows fill, up to about
 // 2 MiB) and starts the reader thread. Where either cannot be had the main thread reads alone, as
 // prepared: a run never needs more memory than that.
-void startReader(ReadAhead& ahead);
+void startReader(ReadAhead& ahead, unsigned threads);
 
-// The next row of the input (positions 1 to ncols), which stays valid until the next call;
-// where the reader met a failure in this row, reports it and ends the run.
-double* takeRow(ReadAhead& ahead);
+// The next row of the input (positions 1 to ncols), which stays valid until the next call; null
+// where the row cannot be read, with the failure in ahead.failure (reportFailure).
+const double* takeRow(ReadAhead& ahead);
+
+// False where takeRow would wait for the reader thread: for a pipe whose writer is slow or
+// silent, which may never send the row.
+bool rowAtHand(ReadAhead& ahead);
+
+// Reports the failure that takeRow met and ends the run.
+[[noreturn]] void reportFailure(const ReadAhead& ahead);
 
 // Ends the reader after the last row: at once where it waits for a free block, else once the
 // block it reads is read. A run that fails ends without it: the process ends every thread.

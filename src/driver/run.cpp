@@ -10,6 +10,8 @@
 #include "driver/command_line.h"
 #include "driver/output_file.h"
 #include "driver/read_ahead.h"
+#include "driver/text_bands.h"
+#include "driver/work_pool.h"
 #include "grid/binary_grid.h"
 #include "grid/detect.h"
 #include "grid/messages.h"
@@ -52,8 +54,16 @@ CallocArray<T> allocateRow(std::size_t n, double ncols) {
   return row;
 }
 
+// The pool's threads: for the pieces of text inputs in regular files and for the bands of a text
+// output, where there are any.
+bool poolHasWork(const RunContext& run) {
+  return run.threads > 1 &&
+         (run.grid1.encoding == GridEncoding::text || run.grid2.encoding == GridEncoding::text ||
+          run.output.encoding == GridEncoding::text);
+}
+
 // Everything the rows need is allocated here, the memory of a run on one thread first; the
-// reader threads come last and only where their memory can be had, and nothing is allocated
+// threads and their memory come last and only where they can be had, and nothing is allocated
 // after them.
 void setUpRows(RunContext& run) {
   run.working = parametersOf(run.grid1.header);
@@ -68,8 +78,15 @@ void setUpRows(RunContext& run) {
   }
   prepareReadAhead(run.ahead1, run.grid1, run.working);
   prepareReadAhead(run.ahead2, run.grid2, run.working);
-  startReader(run.ahead1);
-  startReader(run.ahead2);
+  // Every thread keeps a piece of each text input and a band in work, and one more of each
+  // waits, so that no thread runs out of jobs while the main thread uses the results.
+  const std::size_t inFlight = run.threads + 1;
+  if (poolHasWork(run)) startPool(run.pool, run.threads - 1, pieceScanBuffer(defaultPieceBytes));
+  startPieces(run.ahead1, run.pool, inFlight);
+  startPieces(run.ahead2, run.pool, inFlight);
+  prepareBands(run.bands, inFlight, run.output, ncols, run.pool);
+  startReader(run.ahead1, run.threads);
+  startReader(run.ahead2, run.threads);
 }
 
 void writeRow(RunContext& run) {
@@ -78,14 +95,34 @@ void writeRow(RunContext& run) {
   else writeTextRow(run.output, run.working.ncols, run.row);
 }
 
+bool inBands(const RunContext& run) { return !run.bands.ring.empty(); }
+
+// Where an input has no row `row`: the rows before it are written first, as they would have
+// been before it was read, then the failure is reported.
+[[noreturn]] void failInRow(RunContext& run, const ReadAhead& ahead) {
+  if (inBands(run)) writeBands(run.bands);
+  reportFailure(ahead);
+}
+
 void processRows(RunContext& run) {
   for (run.row = 1; run.row <= run.working.nrows; ++run.row) {
+    // Before waiting for an input's row, the rows formed are written, as they would have been
+    // before it was read: a failing write is never held back by a slow or silent pipe.
+    if (inBands(run) && !(rowAtHand(run.ahead1) && rowAtHand(run.ahead2))) writeBands(run.bands);
     const double* row1 = takeRow(run.ahead1);
+    if (row1 == nullptr) failInRow(run, run.ahead1);
     const double* row2 = takeRow(run.ahead2);
-    multiplyRow(run.working, row1, row2, run.output, run.statistics);
+    if (row2 == nullptr) failInRow(run, run.ahead2);
+    if (inBands(run)) {
+      multiplyRow(run.working, row1, row2, bandRow(run.bands, run.row), run.statistics);
+      rowFormed(run.bands);
+      continue;
+    }
+    multiplyRow(run.working, row1, row2, run.output.row.get(), run.statistics);
     writeRow(run);
     say(".");
   }
+  if (inBands(run)) writeBands(run.bands);
 }
 
 // The statistics of the products replace the provisional block of the binary output.
@@ -120,11 +157,13 @@ void runPhases(RunContext& run, int argc, char** argv) {
   readHeader(run.grid2);
   checkCompatible(run.grid1, run.grid2);
   checkUsableSize(run.grid1);
+  run.threads = threadCount();
   writeHeader(run);
   setUpRows(run);
   processRows(run);
   finishReadAhead(run.ahead1);
   finishReadAhead(run.ahead2);
+  stopPool(run.pool);
   say("\n");
   if (isBinary(run.output.encoding)) writeFinalStatistics(run);
 

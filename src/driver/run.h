@@ -5,6 +5,8 @@
 
 #include "arith/statistics.h"
 #include "driver/read_ahead.h"
+#include "driver/text_bands.h"
+#include "driver/work_pool.h"
 #include "grid/grid.h"
 
 struct RunContext {
@@ -12,7 +14,10 @@ struct RunContext {
   GridInput grid2;
   GridOutput output;
   GridParameters working;  // grid 1's parameters, which both inputs are read with
+  unsigned threads = 1;    // the threads the run may use, the main thread among them
+  WorkPool pool;           // the threads beside the main thread, for pieces and bands
   ReadAhead ahead1, ahead2;     // the rows of grid 1 and grid 2, read ahead
+  TextBands bands;              // a text output's rows, formatted side by side
   CallocArray<float> floatRow;  // staging for single-precision output rows, positions 1 to ncols
   std::int32_t row = 0;
   ProductStatistics statistics;

@@ -28,8 +28,11 @@ char* appendText(char* out, std::string_view text) {
   return out + text.size();
 }
 
-// Cells formatted into the staging area at a time, each with room for its longest text.
-constexpr std::size_t cellsPerChunk = textChunkSize / (maxGeneralLength + 1) - 1;
+// What follows the last cell of a row: a line end, or, with a fractional ncols, which lies above
+// the last column, a tab as after every other cell.
+char afterLastCell(double ncols, std::size_t columns) {
+  return ncols > static_cast<double>(columns) ? '\t' : '\n';
+}
 
 }  // namespace
 
@@ -57,9 +60,7 @@ void writeTextRow(GridOutput& out, double ncols, int row) {
   const double* values = out.row.get() + 1;
   char* const chunk = out.textChunk.get();
   const std::size_t columns = columnCount(ncols);
-  // Each cell is followed by a tab, except the last of a row by a line end; with a fractional
-  // ncols, ncols lies above the last column, and that cell is followed by a tab too.
-  const char afterLast = ncols > static_cast<double>(columns) ? '\t' : '\n';
+  const char afterLast = afterLastCell(ncols, columns);
   const CellWriter writeCells = kernelsForThisCpu().writeCells;
   for (std::size_t first = 0; first < columns; first += cellsPerChunk) {
     const std::size_t n = std::min(cellsPerChunk, columns - first);
@@ -69,4 +70,11 @@ void writeTextRow(GridOutput& out, double ncols, int row) {
     if (std::fwrite(chunk, 1, bytes, out.file) != bytes)
       fail(rowWriteFailure(row, out.name));
   }
+}
+
+char* formatTextRow(char* out, const double* row, double ncols, const NodataSpelling& nodata) {
+  const std::size_t columns = columnCount(ncols);
+  char* end = kernelsForThisCpu().writeCells(out, row + 1, columns, nodata);
+  if (columns > 0) end[-1] = afterLastCell(ncols, columns);
+  return end;
 }

@@ -235,3 +235,52 @@ unsigned usableProcessors() {
 #endif
   return std::max(1u, std::thread::hardware_concurrency());
 }
+
+std::size_t readAt(std::FILE* file, std::uint64_t offset, char* bytes, std::size_t n) {
+  std::size_t done = 0;
+#ifdef _WIN32
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  while (done < n) {
+    OVERLAPPED at{};
+    const std::uint64_t from = offset + done;
+    at.Offset = static_cast<DWORD>(from);
+    at.OffsetHigh = static_cast<DWORD>(from >> 32);
+    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(n - done, DWORD{1} << 30));
+    DWORD got = 0;
+    if (!::ReadFile(handle, bytes + done, piece, &got, &at) || got == 0) break;
+    done += got;
+  }
+#else
+  const int fd = ::fileno(file);
+  while (done < n) {
+    const ssize_t got = ::pread(fd, bytes + done, n - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+#endif
+  return done;
+}
+
+std::optional<std::uint64_t> fileOffsetOfText(std::FILE* file, std::uint64_t textOffset) {
+#ifdef _WIN32
+  std::uint64_t raw = 0, text = 0;
+  char block[4096];
+  for (;;) {
+    if (text == textOffset) return raw;
+    const std::size_t n = readAt(file, raw, block, sizeof block);
+    if (n == 0) return std::nullopt;
+    // The last byte of a full block waits for the byte after it, which tells a CR's fate.
+    const std::size_t usable = n == sizeof block ? n - 1 : n;
+    for (std::size_t i = 0; i < usable; ++i) {
+      if (text == textOffset) return raw + i;
+      if (block[i] == '\x1a') return std::nullopt;
+      if (!(block[i] == '\r' && i + 1 < n && block[i + 1] == '\n')) ++text;
+    }
+    raw += usable;
+  }
+#else
+  (void)file;
+  return textOffset;
+#endif
+}

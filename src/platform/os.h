@@ -7,6 +7,8 @@
 // it names and never a look-alike of the ANSI code page. Elsewhere names are the bytes given.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>  // FILE
 #include <optional>
 #include <string>
@@ -67,6 +69,16 @@ constexpr bool textModeEndsAtCtrlZ = false;
 
 // How many processors this process may run on (its affinity), at least 1.
 unsigned usableProcessors();
+
+// Reads up to n bytes of the stream's file from byte `offset` on, without moving the stream or
+// taking its lock, so that several threads may read one file side by side. Returns the bytes
+// read: fewer than n only at the end of the file or where reading failed.
+std::size_t readAt(std::FILE* file, std::uint64_t offset, char* bytes, std::size_t n);
+
+// The offset in the file of byte `textOffset` of what a stream in text mode reads from it: the
+// same offset, except on Windows, where text mode drops the CR of each CR LF and ends at the
+// first Ctrl-Z. Nothing where the text ends before that byte.
+std::optional<std::uint64_t> fileOffsetOfText(std::FILE* file, std::uint64_t textOffset);
 
 // True when `name` names an existing file that is the open stream's file, however reached:
 // another spelling of the path, a symbolic or a hard link, and on Windows a short name, a case

@@ -1,0 +1,125 @@
+#include "driver/work_pool.h"
+
+#include <algorithm>     // min
+#include <charconv>      // from_chars
+#include <cstdlib>       // getenv
+#include <cstring>       // strlen
+#include <system_error>  // system_error
+
+#include "platform/console.h"
+#include "platform/os.h"
+
+namespace {
+
+// Takes the oldest queued job, or `wanted` itself where it is still queued; null if none is.
+Job* takeJob(WorkPool& pool, Job* wanted) {
+  if (pool.queued == 0) return nullptr;
+  std::size_t i = 0;
+  if (wanted != nullptr) {
+    while (i < pool.queued && pool.queue[i] != wanted) ++i;
+    if (i == pool.queued) i = 0;
+  }
+  Job* job = pool.queue[i];
+  for (; i + 1 < pool.queued; ++i) pool.queue[i] = pool.queue[i + 1];
+  --pool.queued;
+  job->state = Job::State::running;
+  return job;
+}
+
+// Does the job with the mutex released; it is locked again after.
+void doJob(std::unique_lock<std::mutex>& lock, Job& job, WorkerScratch& scratch) {
+  lock.unlock();
+  job.work(job.data, scratch);
+  lock.lock();
+  job.state = Job::State::done;
+}
+
+void workOn(WorkPool& pool, WorkerScratch& scratch) {
+  std::unique_lock lock(pool.mutex);
+  for (;;) {
+    pool.jobQueued.wait(lock, [&] { return pool.stopping || pool.queued > 0; });
+    if (pool.queued == 0) return;  // stopping, with nothing left
+    doJob(lock, *takeJob(pool, nullptr), scratch);
+    if (pool.mainWaits) pool.jobDone.notify_one();
+  }
+}
+
+// Memory that cannot be had leaves the scratch without a buffer, rather than ending the run
+// in operator new's handler.
+bool makeScratch(WorkerScratch& scratch, std::size_t scanBytes) {
+  catchFailure([&] { initScanner(scratch.scanner, nullptr, scanBytes); });
+  return scratch.scanner.buffer != nullptr;
+}
+
+}  // namespace
+
+unsigned threadCount() {
+  if (const char* text = std::getenv("CELLPROD_THREADS")) {
+    unsigned n = 0;
+    const char* end = text + std::strlen(text);
+    const auto [stop, error] = std::from_chars(text, end, n);
+    if (error == std::errc() && stop == end && n > 0) return std::min(n, maxThreads);
+  }
+  return std::min(usableProcessors(), maxThreads);
+}
+
+void startPool(WorkPool& pool, unsigned workers, std::size_t scanBytes) {
+  // Memory for the vectors and the threads that cannot be had is thrown here, as under
+  // catchFailure, rather than ending the run: the run then goes on with fewer threads.
+  catchFailure([&] {
+    pool.scratch.resize(workers + 1);
+    pool.threads.reserve(workers);
+  });
+  if (pool.scratch.size() != workers + 1 || pool.threads.capacity() < workers) {
+    pool.scratch.clear();
+    return;
+  }
+  if (!makeScratch(pool.scratch.back(), scanBytes)) {
+    pool.scratch.clear();
+    return;
+  }
+  for (unsigned i = 0; i < workers; ++i) {
+    if (!makeScratch(pool.scratch[i], scanBytes)) return;
+    catchFailure([&] {
+      try {
+        pool.threads.emplace_back(workOn, std::ref(pool), std::ref(pool.scratch[i]));
+      } catch (const std::system_error&) {}
+    });
+    if (pool.threads.size() != i + 1) return;
+  }
+}
+
+void giveJob(WorkPool& pool, Job& job, void (*work)(void*, WorkerScratch&), void* data) {
+  job.work = work;
+  job.data = data;
+  {
+    std::lock_guard lock(pool.mutex);
+    job.state = Job::State::queued;
+    pool.queue[pool.queued++] = &job;
+  }
+  pool.jobQueued.notify_one();
+}
+
+void finishJob(WorkPool& pool, Job& job) {
+  std::unique_lock lock(pool.mutex);
+  while (job.state != Job::State::done) {
+    if (Job* next = takeJob(pool, job.state == Job::State::queued ? &job : nullptr)) {
+      doJob(lock, *next, pool.scratch.back());
+    } else {
+      pool.mainWaits = true;
+      pool.jobDone.wait(lock);
+      pool.mainWaits = false;
+    }
+  }
+}
+
+void stopPool(WorkPool& pool) {
+  {
+    std::lock_guard lock(pool.mutex);
+    pool.stopping = true;
+    pool.queued = 0;  // pieces given ahead of rows that are no longer wanted
+  }
+  pool.jobQueued.notify_all();
+  for (std::thread& thread : pool.threads) thread.join();
+  pool.threads.clear();
+}
