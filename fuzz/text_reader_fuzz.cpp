@@ -1,5 +1,6 @@
 // The text header and row readers over arbitrary bytes, against a reference reading of the
 // same bytes: the same values bit for bit, or the same failure with the same message.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "grid/text_grid.h"
+#include "grid/text_pieces.h"
 #include "support/capture.h"
 #include "support/reference.h"
 
@@ -81,6 +83,8 @@ Expected expectedReading(const std::string& text) {
 // largest holds any input the fuzzer makes, as the default buffer would.
 constexpr std::size_t capacities[] = {1, 2, 3, 4, 5, 7, 8, 13, 16, 64, 4096, std::size_t{1} << 16};
 
+constexpr std::size_t pieceSizes[] = {1, 2, 3, 5, 8, 13, 64, 256};
+
 // What the readers make of the bytes with one number reader.
 struct Outcome {
   std::vector<double> header, cells;
@@ -117,6 +121,57 @@ Outcome readWith(const std::string& text, std::size_t capacity, NumberReader rea
   return o;
 }
 
+// The rows read in pieces cut every pieceBytes, one piece after the other, as the threads of a
+// run read them: the values until the first piece that ends the input, or the failure the rows
+// meet there.
+Outcome readInPieces(const std::string& text, std::size_t pieceBytes, NumberReader readNumbers) {
+  Outcome o;
+  std::FILE* file = std::tmpfile();
+  check(file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size());
+  std::rewind(file);
+  GridInput grid;
+  grid.name = gridName;
+  grid.file = file;
+  initScanner(grid.text, file);
+  try {
+    readTextHeader(grid);
+  } catch (const RunEnded&) {
+    std::fclose(file);
+    return o;  // no rows to read
+  }
+  const GridParameters working = parametersOf(grid.header);
+  const bool small = rowsAreSmall(working.ncols, working.nrows);
+  const std::size_t ncols = small ? columnCount(working.ncols) : 0;
+  if (ncols > 0) {
+    const std::size_t wanted = ncols * static_cast<std::size_t>(std::max(0.0, working.nrows));
+    TextRowsSource source = textRowsSource(grid, readNumbers);
+    check(source.file != nullptr);
+    source.pieceBytes = pieceBytes;
+    TextScanner scanner;
+    initScanner(scanner, nullptr, pieceScanBuffer(pieceBytes));
+    TextPiece piece;
+    piece.values.reset(static_cast<double*>(std::calloc(pieceValues(pieceBytes) + 1, 8)));
+    for (std::size_t index = 0; o.cells.size() < wanted; ++index) {
+      readTextPiece(source, index, scanner, piece);
+      for (;;) {
+        o.cells.insert(o.cells.end(), piece.values.get() + 1, piece.values.get() + 1 + piece.count);
+        if (!piece.more) break;
+        continueTextPiece(source, scanner, piece);
+      }
+      if (piece.last) break;
+    }
+    if (o.cells.size() < wanted) {
+      o.status = 5;
+      o.message = "error reading from " + gridName + " in row " +
+                  std::to_string(o.cells.size() / ncols + 1) + " (" +
+                  std::to_string(o.cells.size() % ncols) + " values read)\n";
+    }
+    o.cells.resize(std::min(wanted, o.cells.size() / ncols * ncols));
+  }
+  std::fclose(file);
+  return o;
+}
+
 }  // namespace
 
 // Every number reader, the plain one and each vector one this CPU runs, against the reference.
@@ -133,6 +188,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(o.status == expected.status && o.message == expected.message);
     check(sameValues(o.header, expected.header));
     check(sameValues(o.cells, expected.cells));
+    // In pieces that cut every number and token, and in pieces that hold many numbers.
+    if (expected.header.empty()) continue;
+    const std::size_t pieceBytes = pieceSizes[(data[0] >> 4) & 7];
+    const Outcome pieces = readInPieces(text, pieceBytes, path.readNumbers);
+    check(pieces.status == (expected.status == 5 ? 5 : 0) &&
+          (pieces.status == 0 || pieces.message == expected.message));
+    check(sameValues(pieces.cells, expected.cells));
   }
   return 0;
 }

@@ -125,9 +125,10 @@ CELLPROD_NOINLINE bool readNumberNearEnd(TextScanner& s, double& value) {
 
 bool initScanner(TextScanner& scanner, std::FILE* file, std::size_t capacity) {
   scanner.file = file;
-  scanner.capacity = capacity;
+  // One byte more than asked for, for the last byte read, which a refill keeps in front.
+  scanner.capacity = capacity + 1;
   // The end mark, and the bytes a number's scan may read after it, all initialized.
-  scanner.buffer.reset(new (std::nothrow) char[capacity + 1 + numberOverread]());
+  scanner.buffer.reset(new (std::nothrow) char[scanner.capacity + 1 + numberOverread]());
   scanner.pos = scanner.end = 0;
   scanner.atEof = false;
   return scanner.buffer != nullptr;
