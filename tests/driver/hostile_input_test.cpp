@@ -248,6 +248,46 @@ TEST_F(GridCase, FailuresInRowOrder) {
   }
 }
 
+// Text grids of several pieces, with a token that is no number, a lone sign or point, or a cut
+// at a random byte of either grid, or an output that fails: at 2 to 8 threads, on both
+// processors or on one, each run gives the standard output, status and output bytes of the run
+// on one thread. Each repetition of the test (--gtest_repeat) draws other cases.
+TEST_F(GridCase, PiecesAtAnyThreadCount) {
+  static unsigned seed = 2912;
+  std::mt19937 rng(seed++);
+  const char* options[] = {"-f:t", "-f:s", "-f:d"};
+  const char* damage[] = {"x", "-", ".", "+.", "1e+", "1-2"};
+  for (int n = 0; n < 8; ++n) {
+    const unsigned how = rng() % 4;  // a token replaced, a cut, the output limited, nothing
+    // Outputs that fail are larger than the output's stream buffer, so that rows fail.
+    const int C = 1 + static_cast<int>(rng() % 3000), R = 1 + (how == 2 ? 200000 : 50000) / C;
+    SCOPED_TRACE("seed " + std::to_string(seed - 1) + " case " + std::to_string(n));
+    std::string grids[2];
+    for (std::string& g : grids) {
+      g = textHeader(std::to_string(C), std::to_string(R));
+      for (int i = 0; i < R * C; ++i)
+        g += std::to_string(rng() % 2000 * 0.125 - 9) + (i % C == C - 1 ? "\n" : " ");
+    }
+    std::string& hurt = grids[rng() % 2];
+    const std::size_t at = textHeader("1", "1").size() + rng() % (hurt.size() - 60);
+    if (how == 0) hurt.replace(hurt.find(' ', at) + 1, 0, std::string(damage[rng() % 6]) + " ");
+    if (how == 1) hurt.resize(at);
+    inputs(grids[0], grids[1]);
+    const char* option = options[rng() % 3];
+    const long limit = how == 2 ? static_cast<long>(2000 + rng() % 1400000) : -1;
+    const RunSetup one{.maxFileBytes = limit, .threads = 1};
+    const ToolResult expected = runTool(dir, {aName, bName, outName, option}, one);
+    const std::string expectedBytes = readFile(out);
+    for (const int threads : {2, 3, 8}) {
+      const RunSetup setup{.oneProcessor = threads == 3, .maxFileBytes = limit, .threads = threads};
+      const ToolResult r = runTool(dir, {aName, bName, outName, option}, setup);
+      EXPECT_EQ(r.status, expected.status) << threads;
+      EXPECT_EQ(r.out, expected.out) << threads;
+      EXPECT_EQ(readFile(out), expectedBytes) << threads;
+    }
+  }
+}
+
 // Takes `prefix` off the front of s if s starts with it.
 bool take(std::string_view& s, std::string_view prefix) {
   if (s.substr(0, prefix.size()) != prefix) return false;

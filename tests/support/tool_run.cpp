@@ -137,6 +137,7 @@ ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
     CPU_ZERO(&first);
     CPU_SET(0, &first);
     if (setup.oneProcessor) ::sched_setaffinity(0, sizeof first, &first);
+    if (setup.threads > 0) ::setenv("CELLPROD_THREADS", std::to_string(setup.threads).c_str(), 1);
     ::alarm(runTimeLimitSeconds);  // the pending alarm survives exec and ends a hung run
     const rlimit space{static_cast<rlim_t>(setup.addressSpace),
                        static_cast<rlim_t>(setup.addressSpace)};

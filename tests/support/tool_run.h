@@ -47,7 +47,8 @@ ToolResult runToolWithFileLimit(const ScratchDir& dir, const std::vector<std::st
 // did not read to the end is stopped after the run; one that `staysOpen` keeps it open after its
 // bytes), or read by a reader that takes so many bytes and goes; standard input and output from
 // and to files of the scratch directory; the first `closedDescriptors` standard descriptors
-// closed; the first processor alone; limits of address space and of the files written.
+// closed; the first processor alone; limits of address space and of the files written; the
+// threads the tool uses (CELLPROD_THREADS, where above 0).
 struct RunSetup {
   std::string input{};
   std::vector<std::pair<std::string, std::string>> fifos{};
@@ -56,6 +57,7 @@ struct RunSetup {
   std::vector<std::pair<std::string, long>> readerFifos{};
   std::string stdinFrom{}, stdoutTo{};
   long addressSpace = -1, maxFileBytes = -1;
+  int threads = 0;
 };
 ToolResult runTool(const ScratchDir& dir, const std::vector<std::string>& args,
                    const RunSetup& setup);
