@@ -29,12 +29,16 @@ void productRow(const double* a, const double* b, double* product, std::size_t n
 
 }  // namespace
 
+void multiplyCells(const GridParameters& working, const double* row1, const double* row2,
+                   double* product) {
+  // Columns 1 to n. Both grids' nodata_value is the run's, since their parameters agree.
+  productRow(row1 + 1, row2 + 1, product + 1, columnCount(working.ncols), working.nodata_value);
+}
+
 void multiplyRow(const GridParameters& working, const double* row1, const double* row2,
                  double* product, ProductStatistics& stats) {
-  // Columns 1 to n. Both grids' nodata_value is the run's, since their parameters agree.
-  const std::size_t n = columnCount(working.ncols);
-  productRow(row1 + 1, row2 + 1, product + 1, n, working.nodata_value);
+  multiplyCells(working, row1, row2, product);
   // Empty cells are offered too, which changes nothing: nodata_value never lies above
   // nodata_value + 1, so they are never counted.
-  stats.addSamples(product + 1, n);
+  stats.addSamples(product + 1, columnCount(working.ncols));
 }

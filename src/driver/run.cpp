@@ -1,5 +1,6 @@
 #include "driver/run.h"
 
+#include <bit>    // endian
 #include <cmath>  // isfinite
 #include <cstdio>
 #include <new>  // nothrow
@@ -10,7 +11,8 @@
 #include "driver/command_line.h"
 #include "driver/output_file.h"
 #include "driver/read_ahead.h"
-#include "driver/text_bands.h"
+#include "driver/output_bands.h"
+#include "driver/statistics_lane.h"
 #include "driver/work_pool.h"
 #include "grid/binary_grid.h"
 #include "grid/detect.h"
@@ -62,6 +64,22 @@ bool poolHasWork(const RunContext& run) {
           run.output.encoding == GridEncoding::text);
 }
 
+// Bands of the output's rows: for a text output that the pool formats, and for any output whose
+// statistics a lane adds beside the writes. The lane reads the products while the main thread
+// writes them, which a double-precision output on a big-endian CPU turns around in place.
+void setUpBands(RunContext& run, std::size_t count) {
+  const bool text = textBandsFit(run.output, run.working.ncols, run.pool);
+  const bool binary = isBinary(run.output.encoding);
+  const bool lane = run.threads > 1 && (text || binary) &&
+                    (std::endian::native == std::endian::little ||
+                     run.output.encoding != GridEncoding::double_precision);
+  if (!(text || lane) || !prepareBands(run.bands, count, run.output, run.working.ncols, run.pool,
+                                       text))
+    return;
+  if (lane && startLane(run.lane, run.statistics, count)) run.bands.lane = &run.lane;
+  if (!text && run.bands.lane == nullptr) run.bands.ring.clear();  // nothing for bands to do
+}
+
 // Everything the rows need is allocated here, the memory of a run on one thread first; the
 // threads and their memory come last and only where they can be had, and nothing is allocated
 // after them.
@@ -84,14 +102,15 @@ void setUpRows(RunContext& run) {
   if (poolHasWork(run)) startPool(run.pool, run.threads - 1, pieceScanBuffer(defaultPieceBytes));
   startPieces(run.ahead1, run.pool, inFlight);
   startPieces(run.ahead2, run.pool, inFlight);
-  prepareBands(run.bands, inFlight, run.output, ncols, run.pool);
+  setUpBands(run, inFlight);
   startReader(run.ahead1, run.threads);
   startReader(run.ahead2, run.threads);
 }
 
 void writeRow(RunContext& run) {
   if (isBinary(run.output.encoding))
-    writeBinaryRow(run.output, run.floatRow.get(), run.working.ncols, run.row);
+    writeBinaryRow(run.output, run.output.row.get(), run.floatRow.get(), run.working.ncols,
+                   run.row);
   else writeTextRow(run.output, run.working.ncols, run.row);
 }
 
@@ -104,18 +123,31 @@ bool inBands(const RunContext& run) { return !run.bands.ring.empty(); }
   reportFailure(ahead);
 }
 
+// The products of the row into its band, the statistics by the lane where it runs; a binary
+// row is written at once.
+void formBandRow(RunContext& run, const double* row1, const double* row2) {
+  double* const product = bandRow(run.bands, run.row);
+  if (laneRuns(run.lane)) multiplyCells(run.working, row1, row2, product);
+  else multiplyRow(run.working, row1, row2, product, run.statistics);
+  if (!run.bands.text) {
+    writeBinaryRow(run.output, product, run.floatRow.get(), run.working.ncols, run.row);
+    say(".");
+  }
+  rowFormed(run.bands);
+}
+
 void processRows(RunContext& run) {
   for (run.row = 1; run.row <= run.working.nrows; ++run.row) {
     // Before waiting for an input's row, the rows formed are written, as they would have been
     // before it was read: a failing write is never held back by a slow or silent pipe.
-    if (inBands(run) && !(rowAtHand(run.ahead1) && rowAtHand(run.ahead2))) writeBands(run.bands);
+    if (run.bands.text && !(rowAtHand(run.ahead1) && rowAtHand(run.ahead2)))
+      writeBands(run.bands);
     const double* row1 = takeRow(run.ahead1);
     if (row1 == nullptr) failInRow(run, run.ahead1);
     const double* row2 = takeRow(run.ahead2);
     if (row2 == nullptr) failInRow(run, run.ahead2);
     if (inBands(run)) {
-      multiplyRow(run.working, row1, row2, bandRow(run.bands, run.row), run.statistics);
-      rowFormed(run.bands);
+      formBandRow(run, row1, row2);
       continue;
     }
     multiplyRow(run.working, row1, row2, run.output.row.get(), run.statistics);
@@ -163,6 +195,7 @@ void runPhases(RunContext& run, int argc, char** argv) {
   processRows(run);
   finishReadAhead(run.ahead1);
   finishReadAhead(run.ahead2);
+  stopLane(run.lane);  // every product added
   stopPool(run.pool);
   say("\n");
   if (isBinary(run.output.encoding)) writeFinalStatistics(run);

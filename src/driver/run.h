@@ -5,7 +5,8 @@
 
 #include "arith/statistics.h"
 #include "driver/read_ahead.h"
-#include "driver/text_bands.h"
+#include "driver/output_bands.h"
+#include "driver/statistics_lane.h"
 #include "driver/work_pool.h"
 #include "grid/grid.h"
 
@@ -17,7 +18,8 @@ struct RunContext {
   unsigned threads = 1;    // the threads the run may use, the main thread among them
   WorkPool pool;           // the threads beside the main thread, for pieces and bands
   ReadAhead ahead1, ahead2;     // the rows of grid 1 and grid 2, read ahead
-  TextBands bands;              // a text output's rows, formatted side by side
+  OutputBands bands;            // the output's rows, worked on side by side
+  StatisticsLane lane;          // the statistics, added beside the writes
   CallocArray<float> floatRow;  // staging for single-precision output rows, positions 1 to ncols
   std::int32_t row = 0;
   ProductStatistics statistics;

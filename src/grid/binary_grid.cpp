@@ -91,9 +91,8 @@ void writeBinaryHeader(GridOutput& out, const GridHeader& grid1) {
   }
 }
 
-void writeBinaryRow(GridOutput& out, float* floatRow, double ncols, int row) {
+void writeBinaryRow(GridOutput& out, double* values, float* floatRow, double ncols, int row) {
   const std::size_t n = columnCount(ncols);
-  double* values = out.row.get();
   if (out.encoding == GridEncoding::single) {
     for (std::size_t i = 1; i <= n; ++i) floatRow[i] = narrowToFloat(values[i]);
     byte_order::toLittleEndian(floatRow + 1, n);

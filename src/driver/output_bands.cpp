@@ -1,4 +1,4 @@
-#include "driver/text_bands.h"
+#include "driver/output_bands.h"
 
 #include <algorithm>  // max
 #include <cstdlib>    // calloc, malloc
@@ -12,12 +12,12 @@ namespace {
 // The most cells a band holds, so that its products and text stay within a few hundred KiB.
 constexpr std::size_t bandCells = std::size_t{1} << 14;
 
-TextBand& bandOf(TextBands& bands, std::size_t index) {
+OutputBand& bandOf(OutputBands& bands, std::size_t index) {
   return bands.ring[index % bands.ring.size()];
 }
 
 void formatBand(void* data, WorkerScratch&) {
-  TextBand& band = *static_cast<TextBand*>(data);
+  OutputBand& band = *static_cast<OutputBand*>(data);
   const std::size_t columns = columnCount(band.ncols);
   char* const text = band.text.get();
   char* end = text;
@@ -28,7 +28,7 @@ void formatBand(void* data, WorkerScratch&) {
 }
 
 // Writes the band's rows, each after its text is whole, and a dot after each.
-void writeBand(TextBands& bands, TextBand& band) {
+void writeBand(OutputBands& bands, OutputBand& band) {
   if (band.given) finishJob(*bands.pool, band.job);
   else formatBand(&band, bands.pool->scratch.back());
   const GridOutput& out = *band.output;
@@ -40,65 +40,85 @@ void writeBand(TextBands& bands, TextBand& band) {
     start = band.rowEnds[i];
     say(".");
   }
-  band.rows = 0;
   band.given = false;
   ++bands.written;
 }
 
-bool allocateBand(TextBand& band, std::size_t rows, std::size_t columns) {
+bool allocateBand(OutputBand& band, std::size_t rows, std::size_t columns, bool text) {
   band.products.reset(static_cast<double*>(std::calloc(rows * columns + 1, sizeof(double))));
+  if (!text) return band.products != nullptr;
   band.text.reset(static_cast<char*>(std::malloc(rows * columns * (maxGeneralLength + 1))));
   band.rowEnds.reset(static_cast<std::size_t*>(std::calloc(rows, sizeof(std::size_t))));
   return band.products && band.text && band.rowEnds;
 }
 
+// The band being formed is whole: to the lane, and a text band to the pool.
+void closeBand(OutputBands& bands) {
+  OutputBand& band = bandOf(bands, bands.filling);
+  if (bands.lane != nullptr)
+    giveToLane(*bands.lane, band.products.get() + 1, band.rows * bands.columns);
+  if (bands.text) {
+    band.given = true;
+    giveJob(*bands.pool, band.job, formatBand, &band);
+  }
+  ++bands.filling;
+  bands.started = false;
+}
+
 }  // namespace
 
-bool prepareBands(TextBands& bands, std::size_t count, const GridOutput& output, double ncols,
-                  WorkPool& pool) {
+bool textBandsFit(const GridOutput& output, double ncols, const WorkPool& pool) {
   const std::size_t columns = columnCount(ncols);
-  if (output.encoding != GridEncoding::text || columns == 0 || columns > cellsPerChunk ||
-      pool.threads.empty())
-    return false;
+  return output.encoding == GridEncoding::text && columns > 0 && columns <= cellsPerChunk &&
+         !pool.threads.empty();
+}
+
+bool prepareBands(OutputBands& bands, std::size_t count, const GridOutput& output, double ncols,
+                  WorkPool& pool, bool text) {
+  const std::size_t columns = columnCount(ncols);
+  if (columns == 0) return false;
   const std::size_t rowsPerBand = std::max<std::size_t>(1, bandCells / columns);
-  std::vector<TextBand> ring;
+  std::vector<OutputBand> ring;
   catchFailure([&] { ring.resize(count); });
   bool whole = ring.size() == count;
-  for (TextBand& band : ring) {
+  for (OutputBand& band : ring) {
     if (!whole) break;
-    whole = allocateBand(band, rowsPerBand, columns);
+    whole = allocateBand(band, rowsPerBand, columns, text);
     band.output = &output;
     band.ncols = ncols;
   }
   if (!whole) return false;
   bands.ring = std::move(ring);
+  bands.text = text;
   bands.rowsPerBand = rowsPerBand;
   bands.columns = columns;
   bands.pool = &pool;
   return true;
 }
 
-double* bandRow(TextBands& bands, int row) {
-  TextBand& band = bandOf(bands, bands.filling);
-  if (band.rows == 0) band.firstRow = row;
+double* bandRow(OutputBands& bands, int row) {
+  OutputBand& band = bandOf(bands, bands.filling);
+  if (!bands.started) {
+    // The band this one reuses is written (rowFormed saw to that) and, where a lane runs,
+    // must be added before its products are overwritten.
+    if (bands.lane != nullptr && bands.filling >= bands.ring.size())
+      waitForLane(*bands.lane, bands.filling - bands.ring.size() + 1);
+    band.firstRow = row;
+    band.rows = 0;
+    bands.started = true;
+  }
   return band.products.get() + band.rows * bands.columns;
 }
 
-void rowFormed(TextBands& bands) {
-  TextBand& band = bandOf(bands, bands.filling);
-  if (++band.rows < bands.rowsPerBand) return;
-  band.given = true;
-  giveJob(*bands.pool, band.job, formatBand, &band);
-  ++bands.filling;
-  if (bands.filling - bands.written == bands.ring.size())
+void rowFormed(OutputBands& bands) {
+  if (++bandOf(bands, bands.filling).rows < bands.rowsPerBand) return;
+  closeBand(bands);
+  if (bands.text && bands.filling - bands.written == bands.ring.size())
     writeBand(bands, bandOf(bands, bands.written));
 }
 
-void writeBands(TextBands& bands) {
+void writeBands(OutputBands& bands) {
+  if (bands.started) closeBand(bands);
+  if (!bands.text) return;
   while (bands.written < bands.filling) writeBand(bands, bandOf(bands, bands.written));
-  TextBand& band = bandOf(bands, bands.filling);
-  if (band.rows > 0) {
-    writeBand(bands, band);
-    ++bands.filling;
-  }
 }
