@@ -1,5 +1,7 @@
 // The text header and row readers over arbitrary bytes, against a reference reading of the
 // same bytes: the same values bit for bit, or the same failure with the same message.
+#include <sys/mman.h>  // memfd_create
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -126,7 +128,8 @@ Outcome readWith(const std::string& text, std::size_t capacity, NumberReader rea
 // meet there.
 Outcome readInPieces(const std::string& text, std::size_t pieceBytes, NumberReader readNumbers) {
   Outcome o;
-  std::FILE* file = std::tmpfile();
+  // A file in memory, which pieces read by position as they read a file on disk.
+  std::FILE* file = fdopen(memfd_create("grid", 0), "w+");
   check(file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size());
   std::rewind(file);
   GridInput grid;
@@ -189,8 +192,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(sameValues(o.header, expected.header));
     check(sameValues(o.cells, expected.cells));
     // In pieces that cut every number and token, and in pieces that hold many numbers.
-    if (expected.header.empty()) continue;
+    // Pieces of a few bytes over the padding would only find white space, slowly.
     const std::size_t pieceBytes = pieceSizes[(data[0] >> 4) & 7];
+    if (expected.header.empty() || (pieceBytes < 8 && text.size() > 1024)) continue;
     const Outcome pieces = readInPieces(text, pieceBytes, path.readNumbers);
     check(pieces.status == (expected.status == 5 ? 5 : 0) &&
           (pieces.status == 0 || pieces.message == expected.message));
