@@ -14,9 +14,6 @@ namespace {
 // that at least this many bytes lie ahead before a number is scanned.
 constexpr std::size_t lookahead = 4096;
 
-// The white space of the C locale.
-bool isSpace(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
 // Adds the n bytes that lie after the end of the bytes at hand to them, up to a Ctrl-Z that
 // ends the input, and marks the new end. False when none were added: the input has ended.
 bool takeBytes(TextScanner& s, std::size_t n) {

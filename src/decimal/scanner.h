@@ -45,6 +45,9 @@ void scanPiece(TextScanner& scanner, std::FILE* file, std::uint64_t first, std::
 // How many bytes of the input the scanner has consumed: the offset of the next unread byte.
 inline std::uint64_t consumedBytes(const TextScanner& s) { return s.dropped + s.pos; }
 
+// The white space of the C locale, which separates tokens.
+constexpr bool isSpace(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
 // Skips white space, then consumes one token of any length. False at the end of the input.
 bool readToken(TextScanner& scanner);
 

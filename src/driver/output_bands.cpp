@@ -27,10 +27,10 @@ void formatBand(void* data, WorkerScratch&) {
   }
 }
 
-// Writes the band's rows, each after its text is whole, and a dot after each.
+// Writes the band's rows, once the pool (or the main thread, where no thread has taken it yet)
+// has formatted them, and a dot after each.
 void writeBand(OutputBands& bands, OutputBand& band) {
-  if (band.given) finishJob(*bands.pool, band.job);
-  else formatBand(&band, bands.pool->scratch.back());
+  finishJob(*bands.pool, band.job);
   const GridOutput& out = *band.output;
   std::size_t start = 0;
   for (std::size_t i = 0; i < band.rows; ++i) {
@@ -40,7 +40,6 @@ void writeBand(OutputBands& bands, OutputBand& band) {
     start = band.rowEnds[i];
     say(".");
   }
-  band.given = false;
   ++bands.written;
 }
 
@@ -57,10 +56,7 @@ void closeBand(OutputBands& bands) {
   OutputBand& band = bandOf(bands, bands.filling);
   if (bands.lane != nullptr)
     giveToLane(*bands.lane, band.products.get() + 1, band.rows * bands.columns);
-  if (bands.text) {
-    band.given = true;
-    giveJob(*bands.pool, band.job, formatBand, &band);
-  }
+  if (bands.text) giveJob(*bands.pool, band.job, formatBand, &band);
   ++bands.filling;
   bands.started = false;
 }

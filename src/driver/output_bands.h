@@ -21,7 +21,6 @@ struct OutputBand {
   CallocArray<std::size_t> rowEnds;           // where each row's text ends
   int firstRow = 0;
   std::size_t rows = 0;  // rows formed
-  bool given = false;    // to the pool to format
   Job job;
   const GridOutput* output = nullptr;
   double ncols = 0;

@@ -2,8 +2,6 @@
 
 #include <algorithm>     // clamp, copy_n, max, min
 #include <cstdlib>       // calloc
-#include <new>           // bad_alloc
-#include <system_error>  // system_error
 
 #include "grid/binary_grid.h"
 #include "grid/messages.h"
@@ -194,14 +192,8 @@ void startReader(ReadAhead& ahead, unsigned threads) {
     ahead.blocks[ahead.blockCount].values = allocateBlock(ahead);
     if (!ahead.blocks[ahead.blockCount].values) return keepOneBlock(ahead);
   }
-  // Memory for the thread that cannot be had is thrown here, as under catchFailure, rather than
-  // ending the run: the main thread then reads alone.
-  catchFailure([&] {
-    try {
-      ahead.thread = std::thread(readRows, std::ref(ahead));
-    } catch (const std::system_error&) {}
-  });
-  if (!ahead.thread.joinable()) keepOneBlock(ahead);
+  // Where the thread cannot be had, the main thread reads alone.
+  if (!startThread(ahead.thread, readRows, std::ref(ahead))) keepOneBlock(ahead);
 }
 
 const double* takeRow(ReadAhead& ahead) {

@@ -10,8 +10,8 @@
 #include "arith/product.h"
 #include "driver/command_line.h"
 #include "driver/output_file.h"
-#include "driver/read_ahead.h"
 #include "driver/output_bands.h"
+#include "driver/read_ahead.h"
 #include "driver/statistics_lane.h"
 #include "driver/work_pool.h"
 #include "grid/binary_grid.h"
@@ -109,33 +109,23 @@ void setUpRows(RunContext& run) {
   startReader(run.ahead2, run.threads);
 }
 
-void writeRow(RunContext& run) {
-  if (isBinary(run.output.encoding))
-    writeBinaryRow(run.output, run.output.row.get(), run.floatRow.get(), run.working.ncols,
-                   run.row);
-  else writeTextRow(run.output, run.working.ncols, run.row);
-}
-
 bool inBands(const RunContext& run) { return !run.bands.ring.empty(); }
+
+// Writes the row of products at once, unless it goes out in a text band. A text row written
+// alone is the output's own row.
+void writeRow(RunContext& run, double* product) {
+  if (run.bands.text) return;
+  if (isBinary(run.output.encoding))
+    writeBinaryRow(run.output, product, run.floatRow.get(), run.working.ncols, run.row);
+  else writeTextRow(run.output, run.working.ncols, run.row);
+  say(".");
+}
 
 // Where an input has no row `row`: the rows before it are written first, as they would have
 // been before it was read, then the failure is reported.
 [[noreturn]] void failInRow(RunContext& run, const ReadAhead& ahead) {
   if (inBands(run)) writeBands(run.bands);
   reportFailure(ahead);
-}
-
-// The products of the row into its band, the statistics by the lane where it runs; a binary
-// row is written at once.
-void formBandRow(RunContext& run, const double* row1, const double* row2) {
-  double* const product = bandRow(run.bands, run.row);
-  if (laneRuns(run.lane)) multiplyCells(run.working, row1, row2, product);
-  else multiplyRow(run.working, row1, row2, product, run.statistics);
-  if (!run.bands.text) {
-    writeBinaryRow(run.output, product, run.floatRow.get(), run.working.ncols, run.row);
-    say(".");
-  }
-  rowFormed(run.bands);
 }
 
 void processRows(RunContext& run) {
@@ -148,13 +138,13 @@ void processRows(RunContext& run) {
     if (row1 == nullptr) failInRow(run, run.ahead1);
     const double* row2 = takeRow(run.ahead2);
     if (row2 == nullptr) failInRow(run, run.ahead2);
-    if (inBands(run)) {
-      formBandRow(run, row1, row2);
-      continue;
-    }
-    multiplyRow(run.working, row1, row2, run.output.row.get(), run.statistics);
-    writeRow(run);
-    say(".");
+    // The products go into their band where there are bands, else into the output's row; the
+    // statistics are added by the lane where it runs.
+    double* const product = inBands(run) ? bandRow(run.bands, run.row) : run.output.row.get();
+    if (laneRuns(run.lane)) multiplyCells(run.working, row1, row2, product);
+    else multiplyRow(run.working, row1, row2, product, run.statistics);
+    writeRow(run, product);
+    if (inBands(run)) rowFormed(run.bands);
   }
   if (inBands(run)) writeBands(run.bands);
 }

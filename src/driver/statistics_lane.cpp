@@ -1,7 +1,5 @@
 #include "driver/statistics_lane.h"
 
-#include <system_error>  // system_error
-
 #include "platform/console.h"
 
 namespace {
@@ -24,15 +22,10 @@ void addBlocks(StatisticsLane& lane) {
 
 bool startLane(StatisticsLane& lane, ProductStatistics& statistics, std::size_t capacity) {
   lane.statistics = &statistics;
-  // Memory for the ring and the thread that cannot be had is thrown here, as under
-  // catchFailure, rather than ending the run: the main thread then adds the products itself.
-  catchFailure([&] {
-    lane.ring.resize(capacity);
-    try {
-      lane.thread = std::thread(addBlocks, std::ref(lane));
-    } catch (const std::system_error&) {}
-  });
-  return laneRuns(lane);
+  // Memory for the ring that cannot be had is thrown here, as under catchFailure, rather than
+  // ending the run; without the ring or the thread the main thread adds the products itself.
+  catchFailure([&] { lane.ring.resize(capacity); });
+  return lane.ring.size() == capacity && startThread(lane.thread, addBlocks, std::ref(lane));
 }
 
 bool laneRuns(const StatisticsLane& lane) { return lane.thread.joinable(); }

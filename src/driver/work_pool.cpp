@@ -4,7 +4,7 @@
 #include <charconv>      // from_chars
 #include <cstdlib>       // getenv
 #include <cstring>       // strlen
-#include <system_error>  // system_error
+#include <system_error>  // errc
 
 #include "platform/console.h"
 #include "platform/os.h"
@@ -70,22 +70,17 @@ void startPool(WorkPool& pool, unsigned workers, std::size_t scanBytes) {
     pool.scratch.resize(workers + 1);
     pool.threads.reserve(workers);
   });
-  if (pool.scratch.size() != workers + 1 || pool.threads.capacity() < workers) {
-    pool.scratch.clear();
-    return;
-  }
-  if (!makeScratch(pool.scratch.back(), scanBytes)) {
+  if (pool.scratch.size() != workers + 1 || pool.threads.capacity() < workers ||
+      !makeScratch(pool.scratch.back(), scanBytes)) {
     pool.scratch.clear();
     return;
   }
   for (unsigned i = 0; i < workers; ++i) {
-    if (!makeScratch(pool.scratch[i], scanBytes)) return;
-    catchFailure([&] {
-      try {
-        pool.threads.emplace_back(workOn, std::ref(pool), std::ref(pool.scratch[i]));
-      } catch (const std::system_error&) {}
-    });
-    if (pool.threads.size() != i + 1) return;
+    std::thread thread;
+    if (!makeScratch(pool.scratch[i], scanBytes) ||
+        !startThread(thread, workOn, std::ref(pool), std::ref(pool.scratch[i])))
+      return;
+    pool.threads.push_back(std::move(thread));  // within the capacity reserved
   }
 }
 

@@ -4,8 +4,6 @@
 
 namespace {
 
-bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
 // The first token start at or after `cut` (which lies after the first byte of the rows), or
 // noOffset where the file ends first.
 std::uint64_t tokenStartFrom(std::FILE* file, std::uint64_t cut) {
@@ -16,7 +14,9 @@ std::uint64_t tokenStartFrom(std::FILE* file, std::uint64_t cut) {
     const std::size_t n = readAt(file, at, block, sizeof block);
     if (n == 0) return noOffset;
     for (std::size_t i = 0; i < n; ++i, ++at) {
-      if (at >= cut && isSpace(before) && !isSpace(block[i])) return at;
+      if (at >= cut && isSpace(static_cast<unsigned char>(before)) &&
+          !isSpace(static_cast<unsigned char>(block[i])))
+        return at;
       before = block[i];
     }
   }
