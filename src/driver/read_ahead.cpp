@@ -8,6 +8,7 @@
 #include "grid/text_grid.h"
 #include "grid/text_pieces.h"
 #include "platform/os.h"
+#include "platform/threads.h"
 
 namespace {
 

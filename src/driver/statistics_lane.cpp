@@ -1,6 +1,7 @@
 #include "driver/statistics_lane.h"
 
 #include "platform/console.h"
+#include "platform/threads.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 
 #include "platform/console.h"
 #include "platform/os.h"
+#include "platform/threads.h"
 
 namespace {
 

@@ -9,9 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <system_error>  // system_error
-#include <thread>
-#include <utility>  // move, forward
+#include <utility>  // move
 
 // Prints a message or progress text on standard output: shown at once on a terminal, and
 // elsewhere (a pipe, a log) at least every quarter of a second while the run prints.
@@ -74,16 +72,4 @@ std::optional<CaughtFailure> catchFailure(Work&& work) {
   }
   failuresAreValues(false);
   return caught;
-}
-
-// Starts a thread running work(args...) where one can be had: false where the system refuses
-// it or the memory for it cannot be had, which the caller then does without.
-template <class Work, class... Args>
-bool startThread(std::thread& thread, Work work, Args&&... args) {
-  catchFailure([&] {
-    try {
-      thread = std::thread(work, std::forward<Args>(args)...);
-    } catch (const std::system_error&) {}
-  });
-  return thread.joinable();
 }
