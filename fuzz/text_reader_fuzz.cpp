@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "grid/text_grid.h"
-#include "grid/text_pieces.h"
+#include "rows/row_source.h"
+#include "rows/work_pool.h"
 #include "support/capture.h"
 #include "support/reference.h"
 
@@ -123,10 +124,10 @@ Outcome readWith(const std::string& text, std::size_t capacity, NumberReader rea
   return o;
 }
 
-// The rows read in pieces cut every pieceBytes, one piece after the other, as the threads of a
-// run read them: the values until the first piece that ends the input, or the failure the rows
-// meet there.
-Outcome readInPieces(const std::string& text, std::size_t pieceBytes, NumberReader readNumbers) {
+// The rows read in pieces cut every pieceBytes and placed into rows by the run's own row source,
+// its pool doing every piece on this thread: the values until the first piece that ends the
+// input, or the failure the rows meet there.
+Outcome readInPieces(const std::string& text, std::size_t pieceBytes) {
   Outcome o;
   // A file in memory, which pieces read by position as they read a file on disk.
   std::FILE* file = fdopen(memfd_create("grid", 0), "w+");
@@ -138,38 +139,25 @@ Outcome readInPieces(const std::string& text, std::size_t pieceBytes, NumberRead
   initScanner(grid.text, file);
   try {
     readTextHeader(grid);
-  } catch (const RunEnded&) {
-    std::fclose(file);
-    return o;  // no rows to read
-  }
-  const GridParameters working = parametersOf(grid.header);
-  const bool small = rowsAreSmall(working.ncols, working.nrows);
-  const std::size_t ncols = small ? columnCount(working.ncols) : 0;
-  if (ncols > 0) {
-    const std::size_t wanted = ncols * static_cast<std::size_t>(std::max(0.0, working.nrows));
-    TextRowsSource source = textRowsSource(grid, readNumbers);
-    check(source.file != nullptr);
-    source.pieceBytes = pieceBytes;
-    TextScanner scanner;
-    initScanner(scanner, nullptr, pieceScanBuffer(pieceBytes));
-    TextPiece piece;
-    piece.values.reset(static_cast<double*>(std::calloc(pieceValues(pieceBytes) + 1, 8)));
-    for (std::size_t index = 0; o.cells.size() < wanted; ++index) {
-      readTextPiece(source, index, scanner, piece);
-      for (;;) {
-        o.cells.insert(o.cells.end(), piece.values.get() + 1, piece.values.get() + 1 + piece.count);
-        if (!piece.more) break;
-        continueTextPiece(source, scanner, piece);
+    const GridParameters working = parametersOf(grid.header);
+    if (rowsAreSmall(working.ncols, working.nrows) && columnCount(working.ncols) > 0 &&
+        working.nrows >= 1) {
+      RowSource source;
+      WorkPool pool;
+      prepareRowSource(source, grid, working);
+      check(startPool(pool, 1, pieceScanBuffer(pieceBytes)) &&
+            startPieces(source, pool, 1, pieceBytes));
+      const std::size_t n = columnCount(working.ncols);
+      for (int row = 1; row <= working.nrows; ++row) {
+        const double* values = takeRow(source);
+        if (values == nullptr) reportFailure(source);
+        o.cells.insert(o.cells.end(), values + 1, values + 1 + n);
       }
-      if (piece.last) break;
+      finishRowSource(source);
     }
-    if (o.cells.size() < wanted) {
-      o.status = 5;
-      o.message = "error reading from " + gridName + " in row " +
-                  std::to_string(o.cells.size() / ncols + 1) + " (" +
-                  std::to_string(o.cells.size() % ncols) + " values read)\n";
-    }
-    o.cells.resize(std::min(wanted, o.cells.size() / ncols * ncols));
+  } catch (const RunEnded& e) {
+    o.status = e.status;
+    o.message = e.message;
   }
   std::fclose(file);
   return o;
@@ -195,7 +183,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Pieces of a few bytes over the padding would only find white space, slowly.
     const std::size_t pieceBytes = pieceSizes[(data[0] >> 4) & 7];
     if (expected.header.empty() || (pieceBytes < 8 && text.size() > 1024)) continue;
-    const Outcome pieces = readInPieces(text, pieceBytes, path.readNumbers);
+    if (path.readNumbers != kernelsForThisCpu().readNumbers) continue;  // the run's own
+    const Outcome pieces = readInPieces(text, pieceBytes);
     check(pieces.status == (expected.status == 5 ? 5 : 0) &&
           (pieces.status == 0 || pieces.message == expected.message));
     check(sameValues(pieces.cells, expected.cells));

@@ -1,6 +1,6 @@
 #include "decimal/scanner.h"
 
-#include <algorithm>  // min
+#include <algorithm>  // find_if, min
 #include <cstring>    // memchr, memcpy, memmove
 #include <new>        // nothrow
 
@@ -14,20 +14,55 @@ namespace {
 // that at least this many bytes lie ahead before a number is scanned.
 constexpr std::size_t lookahead = 4096;
 
-// Adds the n bytes that lie after the end of the bytes at hand to them, up to a Ctrl-Z that
-// ends the input, and marks the new end. False when none were added: the input has ended.
-bool takeBytes(TextScanner& s, std::size_t n) {
+// Adds the bytes read after the end of the bytes at hand to them, up to a Ctrl-Z that ends the
+// input, and marks the new end. False when none were added: the input has ended. After a read
+// that failed the input ends with the bytes it gave.
+bool takeBytes(TextScanner& s, BytesRead read) {
+  std::size_t n = read.count;
   if (s.endsAtCtrlZ) {
     const char* first = s.buffer.get() + s.end;
     if (const void* ctrlZ = std::memchr(first, '\x1a', n)) {
       n = static_cast<std::size_t>(static_cast<const char*>(ctrlZ) - first);
       s.atEof = s.metCtrlZ = true;
+      read.failed = false;
     }
   }
   s.end += n;
   s.buffer[s.end] = '\0';
+  if (read.failed) s.atEof = s.readFailed = true;
   if (n == 0) s.atEof = true;
   return n > 0;
+}
+
+// Where a piece reaches its limit: the rest of a token that started before it, up to and with
+// the first white space after it, read in growing steps; nothing where the last byte taken is
+// white space, so that no token starts past the limit.
+BytesRead readTokenRest(TextScanner& s, char* into, std::size_t room) {
+  if (s.end > 0 && isSpace(static_cast<unsigned char>(s.buffer[s.end - 1]))) {
+    s.endedAtLimit = true;
+    return {};
+  }
+  const std::size_t wanted = std::min(room, s.tailBytes);
+  s.tailBytes = std::min(room, 2 * s.tailBytes);
+  BytesRead read = readAt(*s.positional, s.from, into, wanted);
+  if (const void* space = std::find_if(into, into + read.count,
+                                       [](char c) { return isSpace(static_cast<unsigned char>(c)); });
+      space != into + read.count) {
+    read.count = static_cast<std::size_t>(static_cast<const char*>(space) - into) + 1;
+    read.failed = false;
+  }
+  s.from += read.count;
+  return read;
+}
+
+// The next bytes of a piece read by position.
+BytesRead readPieceBytes(TextScanner& s, char* into, std::size_t room) {
+  if (s.from >= s.limit) return readTokenRest(s, into, room);
+  const std::size_t wanted =
+      static_cast<std::size_t>(std::min<std::uint64_t>(room, s.limit - s.from));
+  const BytesRead read = readAt(*s.positional, s.from, into, wanted);
+  s.from += read.count;
+  return read;
 }
 
 // Moves the unread bytes to the front and reads more behind them. False when nothing came.
@@ -43,12 +78,9 @@ bool refill(TextScanner& s) {
     s.pos = 1;
   }
   char* const into = s.buffer.get() + s.end;
-  if (!s.byPosition) return takeBytes(s, std::fread(into, 1, s.capacity - s.end, s.file));
-  const std::size_t wanted = static_cast<std::size_t>(
-      std::min<std::uint64_t>(s.capacity - s.end, s.until - s.from));
-  const std::size_t got = readAt(s.file, s.from, into, wanted);
-  s.from += got;
-  return takeBytes(s, got);
+  const std::size_t room = s.capacity - s.end;
+  if (!s.byPosition) return takeBytes(s, readStream(s.file, into, room));
+  return takeBytes(s, readPieceBytes(s, into, room));
 }
 
 // The next byte, or -1 at the end of the input.
@@ -90,6 +122,7 @@ CELLPROD_NOINLINE bool readLongNumber(TextScanner& s, double& value) {
     }
     for (; isDigit(c); ++s.pos, c = peek(s)) b.addExponentDigit(static_cast<char>(c));
   }
+  if (c < 0 && s.readFailed) return false;  // the failing read took the rest of the number
   value = convertNumber(b.text());
   return true;
 }
@@ -99,7 +132,7 @@ CELLPROD_NOINLINE bool readLongNumber(TextScanner& s, double& value) {
 CELLPROD_ALWAYS_INLINE bool consumeNumber(TextScanner& s, const char* p, double& value) {
   const char* const buffer = s.buffer.get();
   const NumberExtent n = scanNumber(p);
-  if (n.end == buffer + s.end && !s.atEof) {
+  if (n.end == buffer + s.end && (!s.atEof || s.readFailed)) {
     s.pos = static_cast<std::size_t>(p - buffer);
     return readLongNumber(s, value);
   }
@@ -131,22 +164,43 @@ bool initScanner(TextScanner& scanner, std::FILE* file, std::size_t capacity) {
   return scanner.buffer != nullptr;
 }
 
-void scanPiece(TextScanner& scanner, std::FILE* file, std::uint64_t first, std::uint64_t last) {
-  scanner.file = file;
+void scanPiece(TextScanner& scanner, const PositionalFile& file, std::uint64_t first,
+               std::uint64_t limit) {
+  scanner.positional = &file;
   scanner.byPosition = true;
   scanner.from = first;
-  scanner.until = last;
+  scanner.limit = limit;
+  scanner.tailBytes = 64;
+  scanner.endedAtLimit = false;
   scanner.dropped = first;
   scanner.pos = scanner.end = 0;
   scanner.buffer[0] = '\0';
-  scanner.atEof = scanner.metCtrlZ = false;
+  scanner.atEof = scanner.metCtrlZ = scanner.readFailed = false;
+}
+
+bool skipToTokenStart(TextScanner& s) {
+  int before = peek(s);  // the byte before the cut
+  if (before < 0) return false;
+  ++s.pos;
+  for (;;) {
+    // The piece's bytes only: a token the cut falls in, or white space, may run on far beyond.
+    if (consumedBytes(s) >= s.limit) {
+      s.endedAtLimit = true;
+      return false;
+    }
+    const int c = peek(s);
+    if (c < 0) return false;
+    if (isSpace(before) && !isSpace(c)) return true;
+    before = c;
+    ++s.pos;
+  }
 }
 
 void preloadScanner(TextScanner& scanner, const char* bytes, std::size_t n) {
   n = std::min(n, scanner.capacity - scanner.end);
   if (n == 0) return;
   std::memcpy(scanner.buffer.get() + scanner.end, bytes, n);
-  takeBytes(scanner, n);
+  takeBytes(scanner, {n, false});
 }
 
 bool readToken(TextScanner& s) {
@@ -177,6 +231,7 @@ CELLPROD_ALWAYS_INLINE bool readOneNumber(TextScanner& s, double& value) {
 bool readNumber(TextScanner& s, double& value) { return readOneNumber(s, value); }
 
 bool stoppedAtNoNumber(const TextScanner& s) {
+  if (s.readFailed) return true;
   // A read that met the end has skipped the white space before it and stands at the end; one
   // that failed stands at the character that did not fit, or after a sign or point it consumed.
   return s.pos < s.end || (s.pos > 0 && !isSpace(static_cast<unsigned char>(s.buffer[s.pos - 1])));

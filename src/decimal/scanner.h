@@ -8,6 +8,8 @@
 #include <cstdio>  // FILE
 #include <memory>
 
+#include "platform/os.h"  // PositionalFile
+
 struct TextScanner {
   std::FILE* file = nullptr;
   std::unique_ptr<char[]> buffer;  // capacity bytes and an end mark '\0' after the last one read
@@ -20,11 +22,17 @@ struct TextScanner {
   // position.
   bool endsAtCtrlZ = false;
   bool metCtrlZ = false;  // the input ended at a Ctrl-Z
+  bool readFailed = false;     // the input ended at a read that failed, not at its end
   std::uint64_t dropped = 0;  // bytes taken before buffer[0], which were used and moved out
-  // A piece of the file read by position (readAt) instead of through the stream: bytes from
-  // `from` up to `until`, then the end of the input.
+  // A piece of a file read by position (readAt) instead of through the stream: its bytes from
+  // `from` on, where the tokens that start before `limit` are the piece's. Past the limit only
+  // the rest of a token that started before it comes, with the white space after it; then the
+  // input ends (endedAtLimit), as it does at the end of the file.
   bool byPosition = false;
-  std::uint64_t from = 0, until = 0;
+  const PositionalFile* positional = nullptr;
+  std::uint64_t from = 0, limit = 0;
+  std::size_t tailBytes = 0;  // the next read of a token's rest past the limit
+  bool endedAtLimit = false;
 };
 
 constexpr std::size_t defaultScanBuffer = std::size_t{1} << 20;
@@ -37,10 +45,14 @@ bool initScanner(TextScanner& scanner, std::FILE* file, std::size_t capacity = d
 // its start) in front of what the stream delivers next. Call it right after initScanner.
 void preloadScanner(TextScanner& scanner, const char* bytes, std::size_t n);
 
-// Makes the scanner read the bytes of the stream's file from `first` up to `last` by position,
-// the piece of a file that one of several threads reads; the input ends after them. The buffer
-// is kept.
-void scanPiece(TextScanner& scanner, std::FILE* file, std::uint64_t first, std::uint64_t last);
+// Makes the scanner read a piece of a file by position, from byte `first` on, the tokens that
+// start before `limit` (scanner.h: byPosition); the buffer is kept.
+void scanPiece(TextScanner& scanner, const PositionalFile& file, std::uint64_t first,
+               std::uint64_t limit);
+
+// For a piece set up from the byte before its cut: moves to the first token that starts from the
+// cut on, before the limit. False where none does: the input ended first, or the piece has none.
+bool skipToTokenStart(TextScanner& scanner);
 
 // How many bytes of the input the scanner has consumed: the offset of the next unread byte.
 inline std::uint64_t consumedBytes(const TextScanner& s) { return s.dropped + s.pos; }
@@ -57,7 +69,8 @@ bool readNumber(TextScanner& scanner, double& value);
 
 // After a read of numbers that stopped short: true when a number failed, false when the input
 // ended (only white space was left). A number that ends the file without white space after it
-// counts as failed: after it, too, the input gives no more numbers.
+// counts as failed: after it, too, the input gives no more numbers. So does a read that failed:
+// a number that reaches the failing byte is not read.
 bool stoppedAtNoNumber(const TextScanner& scanner);
 
 // Reads up to n numbers into values[0..n), one after the other as readNumber does; returns how

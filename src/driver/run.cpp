@@ -1,6 +1,5 @@
 #include "driver/run.h"
 
-#include <bit>    // endian
 #include <cmath>  // isfinite
 #include <cstdio>
 #include <new>  // nothrow
@@ -10,10 +9,9 @@
 #include "arith/product.h"
 #include "driver/command_line.h"
 #include "driver/output_file.h"
-#include "driver/output_bands.h"
-#include "driver/read_ahead.h"
-#include "driver/statistics_lane.h"
-#include "driver/work_pool.h"
+#include "rows/output_bands.h"
+#include "rows/row_source.h"
+#include "rows/work_pool.h"
 #include "grid/binary_grid.h"
 #include "grid/detect.h"
 #include "grid/messages.h"
@@ -64,24 +62,6 @@ bool poolHasWork(const RunContext& run) {
           run.output.encoding == GridEncoding::text);
 }
 
-// Bands of the output's rows: for a text output that the pool formats, and for any output whose
-// statistics a lane adds beside the writes. The lane pays from four threads on: with fewer, it
-// only takes turns with the readers and the main thread (a run of two single-precision grids on
-// two processors took 20 to 40 % longer with it). It reads the products while the main thread
-// writes them, which a double-precision output on a big-endian CPU turns around in place.
-void setUpBands(RunContext& run, std::size_t count) {
-  const bool text = textBandsFit(run.output, run.working.ncols, run.pool);
-  const bool binary = isBinary(run.output.encoding);
-  const bool lane = run.threads >= 4 && (text || binary) &&
-                    (std::endian::native == std::endian::little ||
-                     run.output.encoding != GridEncoding::double_precision);
-  if (!(text || lane) || !prepareBands(run.bands, count, run.output, run.working.ncols, run.pool,
-                                       text))
-    return;
-  if (lane && startLane(run.lane, run.statistics, count)) run.bands.lane = &run.lane;
-  if (!text && run.bands.lane == nullptr) run.bands.ring.clear();  // nothing for bands to do
-}
-
 // Everything the rows need is allocated here, the memory of a run on one thread first; the
 // threads and their memory come last and only where they can be had, and nothing is allocated
 // after them.
@@ -96,25 +76,21 @@ void setUpRows(RunContext& run) {
     run.output.textChunk.reset(new (std::nothrow) char[textChunkSize]);
     if (!run.output.textChunk) failNoMemory(ncols);
   }
-  prepareReadAhead(run.ahead1, run.grid1, run.working);
-  prepareReadAhead(run.ahead2, run.grid2, run.working);
-  // Every thread keeps a piece of each text input and a band in work, and one more of each
-  // waits, so that no thread runs out of jobs while the main thread uses the results.
-  const std::size_t inFlight = run.threads + 1;
-  if (poolHasWork(run)) startPool(run.pool, run.threads - 1, pieceScanBuffer(defaultPieceBytes));
-  startPieces(run.ahead1, run.pool, inFlight);
-  startPieces(run.ahead2, run.pool, inFlight);
-  setUpBands(run, inFlight);
-  startReader(run.ahead1, run.threads);
-  startReader(run.ahead2, run.threads);
+  prepareRowSource(run.rows1, run.grid1, run.working);
+  prepareRowSource(run.rows2, run.grid2, run.working);
+  if (poolHasWork(run) && startPool(run.pool, run.threads, pieceScanBuffer(defaultPieceBytes))) {
+    startPieces(run.rows1, run.pool, run.threads);
+    startPieces(run.rows2, run.pool, run.threads);
+    prepareBands(run.bands, run.threads, run.output, ncols, run.pool);
+  }
+  startReader(run.rows1, run.threads);
+  startReader(run.rows2, run.threads);
 }
-
-bool inBands(const RunContext& run) { return !run.bands.ring.empty(); }
 
 // Writes the row of products at once, unless it goes out in a text band. A text row written
 // alone is the output's own row.
 void writeRow(RunContext& run, double* product) {
-  if (run.bands.text) return;
+  if (inBands(run.bands)) return;
   if (isBinary(run.output.encoding))
     writeBinaryRow(run.output, product, run.floatRow.get(), run.working.ncols, run.row);
   else writeTextRow(run.output, run.working.ncols, run.row);
@@ -123,30 +99,32 @@ void writeRow(RunContext& run, double* product) {
 
 // Where an input has no row `row`: the rows before it are written first, as they would have
 // been before it was read, then the failure is reported.
-[[noreturn]] void failInRow(RunContext& run, const ReadAhead& ahead) {
-  if (inBands(run)) writeBands(run.bands);
-  reportFailure(ahead);
+[[noreturn]] void failInRow(RunContext& run, const RowSource& source) {
+  if (inBands(run.bands)) writeBands(run.bands);
+  reportFailure(source);
 }
 
 void processRows(RunContext& run) {
+  // Only a binary output's header holds the statistics: a text output's products skip them.
+  const bool statistics = isBinary(run.output.encoding);
   for (run.row = 1; run.row <= run.working.nrows; ++run.row) {
     // Before waiting for an input's row, the rows formed are written, as they would have been
     // before it was read: a failing write is never held back by a slow or silent pipe.
-    if (run.bands.text && !(rowAtHand(run.ahead1) && rowAtHand(run.ahead2)))
+    if (inBands(run.bands) && !(rowAtHand(run.rows1) && rowAtHand(run.rows2)))
       writeBands(run.bands);
-    const double* row1 = takeRow(run.ahead1);
-    if (row1 == nullptr) failInRow(run, run.ahead1);
-    const double* row2 = takeRow(run.ahead2);
-    if (row2 == nullptr) failInRow(run, run.ahead2);
-    // The products go into their band where there are bands, else into the output's row; the
-    // statistics are added by the lane where it runs.
-    double* const product = inBands(run) ? bandRow(run.bands, run.row) : run.output.row.get();
-    if (laneRuns(run.lane)) multiplyCells(run.working, row1, row2, product);
-    else multiplyRow(run.working, row1, row2, product, run.statistics);
+    const double* row1 = takeRow(run.rows1);
+    if (row1 == nullptr) failInRow(run, run.rows1);
+    const double* row2 = takeRow(run.rows2);
+    if (row2 == nullptr) failInRow(run, run.rows2);
+    // The products go into their band where there are bands, else into the output's row.
+    double* const product =
+        inBands(run.bands) ? bandRow(run.bands, run.row) : run.output.row.get();
+    if (statistics) multiplyRow(run.working, row1, row2, product, run.statistics);
+    else multiplyCells(run.working, row1, row2, product);
     writeRow(run, product);
-    if (inBands(run)) rowFormed(run.bands);
+    if (inBands(run.bands)) rowFormed(run.bands);
   }
-  if (inBands(run)) writeBands(run.bands);
+  if (inBands(run.bands)) writeBands(run.bands);
 }
 
 // The statistics of the products replace the provisional block of the binary output.
@@ -185,9 +163,8 @@ void runPhases(RunContext& run, int argc, char** argv) {
   writeHeader(run);
   setUpRows(run);
   processRows(run);
-  finishReadAhead(run.ahead1);
-  finishReadAhead(run.ahead2);
-  stopLane(run.lane);  // every product added
+  finishRowSource(run.rows1);
+  finishRowSource(run.rows2);
   stopPool(run.pool);
   say("\n");
   if (isBinary(run.output.encoding)) writeFinalStatistics(run);

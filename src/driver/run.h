@@ -4,11 +4,10 @@
 #include <cstdint>
 
 #include "arith/statistics.h"
-#include "driver/read_ahead.h"
-#include "driver/output_bands.h"
-#include "driver/statistics_lane.h"
-#include "driver/work_pool.h"
 #include "grid/grid.h"
+#include "rows/output_bands.h"
+#include "rows/row_source.h"
+#include "rows/work_pool.h"
 
 struct RunContext {
   GridInput grid1;
@@ -17,12 +16,11 @@ struct RunContext {
   GridParameters working;  // grid 1's parameters, which both inputs are read with
   unsigned threads = 1;    // the threads the run may use, the main thread among them
   WorkPool pool;           // the threads beside the main thread, for pieces and bands
-  ReadAhead ahead1, ahead2;     // the rows of grid 1 and grid 2, read ahead
-  OutputBands bands;            // the output's rows, worked on side by side
-  StatisticsLane lane;          // the statistics, added beside the writes
+  RowSource rows1, rows2;  // the rows of grid 1 and grid 2
+  OutputBands bands;       // a text output's rows, formatted side by side
   CallocArray<float> floatRow;  // staging for single-precision output rows, positions 1 to ncols
   std::int32_t row = 0;
-  ProductStatistics statistics;
+  ProductStatistics statistics;  // of a binary output, whose header holds them
 };
 
 // Runs the tool on the command line; returns 0 after a complete run, and ends the process

@@ -73,7 +73,11 @@ void endProcess(int status) {
   std::_Exit(status);
 }
 
-void failuresAreValues(bool on) { throwsFailures = on; }
+bool failuresAreValues(bool on) {
+  const bool before = throwsFailures;
+  throwsFailures = on;
+  return before;
+}
 
 void endRunWhenMemoryRunsOut(void (*report)()) {
   reportNoMemory = report;

@@ -46,8 +46,9 @@ struct ThrownFailure {
   CaughtFailure failure;
 };
 
-// Whether fail() on this thread throws its failure instead of ending the process.
-void failuresAreValues(bool on);
+// Whether fail() on this thread throws its failure instead of ending the process; returns what
+// it was before, for the caller to restore.
+bool failuresAreValues(bool on);
 
 // Makes memory that operator new cannot have end the run through `report`, which prints its
 // message without taking memory and ends the process: the C++ runtime may itself lack the
@@ -56,12 +57,13 @@ void failuresAreValues(bool on);
 void endRunWhenMemoryRunsOut(void (*report)());
 
 // Runs work() on this thread with fail() turned into a returned value: the failure that
-// ended work(), or nothing if it returned. A template rather than a std::function, which could
-// itself need memory that is not there.
+// ended work(), or nothing if it returned. Nested calls restore what they found, so that work
+// under an outer catchFailure() stays under it. A template rather than a std::function, which
+// could itself need memory that is not there.
 template <class Work>
 std::optional<CaughtFailure> catchFailure(Work&& work) {
   std::optional<CaughtFailure> caught;
-  failuresAreValues(true);
+  const bool before = failuresAreValues(true);
   try {
     work();
   } catch (ThrownFailure& thrown) {
@@ -70,6 +72,6 @@ std::optional<CaughtFailure> catchFailure(Work&& work) {
     caught.emplace();
     caught->outOfMemory = true;
   }
-  failuresAreValues(false);
+  failuresAreValues(before);
   return caught;
 }

@@ -2,7 +2,8 @@
 
 #include <sys/stat.h>  // fstat, stat
 
-#include <algorithm>  // all_of, max
+#include <algorithm>  // all_of, max, min
+#include <atomic>
 #include <thread>     // hardware_concurrency
 #include <utility>    // pair
 
@@ -236,40 +237,106 @@ unsigned usableProcessors() {
   return std::max(1u, std::thread::hardware_concurrency());
 }
 
-std::size_t readAt(std::FILE* file, std::uint64_t offset, char* bytes, std::size_t n) {
-  std::size_t done = 0;
-#ifdef _WIN32
-  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
-  while (done < n) {
-    OVERLAPPED at{};
-    const std::uint64_t from = offset + done;
-    at.Offset = static_cast<DWORD>(from);
-    at.OffsetHigh = static_cast<DWORD>(from >> 32);
-    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(n - done, DWORD{1} << 30));
-    DWORD got = 0;
-    if (!::ReadFile(handle, bytes + done, piece, &got, &at) || got == 0) break;
-    done += got;
-  }
-#else
-  const int fd = ::fileno(file);
-  while (done < n) {
-    const ssize_t got = ::pread(fd, bytes + done, n - done, static_cast<off_t>(offset + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    done += static_cast<std::size_t>(got);
-  }
-#endif
-  return done;
+namespace {
+
+// Where failReadsAt() has put a failure, if anywhere.
+std::atomic<std::uint64_t> failingByte{UINT64_MAX};
+
+// Cuts a read of n bytes from `offset` at the failing byte; true where it reaches it.
+bool cutAtFailingByte(std::uint64_t offset, std::size_t& n) {
+  const std::uint64_t failing = failingByte.load(std::memory_order_relaxed);
+  if (failing == UINT64_MAX || offset + n <= failing) return false;
+  n = offset >= failing ? 0 : static_cast<std::size_t>(failing - offset);
+  return true;
 }
 
-std::optional<std::uint64_t> fileOffsetOfText(std::FILE* file, std::uint64_t textOffset) {
+}  // namespace
+
+void failReadsAt(std::uint64_t offset) { failingByte.store(offset); }
+
+BytesRead readStream(std::FILE* file, char* bytes, std::size_t n) {
+  bool cut = false;
+  if (failingByte.load(std::memory_order_relaxed) != UINT64_MAX) {
+#ifdef _WIN32
+    const long long at = ::_ftelli64(file);
+#else
+    const off_t at = ::ftello(file);
+#endif
+    if (at >= 0) cut = cutAtFailingByte(static_cast<std::uint64_t>(at), n);
+  }
+  const std::size_t got = n == 0 ? 0 : std::fread(bytes, 1, n, file);
+  return {got, cut || (got < n && std::ferror(file) != 0)};
+}
+
+#ifdef _WIN32
+bool openPositional(std::FILE* file, PositionalFile& positional) {
+  const auto stream = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
+  const HANDLE own = ::ReOpenFile(stream, GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+  if (own == INVALID_HANDLE_VALUE) return false;
+  positional.handle = own;
+  return true;
+}
+
+void closePositional(PositionalFile& positional) {
+  if (positional.handle != nullptr) ::CloseHandle(static_cast<HANDLE>(positional.handle));
+  positional.handle = nullptr;
+}
+
+BytesRead readAt(const PositionalFile& file, std::uint64_t offset, char* bytes, std::size_t n) {
+  const bool cut = cutAtFailingByte(offset, n);
+  BytesRead read;
+  while (read.count < n) {
+    OVERLAPPED at{};
+    const std::uint64_t from = offset + read.count;
+    at.Offset = static_cast<DWORD>(from);
+    at.OffsetHigh = static_cast<DWORD>(from >> 32);
+    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(n - read.count, DWORD{1} << 30));
+    DWORD got = 0;
+    if (!::ReadFile(static_cast<HANDLE>(file.handle), bytes + read.count, piece, &got, &at)) {
+      read.failed = ::GetLastError() != ERROR_HANDLE_EOF;
+      break;
+    }
+    if (got == 0) break;
+    read.count += got;
+  }
+  read.failed = read.failed || cut;
+  return read;
+}
+#else
+bool openPositional(std::FILE* file, PositionalFile& positional) {
+  positional.descriptor = ::fileno(file);
+  return positional.descriptor >= 0;
+}
+
+void closePositional(PositionalFile& positional) { positional.descriptor = -1; }
+
+BytesRead readAt(const PositionalFile& file, std::uint64_t offset, char* bytes, std::size_t n) {
+  const bool cut = cutAtFailingByte(offset, n);
+  BytesRead read;
+  while (read.count < n) {
+    const ssize_t got = ::pread(file.descriptor, bytes + read.count, n - read.count,
+                                static_cast<off_t>(offset + read.count));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) read.failed = true;
+    if (got <= 0) break;
+    read.count += static_cast<std::size_t>(got);
+  }
+  read.failed = read.failed || cut;
+  return read;
+}
+#endif
+
+std::optional<std::uint64_t> fileOffsetOfText(const PositionalFile& file,
+                                              std::uint64_t textOffset) {
 #ifdef _WIN32
   std::uint64_t raw = 0, text = 0;
   char block[4096];
   for (;;) {
     if (text == textOffset) return raw;
-    const std::size_t n = readAt(file, raw, block, sizeof block);
-    if (n == 0) return std::nullopt;
+    const BytesRead read = readAt(file, raw, block, sizeof block);
+    const std::size_t n = read.count;
+    if (n == 0 || read.failed) return std::nullopt;
     // The last byte of a full block waits for the byte after it, which tells a CR's fate.
     const std::size_t usable = n == sizeof block ? n - 1 : n;
     for (std::size_t i = 0; i < usable; ++i) {

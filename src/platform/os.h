@@ -70,15 +70,46 @@ constexpr bool textModeEndsAtCtrlZ = false;
 // How many processors this process may run on (its affinity), at least 1.
 unsigned usableProcessors();
 
-// Reads up to n bytes of the stream's file from byte `offset` on, without moving the stream or
-// taking its lock, so that several threads may read one file side by side. Returns the bytes
-// read: fewer than n only at the end of the file or where reading failed.
-std::size_t readAt(std::FILE* file, std::uint64_t offset, char* bytes, std::size_t n);
+// What a read of bytes gave: how many, and whether it stopped at a failure (a bad sector, a
+// network file system timing out, a device pulled) rather than at the end of the file.
+struct BytesRead {
+  std::size_t count = 0;
+  bool failed = false;
+};
+
+// Reads up to n bytes from the stream with one fread: fewer only at the end of the file or
+// where reading failed.
+BytesRead readStream(std::FILE* file, char* bytes, std::size_t n);
+
+// A file read by position, side by side on several threads, without moving the position of the
+// stream it was opened from: on POSIX the stream's descriptor (pread), on Windows a handle of
+// its own to the same file, since a positional ReadFile moves the file pointer of its handle.
+struct PositionalFile {
+#ifdef _WIN32
+  void* handle = nullptr;
+#else
+  int descriptor = -1;
+#endif
+};
+
+// Opens the stream's file for positional reads; false where that cannot be had.
+bool openPositional(std::FILE* file, PositionalFile& positional);
+void closePositional(PositionalFile& positional);
+
+// Reads up to n bytes of the file from byte `offset` on: fewer only at the end of the file or
+// where reading failed.
+BytesRead readAt(const PositionalFile& file, std::uint64_t offset, char* bytes, std::size_t n);
 
 // The offset in the file of byte `textOffset` of what a stream in text mode reads from it: the
 // same offset, except on Windows, where text mode drops the CR of each CR LF and ends at the
-// first Ctrl-Z. Nothing where the text ends before that byte.
-std::optional<std::uint64_t> fileOffsetOfText(std::FILE* file, std::uint64_t textOffset);
+// first Ctrl-Z. Nothing where the text ends before that byte or the file cannot be read.
+std::optional<std::uint64_t> fileOffsetOfText(const PositionalFile& file,
+                                              std::uint64_t textOffset);
+
+// A seam for tests of failing reads: from the call on, every read through readStream and readAt
+// fails at byte `offset` of its file, as a bad sector there would: the bytes before it are
+// read, and no byte from it on.
+void failReadsAt(std::uint64_t offset);
 
 // True when `name` names an existing file that is the open stream's file, however reached:
 // another spelling of the path, a symbolic or a hard link, and on Windows a short name, a case

@@ -90,10 +90,12 @@ ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
               err = (io / "stderr").string();
   writeFile(in, input);
 
+  const bool testTool = setup.testTool || setup.readFaultAt >= 0;
 #ifdef CELLPROD_LAUNCHER
-  std::vector<std::string> argvText{CELLPROD_LAUNCHER, CELLPROD_TARGET_EXE};
+  std::vector<std::string> argvText{CELLPROD_LAUNCHER,
+                                    testTool ? CELLPROD_TARGET_TEST_TOOL_EXE : CELLPROD_TARGET_EXE};
 #else
-  std::vector<std::string> argvText{CELLPROD_EXE};
+  std::vector<std::string> argvText{testTool ? CELLPROD_TEST_TOOL_EXE : CELLPROD_EXE};
 #endif
   argvText.insert(argvText.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -138,6 +140,8 @@ ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
     CPU_SET(0, &first);
     if (setup.oneProcessor) ::sched_setaffinity(0, sizeof first, &first);
     if (setup.threads > 0) ::setenv("CELLPROD_THREADS", std::to_string(setup.threads).c_str(), 1);
+    if (setup.readFaultAt >= 0)
+      ::setenv("CELLPROD_TEST_READ_FAULT_AT", std::to_string(setup.readFaultAt).c_str(), 1);
     ::alarm(runTimeLimitSeconds);  // the pending alarm survives exec and ends a hung run
     const rlimit space{static_cast<rlim_t>(setup.addressSpace),
                        static_cast<rlim_t>(setup.addressSpace)};

@@ -48,7 +48,9 @@ ToolResult runToolWithFileLimit(const ScratchDir& dir, const std::vector<std::st
 // bytes), or read by a reader that takes so many bytes and goes; standard input and output from
 // and to files of the scratch directory; the first `closedDescriptors` standard descriptors
 // closed; the first processor alone; limits of address space and of the files written; the
-// threads the tool uses (CELLPROD_THREADS, where above 0).
+// threads the tool uses (CELLPROD_THREADS, where above 0); the tool with its test seams
+// (cellprod_test_tool), with every read of an input failing at byte readFaultAt where that is
+// 0 or more.
 struct RunSetup {
   std::string input{};
   std::vector<std::pair<std::string, std::string>> fifos{};
@@ -58,6 +60,8 @@ struct RunSetup {
   std::string stdinFrom{}, stdoutTo{};
   long addressSpace = -1, maxFileBytes = -1;
   int threads = 0;
+  bool testTool = false;
+  long readFaultAt = -1;
 };
 ToolResult runTool(const ScratchDir& dir, const std::vector<std::string>& args,
                    const RunSetup& setup);

@@ -1,10 +1,13 @@
 // The rows of a text grid that is a regular file, read in pieces that several threads read side
 // by side. The bytes of the rows are cut every pieceBytes; piece k holds the numbers of the
-// tokens that start from its cut on (piece 0: from the end of the header), up to the first token
-// that starts at or after the next cut. A token starts at a byte that is no white space after
-// one that is, and no number spans white space, so the reader of a piece reads there exactly
-// the numbers that reading the whole file one number after the other reads there. Placed one
-// piece after the other, by their counts, the pieces' values are the values of the rows.
+// tokens that start from its cut on (piece 0: from the end of the header) and before the next
+// cut, the last of them read to its end however far past the cut it runs. A token starts at a
+// byte that is no white space after one that is, and no number spans white space, so the reader
+// of a piece reads there exactly the numbers that reading the whole file one number after the
+// other reads there. Placed one piece after the other, by their counts, the pieces' values are
+// the values of the rows. A piece reads its own bytes and the rest of its last token, never
+// more: a piece within a long run of white space, NULs or one token finds no token start of its
+// own among its bytes and is empty, so reading costs the same on any number of threads.
 #pragma once
 
 #include <cstddef>
@@ -28,11 +31,10 @@ inline std::size_t pieceScanBuffer(std::size_t pieceBytes) {
   return pieceBytes + (std::size_t{16} << 10);
 }
 
-constexpr std::uint64_t noOffset = UINT64_MAX;
-
 // Where the rows of a text grid lie in its file, and how to read them.
 struct TextRowsSource {
-  std::FILE* file = nullptr;
+  PositionalFile file;
+  bool open = false;        // false where the rows must be read from the stream
   std::uint64_t first = 0;  // the byte after the header's last number
   bool endsAtCtrlZ = false;  // the input ends at its first Ctrl-Z (text mode on Windows)
   NumberReader readNumbers = nullptr;
@@ -42,23 +44,25 @@ struct TextRowsSource {
 struct TextPiece {
   CallocArray<double> values;  // pieceValues() of them from values[1] on (values[0] unused)
   std::size_t count = 0;       // values read
-  // No values come after these: the input ended, or the next number failed.
+  // No values come after these: the input ended (at the end of the file, a Ctrl-Z or a read
+  // that failed), or the next number failed.
   bool last = false;
   // The values were full before the end of the piece: the rest starts at resumeAt.
   bool more = false;
   std::uint64_t resumeAt = 0;
-  std::uint64_t end = noOffset;  // the byte after the piece, noOffset where it ends the file
 };
 
-// The source of a text input's rows once its header has been read, or nothing (a null file) where
+// The source of a text input's rows once its header has been read, or nothing (not open) where
 // its rows must be read from its stream: a pipe, a FIFO, bytes already taken by detection, an
-// input that has ended.
+// input that has ended. Close it with closeTextRowsSource.
 TextRowsSource textRowsSource(GridInput& grid, NumberReader readNumbers);
+void closeTextRowsSource(TextRowsSource& source);
 
 // Reads piece `index` into `piece`, with a scanner of pieceScanBuffer() bytes. Failures are values:
 // a piece that meets a number that fails or the end of the input is the last.
 void readTextPiece(const TextRowsSource& source, std::size_t index, TextScanner& scanner,
                    TextPiece& piece);
 
-// Reads on from where a piece with `more` stopped, into its values from values[1] again.
-void continueTextPiece(const TextRowsSource& source, TextScanner& scanner, TextPiece& piece);
+// Reads on from where piece `index`, with `more`, stopped, into its values from values[1] again.
+void continueTextPiece(const TextRowsSource& source, std::size_t index, TextScanner& scanner,
+                       TextPiece& piece);

@@ -1,18 +1,14 @@
-// The output's rows in bands, so that other threads can work on them beside the main thread.
-// The main thread forms the products of a band's rows in order. Where a statistics lane runs,
-// it hands each band over to it whole, and the lane adds the products to the statistics in
-// order. A text output's bands are formatted by the work pool's threads side by side and
-// written by the main thread in order, each row with the one write a row has when it is written
-// alone, and its dot after it; a binary output's rows are written by the main thread as they
-// are formed.
+// A text output's rows in bands, so that the work pool's threads format them beside the main
+// thread. The main thread forms the products of a band's rows in order; the pool's threads
+// format whole bands side by side; the main thread writes them in order, each row with the one
+// write a row has when it is written alone, and its dot after it.
 #pragma once
 
 #include <cstddef>
 #include <memory>  // unique_ptr
 #include <vector>
 
-#include "driver/statistics_lane.h"
-#include "driver/work_pool.h"
+#include "rows/work_pool.h"
 #include "grid/grid.h"
 
 struct OutputBand {
@@ -28,31 +24,31 @@ struct OutputBand {
 
 struct OutputBands {
   std::vector<OutputBand> ring;  // band i in ring[i % ring.size()]; empty unless used
-  bool text = false;             // formatted by the pool and written in bands
   std::size_t rowsPerBand = 0;
   std::size_t columns = 0;
   std::size_t filling = 0;  // the band whose rows are being formed
   bool started = false;     // whether it has rows
   std::size_t written = 0;  // text bands written
   WorkPool* pool = nullptr;
-  StatisticsLane* lane = nullptr;  // where one runs
 };
 
 // Whether a text output can be written in bands: rows that one write takes, at least one column,
 // and threads in the pool to format them.
 bool textBandsFit(const GridOutput& output, double ncols, const WorkPool& pool);
 
-// Sets up `count` bands, with room for their text where `text`. False where the memory cannot
-// be had: the rows are then formed, formatted and written one by one.
-bool prepareBands(OutputBands& bands, std::size_t count, const GridOutput& output, double ncols,
-                  WorkPool& pool, bool text);
+// Sets up jobsPerUser(threads) bands. False where the memory cannot be had: the rows are then
+// formed, formatted and written one by one.
+bool prepareBands(OutputBands& bands, unsigned threads, const GridOutput& output, double ncols,
+                  WorkPool& pool);
 
-// Where the products of `row` go (positions 1 to ncols): a row of the band being formed. Waits
-// for the lane where the band it reuses is not yet added.
+// Whether the output is written in bands.
+inline bool inBands(const OutputBands& bands) { return !bands.ring.empty(); }
+
+// Where the products of `row` go (positions 1 to ncols): a row of the band being formed.
 double* bandRow(OutputBands& bands, int row);
 
-// After the row bandRow gave is formed: hands a full band to the lane and, for a text output,
-// to the pool to format, and writes the oldest band where every band is in use.
+// After the row bandRow gave is formed: hands a full band to the pool to format, and writes the
+// oldest band where every band is in use.
 void rowFormed(OutputBands& bands);
 
 // Hands the band being formed over as it is, and writes every text band formed so far, in

@@ -1,30 +1,29 @@
-// The rows of an input, read in one of three ways.
-// - A text input that is a regular file, where threads can be had: in pieces that the work
-//   pool's threads read side by side (text_pieces.h), whose values the main thread places one
-//   piece after the other into rows.
-// - Any other input, with more than one thread: a thread of its own reads blocks of rows ahead,
-//   in order and through the same readers as ever, into a bounded ring that the main thread
-//   takes the rows from one by one.
-// - With one thread, or where the memory or the threads cannot be had: the main thread reads
-//   each block itself when it needs it. The blocks are the same as the reader thread's, so that
-//   thread hands over every row that the main thread would have read by then itself.
-// A failure met ahead (a row cut short, a character that starts no number) takes the place of
-// its row and is handed to the main thread when it comes to that row, so every message comes
-// where the one-thread order puts it.
+// The rows of one input, from one of two kinds of source.
+// - A text input that is a regular file, where the pool has threads: in pieces that the pool's
+//   threads read by position side by side (text_pieces.h), whose values the main thread places
+//   one piece after the other into rows.
+// - Any other input: read in order through its stream, in blocks of rows. With more than one
+//   thread a reader thread of its own reads the blocks ahead and hands them over through a
+//   bounded ring (hand_over.h); with one thread, or where the memory or the thread cannot be
+//   had, the main thread reads each block itself when it needs it. The blocks are the same
+//   either way, so the reader thread hands over every row that the main thread would have read
+//   by then itself.
+// A failure met ahead (a row cut short, a character that starts no number, a read that failed)
+// takes the place of its row and is handed to the main thread when it comes to that row, so
+// every message comes where the one-thread order puts it.
 #pragma once
 
 #include <array>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
 
-#include "driver/work_pool.h"
 #include "grid/grid.h"
-#include "grid/text_pieces.h"
 #include "platform/console.h"
+#include "rows/hand_over.h"
+#include "rows/text_pieces.h"
+#include "rows/work_pool.h"
 
 struct RowBlock {
   CallocArray<double> values;  // rows of ncols values one after the other from values[1] on
@@ -42,6 +41,7 @@ struct PieceSlot {
   TextPiece piece;
   Job job;
   std::size_t index = 0;  // the piece it holds
+  bool resume = false;    // read on where the piece's values were full
   const TextRowsSource* source = nullptr;
 };
 
@@ -55,23 +55,17 @@ struct PiecedRows {
   CallocArray<double> row;       // a row that spans pieces, positions 1 to ncols
 };
 
-struct ReadAhead {
+struct RowSource {
   GridInput* grid = nullptr;
   std::int32_t rows = 0;    // rows 1 to rows are read
   std::size_t columns = 0;  // ncols
   std::size_t rowsPerBlock = 0;
-  std::array<RowBlock, maxBlocks> blocks;  // a ring of blockCount of them
-  std::size_t blockCount = 0;
+  std::array<RowBlock, maxBlocks> blocks;  // a ring of ring.places of them
+  HandOver ring;               // blocks read and handed to the main thread
   CallocArray<float> staging;  // the reader's staging for single-precision blocks
   std::int32_t nextRow = 1;    // the reader's next row
-  // Blocks handed to the main thread, and given back by it, counted from the start. The
-  // mutex and the condition guard both; each side waits without spinning.
-  std::size_t handedOver = 0, givenBack = 0;
-  bool stopped = false;  // the main thread no longer takes rows
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::thread thread;  // the reader, if one runs
-  // The main thread's place: whether it holds block givenBack, and the next row in it.
+  std::thread thread;          // the reader, if one runs
+  // The main thread's place: whether it holds the oldest block filled, and the next row in it.
   bool holding = false;
   std::size_t nextInBlock = 0;
   PiecedRows pieces;
@@ -81,29 +75,31 @@ struct ReadAhead {
 // Sets up the reading of grid's rows 1 to nrows, of ncols columns (the run's parameters), in
 // blocks, as the main thread reads them alone. Ends the run with status 3 if that memory cannot
 // be had.
-void prepareReadAhead(ReadAhead& ahead, GridInput& grid, const GridParameters& working);
+void prepareRowSource(RowSource& source, GridInput& grid, const GridParameters& working);
 
-// Where the input is a text grid in a regular file and the pool has threads, sets up its reading
-// in pieces (slotCount of them at a time) and gives the first to the pool. False where it is no
-// such input or the memory cannot be had: the rows are then read as prepared.
-bool startPieces(ReadAhead& ahead, WorkPool& pool, std::size_t slotCount);
+// Where the input is a text grid in a regular file, sets up its reading in pieces of pieceBytes
+// (smaller ones are for tests of the cuts) on the started pool, jobsPerUser(threads) of them
+// given at a time, and gives the first. False where it is no such input or the memory cannot be
+// had: the rows are then read as prepared. Decided before any byte is read by position.
+bool startPieces(RowSource& source, WorkPool& pool, unsigned threads,
+                 std::size_t pieceBytes = defaultPieceBytes);
 
 // With more than one thread, adds blocks to the ring (as many as the rows fill, up to about
 // 2 MiB) and starts the reader thread. Where either cannot be had the main thread reads alone, as
 // prepared: a run never needs more memory than that.
-void startReader(ReadAhead& ahead, unsigned threads);
+void startReader(RowSource& source, unsigned threads);
 
 // The next row of the input (positions 1 to ncols), which stays valid until the next call; null
-// where the row cannot be read, with the failure in ahead.failure (reportFailure).
-const double* takeRow(ReadAhead& ahead);
+// where the row cannot be read, with the failure in source.failure (reportFailure).
+const double* takeRow(RowSource& source);
 
 // False where takeRow would wait for the reader thread: for a pipe whose writer is slow or
 // silent, which may never send the row.
-bool rowAtHand(ReadAhead& ahead);
+bool rowAtHand(RowSource& source);
 
 // Reports the failure that takeRow met and ends the run.
-[[noreturn]] void reportFailure(const ReadAhead& ahead);
+[[noreturn]] void reportFailure(const RowSource& source);
 
 // Ends the reader after the last row: at once where it waits for a free block, else once the
 // block it reads is read. A run that fails ends without it: the process ends every thread.
-void finishReadAhead(ReadAhead& ahead);
+void finishRowSource(RowSource& source);

@@ -1,4 +1,4 @@
-#include "driver/output_bands.h"
+#include "rows/output_bands.h"
 
 #include <algorithm>  // max
 #include <cstdlib>    // calloc, malloc
@@ -43,20 +43,17 @@ void writeBand(OutputBands& bands, OutputBand& band) {
   ++bands.written;
 }
 
-bool allocateBand(OutputBand& band, std::size_t rows, std::size_t columns, bool text) {
+bool allocateBand(OutputBand& band, std::size_t rows, std::size_t columns) {
   band.products.reset(static_cast<double*>(std::calloc(rows * columns + 1, sizeof(double))));
-  if (!text) return band.products != nullptr;
   band.text.reset(static_cast<char*>(std::malloc(rows * columns * (maxGeneralLength + 1))));
   band.rowEnds.reset(static_cast<std::size_t*>(std::calloc(rows, sizeof(std::size_t))));
   return band.products && band.text && band.rowEnds;
 }
 
-// The band being formed is whole: to the lane, and a text band to the pool.
+// The band being formed is whole: to the pool.
 void closeBand(OutputBands& bands) {
   OutputBand& band = bandOf(bands, bands.filling);
-  if (bands.lane != nullptr)
-    giveToLane(*bands.lane, band.products.get() + 1, band.rows * bands.columns);
-  if (bands.text) giveJob(*bands.pool, band.job, formatBand, &band);
+  giveJob(*bands.pool, band.job, formatBand, &band);
   ++bands.filling;
   bands.started = false;
 }
@@ -69,23 +66,23 @@ bool textBandsFit(const GridOutput& output, double ncols, const WorkPool& pool) 
          !pool.threads.empty();
 }
 
-bool prepareBands(OutputBands& bands, std::size_t count, const GridOutput& output, double ncols,
-                  WorkPool& pool, bool text) {
+bool prepareBands(OutputBands& bands, unsigned threads, const GridOutput& output, double ncols,
+                  WorkPool& pool) {
+  if (!textBandsFit(output, ncols, pool)) return false;
   const std::size_t columns = columnCount(ncols);
-  if (columns == 0) return false;
+  const std::size_t count = jobsPerUser(threads);
   const std::size_t rowsPerBand = std::max<std::size_t>(1, bandCells / columns);
   std::vector<OutputBand> ring;
   catchFailure([&] { ring.resize(count); });
   bool whole = ring.size() == count;
   for (OutputBand& band : ring) {
     if (!whole) break;
-    whole = allocateBand(band, rowsPerBand, columns, text);
+    whole = allocateBand(band, rowsPerBand, columns);
     band.output = &output;
     band.ncols = ncols;
   }
   if (!whole) return false;
   bands.ring = std::move(ring);
-  bands.text = text;
   bands.rowsPerBand = rowsPerBand;
   bands.columns = columns;
   bands.pool = &pool;
@@ -95,10 +92,7 @@ bool prepareBands(OutputBands& bands, std::size_t count, const GridOutput& outpu
 double* bandRow(OutputBands& bands, int row) {
   OutputBand& band = bandOf(bands, bands.filling);
   if (!bands.started) {
-    // The band this one reuses is written (rowFormed saw to that) and, where a lane runs,
-    // must be added before its products are overwritten.
-    if (bands.lane != nullptr && bands.filling >= bands.ring.size())
-      waitForLane(*bands.lane, bands.filling - bands.ring.size() + 1);
+    // The band this one reuses is written: rowFormed saw to that.
     band.firstRow = row;
     band.rows = 0;
     bands.started = true;
@@ -109,12 +103,11 @@ double* bandRow(OutputBands& bands, int row) {
 void rowFormed(OutputBands& bands) {
   if (++bandOf(bands, bands.filling).rows < bands.rowsPerBand) return;
   closeBand(bands);
-  if (bands.text && bands.filling - bands.written == bands.ring.size())
+  if (bands.filling - bands.written == bands.ring.size())
     writeBand(bands, bandOf(bands, bands.written));
 }
 
 void writeBands(OutputBands& bands) {
   if (bands.started) closeBand(bands);
-  if (!bands.text) return;
   while (bands.written < bands.filling) writeBand(bands, bandOf(bands, bands.written));
 }

@@ -1,6 +1,7 @@
-#include "driver/work_pool.h"
+#include "rows/work_pool.h"
 
 #include <algorithm>     // min
+#include <cassert>
 #include <charconv>      // from_chars
 #include <cstdlib>       // getenv
 #include <cstring>       // strlen
@@ -27,11 +28,12 @@ Job* takeJob(WorkPool& pool, Job* wanted) {
   return job;
 }
 
-// Does the job with the mutex released; it is locked again after.
+// Does the job with the mutex released, its failures as values; it is locked again after.
 void doJob(std::unique_lock<std::mutex>& lock, Job& job, WorkerScratch& scratch) {
   lock.unlock();
-  job.work(job.data, scratch);
+  const bool failed = catchFailure([&] { job.work(job.data, scratch); }).has_value();
   lock.lock();
+  job.failed = failed;
   job.state = Job::State::done;
 }
 
@@ -41,7 +43,7 @@ void workOn(WorkPool& pool, WorkerScratch& scratch) {
     pool.jobQueued.wait(lock, [&] { return pool.stopping || pool.queued > 0; });
     if (pool.queued == 0) return;  // stopping, with nothing left
     doJob(lock, *takeJob(pool, nullptr), scratch);
-    if (pool.mainWaits) pool.jobDone.notify_one();
+    pool.jobDone.notify_one();
   }
 }
 
@@ -64,32 +66,39 @@ unsigned threadCount() {
   return std::min(usableProcessors(), maxThreads);
 }
 
-void startPool(WorkPool& pool, unsigned workers, std::size_t scanBytes) {
+bool startPool(WorkPool& pool, unsigned threads, std::size_t scanBytes) {
+  const unsigned workers = threads - 1;
   // Memory for the vectors and the threads that cannot be had is thrown here, as under
   // catchFailure, rather than ending the run: the run then goes on with fewer threads.
   catchFailure([&] {
+    pool.queue.resize(poolUsers * jobsPerUser(threads));
     pool.scratch.resize(workers + 1);
     pool.threads.reserve(workers);
   });
   if (pool.scratch.size() != workers + 1 || pool.threads.capacity() < workers ||
       !makeScratch(pool.scratch.back(), scanBytes)) {
     pool.scratch.clear();
-    return;
+    pool.queue.clear();
+    return false;
   }
   for (unsigned i = 0; i < workers; ++i) {
     std::thread thread;
     if (!makeScratch(pool.scratch[i], scanBytes) ||
         !startThread(thread, workOn, std::ref(pool), std::ref(pool.scratch[i])))
-      return;
+      break;
     pool.threads.push_back(std::move(thread));  // within the capacity reserved
   }
+  return true;
 }
 
 void giveJob(WorkPool& pool, Job& job, void (*work)(void*, WorkerScratch&), void* data) {
-  job.work = work;
-  job.data = data;
   {
     std::lock_guard lock(pool.mutex);
+    assert(job.state == Job::State::idle || job.state == Job::State::done);
+    assert(pool.queued < pool.queue.size());
+    job.work = work;
+    job.data = data;
+    job.failed = false;
     job.state = Job::State::queued;
     pool.queue[pool.queued++] = &job;
   }
@@ -99,14 +108,17 @@ void giveJob(WorkPool& pool, Job& job, void (*work)(void*, WorkerScratch&), void
 void finishJob(WorkPool& pool, Job& job) {
   std::unique_lock lock(pool.mutex);
   while (job.state != Job::State::done) {
-    if (Job* next = takeJob(pool, job.state == Job::State::queued ? &job : nullptr)) {
+    if (Job* next = takeJob(pool, job.state == Job::State::queued ? &job : nullptr))
       doJob(lock, *next, pool.scratch.back());
-    } else {
-      pool.mainWaits = true;
+    else
       pool.jobDone.wait(lock);
-      pool.mainWaits = false;
-    }
   }
+  if (!job.failed) return;
+  // Where it failed, as where memory ran short on another thread, the main thread does it as
+  // one thread would, and a failure now ends the run.
+  lock.unlock();
+  job.work(job.data, pool.scratch.back());
+  job.failed = false;
 }
 
 void stopPool(WorkPool& pool) {

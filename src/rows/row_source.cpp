@@ -1,0 +1,237 @@
+#include "rows/row_source.h"
+
+#include <algorithm>  // clamp, copy_n, max, min
+#include <cstdlib>    // calloc
+
+#include "grid/binary_grid.h"
+#include "grid/messages.h"
+#include "grid/text_grid.h"
+#include "platform/threads.h"
+
+namespace {
+
+// Row `index` of a block: its positions 1 to ncols.
+double* rowIn(const RowSource& source, RowBlock& block, std::size_t index) {
+  return block.values.get() + index * source.columns;
+}
+
+// The values a block holds: rowsPerBlock rows, and position 0.
+std::size_t blockValues(const RowSource& source) {
+  return source.rowsPerBlock * source.columns + 1;
+}
+
+// A zero-filled block, or null.
+CallocArray<double> allocateBlock(const RowSource& source) {
+  return CallocArray<double>(
+      static_cast<double*>(std::calloc(blockValues(source), sizeof(double))));
+}
+
+// Reads the next rows into the block, as many as it holds and the grid has left, with one
+// read of all their values. A row that fails takes the failure's place after the rows read
+// whole.
+void fillBlock(RowSource& source, RowBlock& block) {
+  GridInput& grid = *source.grid;
+  const auto left = static_cast<std::size_t>(source.rows - source.nextRow + 1);
+  RowRange rows{block.values.get(), source.columns, source.nextRow,
+                std::min(source.rowsPerBlock, left)};
+  block.failure = catchFailure([&] {
+    if (grid.encoding == GridEncoding::text) readTextRows(grid, rows);
+    else readBinaryRows(grid, rows, source.staging.get());
+  });
+  block.filled = rows.done;
+  source.nextRow += static_cast<std::int32_t>(rows.done);
+}
+
+// Fills the next free block of the ring and hands it over; false where the rows have ended
+// (read whole, or a failure took a row's place) or the main thread takes no more.
+bool readBlock(RowSource& source) {
+  std::size_t filled = 0;
+  if (!waitForFreePlace(source.ring, filled)) return false;
+  RowBlock& block = source.blocks[filled % source.ring.places];
+  fillBlock(source, block);
+  handOver(source.ring);
+  return !block.failure && source.nextRow <= source.rows;
+}
+
+// The reader thread: reads block after block until the rows end or the main thread stops it.
+void readRows(RowSource& source) {
+  while (readBlock(source)) {}
+}
+
+void readPiece(void* data, WorkerScratch& scratch) {
+  PieceSlot& slot = *static_cast<PieceSlot*>(data);
+  if (slot.resume) continueTextPiece(*slot.source, slot.index, scratch.scanner, slot.piece);
+  else readTextPiece(*slot.source, slot.index, scratch.scanner, slot.piece);
+}
+
+void givePiece(PiecedRows& pieces, std::size_t index, bool resume) {
+  PieceSlot& slot = pieces.slots[index % pieces.slots.size()];
+  slot.index = index;
+  slot.resume = resume;
+  giveJob(*pieces.pool, slot.job, readPiece, &slot);
+}
+
+// The failure of the row that the input ends in, after `got` of its values.
+void failRowAfter(RowSource& source, std::size_t got) {
+  const Failure failure = rowReadFailure(source.grid->name, source.nextRow, got);
+  source.failure = CaughtFailure{failure.status, failure.text, false};
+}
+
+// The next row from the pieces: where it lies within one, its values there; else gathered into
+// the row of its own. A piece is given back to the pool, for the piece a ring later, once its
+// values are used; one whose values were full is read on first.
+const double* takePiecedRow(RowSource& source) {
+  PiecedRows& pieces = source.pieces;
+  const std::size_t need = source.columns;
+  double* const row = pieces.row.get();
+  std::size_t got = 0;
+  for (;;) {
+    PieceSlot& slot = pieces.slots[pieces.current % pieces.slots.size()];
+    if (pieces.used == 0) finishJob(*pieces.pool, slot.job);
+    TextPiece& piece = slot.piece;
+    const std::size_t left = piece.count - pieces.used;
+    if (got == 0 && left >= need) {
+      pieces.used += need;
+      ++source.nextRow;
+      return piece.values.get() + (pieces.used - need);
+    }
+    const std::size_t n = std::min(left, need - got);
+    std::copy_n(piece.values.get() + 1 + pieces.used, n, row + 1 + got);
+    pieces.used += n;
+    got += n;
+    if (got == need) {
+      ++source.nextRow;
+      return row;
+    }
+    pieces.used = 0;
+    if (piece.more) {
+      givePiece(pieces, pieces.current, true);
+      continue;
+    }
+    if (piece.last) {
+      failRowAfter(source, got);
+      return nullptr;
+    }
+    givePiece(pieces, pieces.current + pieces.slots.size(), false);
+    ++pieces.current;
+  }
+}
+
+// Back to the one block the main thread reads alone.
+void keepOneBlock(RowSource& source) {
+  for (std::size_t i = 1; i < source.ring.places; ++i) source.blocks[i].values.reset();
+  source.ring.places = 1;
+}
+
+// Memory for the pieces: a row that spans pieces, and the slots with their values.
+bool allocatePieces(PiecedRows& pieces, std::size_t columns, std::size_t slotCount,
+                    std::size_t pieceBytes) {
+  pieces.row.reset(static_cast<double*>(std::calloc(columns + 1, sizeof(double))));
+  catchFailure([&] { pieces.slots.resize(slotCount); });
+  bool whole = pieces.row != nullptr && pieces.slots.size() == slotCount;
+  for (PieceSlot& slot : pieces.slots) {
+    if (!whole) break;
+    slot.source = &pieces.source;
+    slot.piece.values.reset(
+        static_cast<double*>(std::calloc(pieceValues(pieceBytes) + 1, sizeof(double))));
+    whole = slot.piece.values != nullptr;
+  }
+  return whole;
+}
+
+}  // namespace
+
+void prepareRowSource(RowSource& source, GridInput& grid, const GridParameters& working) {
+  source.grid = &grid;
+  const double nrows = working.nrows, ncols = working.ncols;
+  source.rows = nrows < 1 ? 0 : static_cast<std::int32_t>(nrows);  // nrows < 2^31 - 1 here
+  if (source.rows == 0) return;
+  source.columns = columnCount(ncols);
+  const std::size_t rowBytes = std::max<std::size_t>(source.columns, 1) * sizeof(double);
+  source.rowsPerBlock =
+      std::clamp<std::size_t>(blockBytes / rowBytes, 1, static_cast<std::size_t>(source.rows));
+  source.blocks[0].values = allocateBlock(source);
+  if (!source.blocks[0].values) failNoMemory(ncols);
+  source.ring.places = 1;
+  if (grid.encoding == GridEncoding::single) {
+    source.staging.reset(static_cast<float*>(std::calloc(blockValues(source), sizeof(float))));
+    if (!source.staging) failNoMemory(ncols);
+  }
+}
+
+bool startPieces(RowSource& source, WorkPool& pool, unsigned threads, std::size_t pieceBytes) {
+  if (source.rows == 0 || source.columns == 0 || !poolStarted(pool) ||
+      source.grid->encoding != GridEncoding::text)
+    return false;
+  PiecedRows& pieces = source.pieces;
+  if (allocatePieces(pieces, source.columns, jobsPerUser(threads), pieceBytes)) {
+    pieces.source = textRowsSource(*source.grid, kernelsForThisCpu().readNumbers);
+    pieces.source.pieceBytes = pieceBytes;
+  }
+  if (!pieces.source.open) {
+    pieces.row.reset();
+    pieces.slots.clear();
+    return false;
+  }
+  pieces.pool = &pool;
+  for (std::size_t i = 0; i < pieces.slots.size(); ++i) givePiece(pieces, i, false);
+  return true;
+}
+
+void startReader(RowSource& source, unsigned threads) {
+  // With one thread, threads would only take turns, and rows read far ahead would leave the
+  // caches.
+  if (source.rows == 0 || threads < 2 || !source.pieces.slots.empty()) return;
+  const std::size_t blockSize =
+      source.rowsPerBlock * std::max<std::size_t>(source.columns, 1) * sizeof(double);
+  const std::size_t blocksOfRows =
+      (static_cast<std::size_t>(source.rows) + source.rowsPerBlock - 1) / source.rowsPerBlock;
+  const std::size_t wanted =
+      std::min(blocksOfRows, std::clamp<std::size_t>(ringBytes / blockSize, 1, maxBlocks));
+  for (; source.ring.places < wanted; ++source.ring.places) {
+    source.blocks[source.ring.places].values = allocateBlock(source);
+    if (!source.blocks[source.ring.places].values) return keepOneBlock(source);
+  }
+  // Where the thread cannot be had, the main thread reads alone.
+  if (!startThread(source.thread, readRows, std::ref(source))) keepOneBlock(source);
+}
+
+const double* takeRow(RowSource& source) {
+  if (!source.pieces.slots.empty()) return takePiecedRow(source);
+  HandOver& ring = source.ring;
+  for (;;) {
+    if (source.holding) {
+      RowBlock& block = source.blocks[ring.given % ring.places];
+      if (source.nextInBlock < block.filled) return rowIn(source, block, source.nextInBlock++);
+      if (block.failure) {
+        source.failure = block.failure;
+        return nullptr;
+      }
+      giveBack(ring);
+      source.holding = false;
+    }
+    if (source.thread.joinable()) waitForFilledPlace(ring);
+    else readBlock(source);
+    source.holding = true;
+    source.nextInBlock = 0;
+  }
+}
+
+bool rowAtHand(RowSource& source) {
+  if (!source.thread.joinable()) return true;
+  if (source.holding &&
+      source.nextInBlock < source.blocks[source.ring.given % source.ring.places].filled)
+    return true;
+  return placesFilled(source.ring, source.holding ? 1 : 0);
+}
+
+void reportFailure(const RowSource& source) {
+  if (source.failure->outOfMemory) failNoMemory();
+  fail(source.failure->status, source.failure->message);
+}
+
+void finishRowSource(RowSource& source) {
+  stopHandOver(source.ring);
+  if (source.thread.joinable()) source.thread.join();
+  closeTextRowsSource(source.pieces.source);
+}
