@@ -384,7 +384,8 @@ TEST_F(GridCase, PositionalReadsLeaveTheStream) {
   std::string bytes;
   for (int i = 0; i < 10000; ++i) bytes += static_cast<char>('a' + i % 23);
   writeFile(a, bytes);
-  EXPECT_EQ(runTool(dir, {"positional-check", aName}, RunSetup{.testTool = true}).status, 0);
+  const ToolResult r = runTool(dir, {"positional-check", aName}, RunSetup{.testTool = true});
+  EXPECT_EQ(r.status, 0) << r.err;
 }
 
 // Takes `prefix` off the front of s if s starts with it.
