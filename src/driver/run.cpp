@@ -73,8 +73,8 @@ void setUpRows(RunContext& run) {
   run.statistics.resetStatistics(run.working.nodata_value);
   run.floatRow = allocateRow<float>(n, ncols);
   if (run.output.encoding == GridEncoding::text) {
-    run.output.textChunk.reset(new (std::nothrow) char[textChunkSize]);
-    if (!run.output.textChunk) failNoMemory(ncols);
+    run.output.textStaging.reset(new (std::nothrow) char[textStagingSize]);
+    if (!run.output.textStaging) failNoMemory(ncols);
   }
   prepareRowSource(run.rows1, run.grid1, run.working);
   prepareRowSource(run.rows2, run.grid2, run.working);

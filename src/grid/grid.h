@@ -112,7 +112,7 @@ struct GridOutput {
   GridEncoding encoding = GridEncoding::text;
   CallocArray<double> row;  // products, positions 1 to ncols
   std::unique_ptr<char[]> streamBuffer;
-  std::unique_ptr<char[]> textChunk;  // staging area for formatted text rows
+  std::unique_ptr<char[]> textStaging;  // staging area for formatted text rows
   // A text output writes every cell equal to its nodata_value with the header's spelling of
   // that value, so that the empty cells read back as empty however many digits it needs.
   NodataSpelling nodata;

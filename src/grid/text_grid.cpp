@@ -58,12 +58,12 @@ void writeTextHeader(GridOutput& out, const GridHeader& grid1) {
 
 void writeTextRow(GridOutput& out, double ncols, int row) {
   const double* values = out.row.get() + 1;
-  char* const chunk = out.textChunk.get();
+  char* const chunk = out.textStaging.get();
   const std::size_t columns = columnCount(ncols);
   const char afterLast = afterLastCell(ncols, columns);
   const CellWriter writeCells = kernelsForThisCpu().writeCells;
-  for (std::size_t first = 0; first < columns; first += cellsPerChunk) {
-    const std::size_t n = std::min(cellsPerChunk, columns - first);
+  for (std::size_t first = 0; first < columns; first += cellsPerWrite) {
+    const std::size_t n = std::min(cellsPerWrite, columns - first);
     char* end = writeCells(chunk, values + first, n, out.nodata);
     if (first + n == columns) end[-1] = afterLast;
     const std::size_t bytes = static_cast<std::size_t>(end - chunk);

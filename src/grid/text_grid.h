@@ -22,12 +22,12 @@ void writeTextHeader(GridOutput& out, const GridHeader& grid1);
 void writeTextRow(GridOutput& out, double ncols, int row);
 
 // Size of the staging area for a text row; rows longer than this are written in pieces.
-constexpr std::size_t textChunkSize = std::size_t{1} << 20;
+constexpr std::size_t textStagingSize = std::size_t{1} << 20;
 
 // Cells formatted into the staging area at a time, each with room for its longest text: a row of
 // at most this many columns is written with one write.
-constexpr std::size_t cellsPerChunk = textChunkSize / (maxGeneralLength + 1) - 1;
+constexpr std::size_t cellsPerWrite = textStagingSize / (maxGeneralLength + 1) - 1;
 
-// Formats a row of products (positions 1 to ncols) of at most cellsPerChunk columns as
+// Formats a row of products (positions 1 to ncols) of at most cellsPerWrite columns as
 // writeTextRow writes it; returns the end. Needs (maxGeneralLength + 1) bytes a column at out.
 char* formatTextRow(char* out, const double* row, double ncols, const NodataSpelling& nodata);

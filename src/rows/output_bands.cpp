@@ -52,17 +52,17 @@ bool allocateBand(OutputBand& band, std::size_t rows, std::size_t columns) {
 
 // The band being formed is whole: to the pool.
 void closeBand(OutputBands& bands) {
-  OutputBand& band = bandOf(bands, bands.filling);
+  OutputBand& band = bandOf(bands, bands.forming);
   giveJob(*bands.pool, band.job, formatBand, &band);
-  ++bands.filling;
-  bands.started = false;
+  ++bands.forming;
+  bands.formingHasRows = false;
 }
 
 }  // namespace
 
 bool textBandsFit(const GridOutput& output, double ncols, const WorkPool& pool) {
   const std::size_t columns = columnCount(ncols);
-  return output.encoding == GridEncoding::text && columns > 0 && columns <= cellsPerChunk &&
+  return output.encoding == GridEncoding::text && columns > 0 && columns <= cellsPerWrite &&
          !pool.threads.empty();
 }
 
@@ -74,14 +74,14 @@ bool prepareBands(OutputBands& bands, unsigned threads, const GridOutput& output
   const std::size_t rowsPerBand = std::max<std::size_t>(1, bandCells / columns);
   std::vector<OutputBand> ring;
   catchFailure([&] { ring.resize(count); });
-  bool whole = ring.size() == count;
+  bool allocated = ring.size() == count;
   for (OutputBand& band : ring) {
-    if (!whole) break;
-    whole = allocateBand(band, rowsPerBand, columns);
+    if (!allocated) break;
+    allocated = allocateBand(band, rowsPerBand, columns);
     band.output = &output;
     band.ncols = ncols;
   }
-  if (!whole) return false;
+  if (!allocated) return false;
   bands.ring = std::move(ring);
   bands.rowsPerBand = rowsPerBand;
   bands.columns = columns;
@@ -90,24 +90,24 @@ bool prepareBands(OutputBands& bands, unsigned threads, const GridOutput& output
 }
 
 double* bandRow(OutputBands& bands, int row) {
-  OutputBand& band = bandOf(bands, bands.filling);
-  if (!bands.started) {
+  OutputBand& band = bandOf(bands, bands.forming);
+  if (!bands.formingHasRows) {
     // The band this one reuses is written: rowFormed saw to that.
     band.firstRow = row;
     band.rows = 0;
-    bands.started = true;
+    bands.formingHasRows = true;
   }
   return band.products.get() + band.rows * bands.columns;
 }
 
 void rowFormed(OutputBands& bands) {
-  if (++bandOf(bands, bands.filling).rows < bands.rowsPerBand) return;
+  if (++bandOf(bands, bands.forming).rows < bands.rowsPerBand) return;
   closeBand(bands);
-  if (bands.filling - bands.written == bands.ring.size())
+  if (bands.forming - bands.written == bands.ring.size())
     writeBand(bands, bandOf(bands, bands.written));
 }
 
 void writeBands(OutputBands& bands) {
-  if (bands.started) closeBand(bands);
-  while (bands.written < bands.filling) writeBand(bands, bandOf(bands, bands.written));
+  if (bands.formingHasRows) closeBand(bands);
+  while (bands.written < bands.forming) writeBand(bands, bandOf(bands, bands.written));
 }

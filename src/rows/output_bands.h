@@ -26,8 +26,8 @@ struct OutputBands {
   std::vector<OutputBand> ring;  // band i in ring[i % ring.size()]; empty unless used
   std::size_t rowsPerBand = 0;
   std::size_t columns = 0;
-  std::size_t filling = 0;  // the band whose rows are being formed
-  bool started = false;     // whether it has rows
+  std::size_t forming = 0;  // the band whose rows are being formed
+  bool formingHasRows = false;  // whether it has rows yet
   std::size_t written = 0;  // text bands written
   WorkPool* pool = nullptr;
 };

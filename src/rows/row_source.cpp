@@ -59,16 +59,16 @@ void readRows(RowSource& source) {
 }
 
 void readPiece(void* data, WorkerScratch& scratch) {
-  PieceSlot& slot = *static_cast<PieceSlot*>(data);
-  if (slot.resume) continueTextPiece(*slot.source, slot.index, scratch.scanner, slot.piece);
-  else readTextPiece(*slot.source, slot.index, scratch.scanner, slot.piece);
+  PieceJob& work = *static_cast<PieceJob*>(data);
+  if (work.resume) continueTextPiece(*work.source, work.index, scratch.scanner, work.piece);
+  else readTextPiece(*work.source, work.index, scratch.scanner, work.piece);
 }
 
 void givePiece(PiecedRows& pieces, std::size_t index, bool resume) {
-  PieceSlot& slot = pieces.slots[index % pieces.slots.size()];
-  slot.index = index;
-  slot.resume = resume;
-  giveJob(*pieces.pool, slot.job, readPiece, &slot);
+  PieceJob& work = pieces.ring[index % pieces.ring.size()];
+  work.index = index;
+  work.resume = resume;
+  giveJob(*pieces.pool, work.job, readPiece, &work);
 }
 
 // The failure of the row that the input ends in, after `got` of its values.
@@ -86,9 +86,9 @@ const double* takePiecedRow(RowSource& source) {
   double* const row = pieces.row.get();
   std::size_t got = 0;
   for (;;) {
-    PieceSlot& slot = pieces.slots[pieces.current % pieces.slots.size()];
-    if (pieces.used == 0) finishJob(*pieces.pool, slot.job);
-    TextPiece& piece = slot.piece;
+    PieceJob& work = pieces.ring[pieces.current % pieces.ring.size()];
+    if (pieces.used == 0) finishJob(*pieces.pool, work.job);
+    TextPiece& piece = work.piece;
     const std::size_t left = piece.count - pieces.used;
     if (got == 0 && left >= need) {
       pieces.used += need;
@@ -104,15 +104,15 @@ const double* takePiecedRow(RowSource& source) {
       return row;
     }
     pieces.used = 0;
-    if (piece.more) {
+    if (piece.valuesFull) {
       givePiece(pieces, pieces.current, true);
       continue;
     }
-    if (piece.last) {
+    if (piece.endsInput) {
       failRowAfter(source, got);
       return nullptr;
     }
-    givePiece(pieces, pieces.current + pieces.slots.size(), false);
+    givePiece(pieces, pieces.current + pieces.ring.size(), false);
     ++pieces.current;
   }
 }
@@ -123,20 +123,20 @@ void keepOneBlock(RowSource& source) {
   source.ring.places = 1;
 }
 
-// Memory for the pieces: a row that spans pieces, and the slots with their values.
-bool allocatePieces(PiecedRows& pieces, std::size_t columns, std::size_t slotCount,
+// Memory for the pieces: a row that spans pieces, and the ring of pieces with their values.
+bool allocatePieces(PiecedRows& pieces, std::size_t columns, std::size_t count,
                     std::size_t pieceBytes) {
   pieces.row.reset(static_cast<double*>(std::calloc(columns + 1, sizeof(double))));
-  catchFailure([&] { pieces.slots.resize(slotCount); });
-  bool whole = pieces.row != nullptr && pieces.slots.size() == slotCount;
-  for (PieceSlot& slot : pieces.slots) {
-    if (!whole) break;
-    slot.source = &pieces.source;
-    slot.piece.values.reset(
+  catchFailure([&] { pieces.ring.resize(count); });
+  bool allocated = pieces.row != nullptr && pieces.ring.size() == count;
+  for (PieceJob& work : pieces.ring) {
+    if (!allocated) break;
+    work.source = &pieces.source;
+    work.piece.values.reset(
         static_cast<double*>(std::calloc(pieceValues(pieceBytes) + 1, sizeof(double))));
-    whole = slot.piece.values != nullptr;
+    allocated = work.piece.values != nullptr;
   }
-  return whole;
+  return allocated;
 }
 
 }  // namespace
@@ -170,18 +170,18 @@ bool startPieces(RowSource& source, WorkPool& pool, unsigned threads, std::size_
   }
   if (!pieces.source.open) {
     pieces.row.reset();
-    pieces.slots.clear();
+    pieces.ring.clear();
     return false;
   }
   pieces.pool = &pool;
-  for (std::size_t i = 0; i < pieces.slots.size(); ++i) givePiece(pieces, i, false);
+  for (std::size_t i = 0; i < pieces.ring.size(); ++i) givePiece(pieces, i, false);
   return true;
 }
 
 void startReader(RowSource& source, unsigned threads) {
   // With one thread, threads would only take turns, and rows read far ahead would leave the
   // caches.
-  if (source.rows == 0 || threads < 2 || !source.pieces.slots.empty()) return;
+  if (source.rows == 0 || threads < 2 || !source.pieces.ring.empty()) return;
   const std::size_t blockSize =
       source.rowsPerBlock * std::max<std::size_t>(source.columns, 1) * sizeof(double);
   const std::size_t blocksOfRows =
@@ -197,10 +197,10 @@ void startReader(RowSource& source, unsigned threads) {
 }
 
 const double* takeRow(RowSource& source) {
-  if (!source.pieces.slots.empty()) return takePiecedRow(source);
+  if (!source.pieces.ring.empty()) return takePiecedRow(source);
   HandOver& ring = source.ring;
   for (;;) {
-    if (source.holding) {
+    if (source.holdsBlock) {
       RowBlock& block = source.blocks[ring.given % ring.places];
       if (source.nextInBlock < block.filled) return rowIn(source, block, source.nextInBlock++);
       if (block.failure) {
@@ -208,21 +208,21 @@ const double* takeRow(RowSource& source) {
         return nullptr;
       }
       giveBack(ring);
-      source.holding = false;
+      source.holdsBlock = false;
     }
     if (source.thread.joinable()) waitForFilledPlace(ring);
     else readBlock(source);
-    source.holding = true;
+    source.holdsBlock = true;
     source.nextInBlock = 0;
   }
 }
 
 bool rowAtHand(RowSource& source) {
   if (!source.thread.joinable()) return true;
-  if (source.holding &&
+  if (source.holdsBlock &&
       source.nextInBlock < source.blocks[source.ring.given % source.ring.places].filled)
     return true;
-  return placesFilled(source.ring, source.holding ? 1 : 0);
+  return placesFilled(source.ring, source.holdsBlock ? 1 : 0);
 }
 
 void reportFailure(const RowSource& source) {

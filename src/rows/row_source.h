@@ -37,7 +37,8 @@ constexpr std::size_t blockBytes = std::size_t{32} << 10;
 constexpr std::size_t ringBytes = std::size_t{2} << 20;
 constexpr std::size_t maxBlocks = ringBytes / blockBytes;
 
-struct PieceSlot {
+// A piece and the job that reads it.
+struct PieceJob {
   TextPiece piece;
   Job job;
   std::size_t index = 0;  // the piece it holds
@@ -49,7 +50,7 @@ struct PieceSlot {
 struct PiecedRows {
   TextRowsSource source;
   WorkPool* pool = nullptr;
-  std::vector<PieceSlot> slots;  // piece i in slots[i % slots.size()]; empty unless used
+  std::vector<PieceJob> ring;  // piece i in ring[i % ring.size()]; empty unless used
   std::size_t current = 0;       // the piece the rows are taken from
   std::size_t used = 0;          // its values used
   CallocArray<double> row;       // a row that spans pieces, positions 1 to ncols
@@ -66,7 +67,7 @@ struct RowSource {
   std::int32_t nextRow = 1;    // the reader's next row
   std::thread thread;          // the reader, if one runs
   // The main thread's place: whether it holds the oldest block filled, and the next row in it.
-  bool holding = false;
+  bool holdsBlock = false;
   std::size_t nextInBlock = 0;
   PiecedRows pieces;
   std::optional<CaughtFailure> failure;  // what ended the rows, once takeRow has met it

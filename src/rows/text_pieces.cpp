@@ -8,12 +8,12 @@ namespace {
 void readPieceValues(const TextRowsSource& source, TextScanner& scanner, TextPiece& piece) {
   const std::size_t capacity = pieceValues(source.pieceBytes);
   piece.count = source.readNumbers(scanner, piece.values.get() + 1, capacity);
-  piece.more = piece.count == capacity;
-  if (piece.more) {
+  piece.valuesFull = piece.count == capacity;
+  if (piece.valuesFull) {
     piece.resumeAt = consumedBytes(scanner);
     return;
   }
-  piece.last = stoppedAtNoNumber(scanner) || !scanner.endedAtLimit;
+  piece.endsInput = stoppedAtNoNumber(scanner) || !scanner.endedAtLimit;
 }
 
 std::uint64_t limitOf(const TextRowsSource& source, std::size_t index) {
@@ -47,15 +47,15 @@ void closeTextRowsSource(TextRowsSource& source) {
 void readTextPiece(const TextRowsSource& source, std::size_t index, TextScanner& scanner,
                    TextPiece& piece) {
   piece.count = 0;
-  piece.more = false;
-  piece.last = false;
+  piece.valuesFull = false;
+  piece.endsInput = false;
   const std::uint64_t cut = source.first + index * source.pieceBytes;
   // Piece 0 starts at the end of the header; every other one from the byte before its cut,
   // which tells whether a token starts at the cut.
   scanPiece(scanner, source.file, index == 0 ? cut : cut - 1, limitOf(source, index));
   scanner.endsAtCtrlZ = source.endsAtCtrlZ;
   if (index > 0 && !skipToTokenStart(scanner)) {
-    piece.last = !scanner.endedAtLimit;
+    piece.endsInput = !scanner.endedAtLimit;
     return;
   }
   readPieceValues(source, scanner, piece);

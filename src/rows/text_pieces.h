@@ -46,9 +46,9 @@ struct TextPiece {
   std::size_t count = 0;       // values read
   // No values come after these: the input ended (at the end of the file, a Ctrl-Z or a read
   // that failed), or the next number failed.
-  bool last = false;
+  bool endsInput = false;
   // The values were full before the end of the piece: the rest starts at resumeAt.
-  bool more = false;
+  bool valuesFull = false;
   std::uint64_t resumeAt = 0;
 };
 
@@ -59,10 +59,11 @@ TextRowsSource textRowsSource(GridInput& grid, NumberReader readNumbers);
 void closeTextRowsSource(TextRowsSource& source);
 
 // Reads piece `index` into `piece`, with a scanner of pieceScanBuffer() bytes. Failures are values:
-// a piece that meets a number that fails or the end of the input is the last.
+// a piece that meets a number that fails, a read that fails or the end of the input ends it.
 void readTextPiece(const TextRowsSource& source, std::size_t index, TextScanner& scanner,
                    TextPiece& piece);
 
-// Reads on from where piece `index`, with `more`, stopped, into its values from values[1] again.
+// Reads on from where piece `index`, with its values full, stopped, into its values from
+// values[1] again.
 void continueTextPiece(const TextRowsSource& source, std::size_t index, TextScanner& scanner,
                        TextPiece& piece);
