@@ -163,9 +163,9 @@ void runPhases(RunContext& run, int argc, char** argv) {
   writeHeader(run);
   setUpRows(run);
   processRows(run);
+  stopPool(run.pool);  // before the pieces' files close: a thread may read a piece given ahead
   finishRowSource(run.rows1);
   finishRowSource(run.rows2);
-  stopPool(run.pool);
   say("\n");
   if (isBinary(run.output.encoding)) writeFinalStatistics(run);
 

@@ -102,5 +102,6 @@ bool rowAtHand(RowSource& source);
 [[noreturn]] void reportFailure(const RowSource& source);
 
 // Ends the reader after the last row: at once where it waits for a free block, else once the
-// block it reads is read. A run that fails ends without it: the process ends every thread.
+// block it reads is read; closes the file the pieces were read from, so call it once the pool
+// has stopped. A run that fails ends without it: the process ends every thread.
 void finishRowSource(RowSource& source);
