@@ -1,5 +1,6 @@
 // The pool's jobs: their failures, memory shortage among them, are values on every thread, and
-// a job that failed is done again by the main thread when it needs it.
+// a job that failed is done again by the main thread when it needs it, where a failure that
+// comes again ends the run.
 #include "rows/work_pool.h"
 
 #include <gtest/gtest.h>
@@ -13,18 +14,15 @@ namespace {
 
 struct Work {
   std::atomic<int> tries{0};
-  int failures = 0;  // the first tries that fail
+  int failures = 0;  // the first tries fail: where memory runs short, then with a message
   bool done = false;
 };
 
-// Fails its first tries, where memory runs short or with a message; then does its work.
 void failFirst(void* data, WorkerScratch&) {
   Work& work = *static_cast<Work*>(data);
   const int attempt = work.tries++;
-  if (attempt < work.failures) {
-    if (attempt % 2 == 0) throw std::bad_alloc();
-    fail(5, "failed on a thread\n");
-  }
+  if (attempt < work.failures && attempt == 0) throw std::bad_alloc();
+  if (attempt < work.failures) fail(5, "failed again\n");
   work.done = true;
 }
 
@@ -34,26 +32,20 @@ TEST(WorkPool, FailedJobsAreDoneAgainByTheMainThread) {
   for (unsigned threads : {1u, 2u, 4u}) {
     WorkPool pool;
     ASSERT_TRUE(startPool(pool, threads, 4096));
-    std::array<Work, 3 * 3> works;
-    std::array<Job, 3 * 3> jobs;
-    for (std::size_t round = 0; round < 3; ++round) {
-      for (std::size_t i = 0; i < 3; ++i) {
-        Work& w = works[round * 3 + i];
-        w.failures = static_cast<int>(i % 2);  // every other one fails on its first try
-        giveJob(pool, jobs[round * 3 + i], failFirst, &w);
-      }
-      for (std::size_t i = 0; i < 3; ++i) {
-        finishJob(pool, jobs[round * 3 + i]);
-        const Work& w = works[round * 3 + i];
-        EXPECT_TRUE(w.done);
-        EXPECT_EQ(w.tries, w.failures + 1);
+    std::array<Work, 9> works;
+    std::array<Job, 9> jobs;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+      works[i].failures = static_cast<int>(i % 2);
+      giveJob(pool, jobs[i], failFirst, &works[i]);
+      if (i % 3 == 2) {  // at most three at once, as the queue holds
+        for (std::size_t j = i - 2; j <= i; ++j) {
+          finishJob(pool, jobs[j]);
+          EXPECT_TRUE(works[j].done && works[j].tries == works[j].failures + 1) << j;
+        }
       }
     }
     stopPool(pool);
   }
-}
-
-TEST(WorkPool, AFailureTheMainThreadMeetsAgainEndsTheRun) {
   EXPECT_EXIT(
       {
         WorkPool pool;

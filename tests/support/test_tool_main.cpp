@@ -1,12 +1,10 @@
 // The tool as the tests run it where a file alone cannot make the case:
-// - with CELLPROD_TEST_READ_FAULT_AT=N, every read of an input fails at byte N of its file, as a
-//   bad sector there would;
-// - `cellprod_test_tool positional-check FILE` reads FILE through an unbuffered stream, reads it
-//   by position in between, and ends with status 0 only where the stream went on from where it
-//   was: positional reads must never move it;
-// - `cellprod_test_tool peak-memory TOOL ARGS...` runs TOOL with ARGS and writes its peak
-//   resident memory in KiB on standard error: measured from this small process, so that none of
-//   a test process's own memory is counted (POSIX only).
+// - CELLPROD_TEST_READ_FAULT_AT=N: every read of an input fails at byte N of its file, as a bad
+//   sector there would;
+// - `positional-check FILE`: status 0 only where reading FILE by position leaves its unbuffered
+//   stream where it was;
+// - `peak-memory TOOL ARGS...` (POSIX): runs TOOL, its peak memory in KiB on standard error,
+//   measured from this small process so that none of a test process's memory is counted.
 #ifndef _WIN32
 #include <sys/resource.h>  // rusage
 #include <sys/wait.h>      // wait4
@@ -24,28 +22,20 @@ namespace {
 
 int positionalCheck(const char* name) {
   std::FILE* file = openFile(name, "rb");
-  if (file == nullptr) return 2;
-  std::setvbuf(file, nullptr, _IONBF, 0);  // every fread reads from the file itself
-  char before[16], after[16], all[8192], expected[16];
+  char before[16], after[16], all[8192];
   PositionalFile positional;
-  if (std::fread(before, 1, sizeof before, file) != sizeof before ||
-      !openPositional(file, positional) || readAt(positional, 0, all, sizeof all).count < 32)
+  if (file == nullptr || std::setvbuf(file, nullptr, _IONBF, 0) != 0 ||
+      std::fread(before, 1, 16, file) != 16 || !openPositional(file, positional) ||
+      readAt(positional, 0, all, sizeof all).count < 32)
     return 2;
-  std::memcpy(expected, all + sizeof before, sizeof expected);
   closePositional(positional);
-  const bool same = std::fread(after, 1, sizeof after, file) == sizeof after &&
-                    std::memcmp(after, expected, sizeof after) == 0;
-  std::fclose(file);
-  return same ? 0 : 1;
+  return std::fread(after, 1, 16, file) == 16 && std::memcmp(after, all + 16, 16) == 0 ? 0 : 1;
 }
 
 #ifndef _WIN32
 int peakMemory(char** command) {
   const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::execv(command[0], command);
-    ::_exit(127);
-  }
+  if (pid == 0) ::_exit(::execv(command[0], command) == 0 ? 0 : 127);
   int status = 0;
   rusage usage{};
   if (pid < 0 || ::wait4(pid, &status, 0, &usage) < 0) return 127;
