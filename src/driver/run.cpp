@@ -54,14 +54,6 @@ CallocArray<T> allocateRow(std::size_t n, double ncols) {
   return row;
 }
 
-// The pool's threads: for the pieces of text inputs in regular files and for the bands of a text
-// output, where there are any.
-bool poolHasWork(const RunContext& run) {
-  return run.threads > 1 &&
-         (run.grid1.encoding == GridEncoding::text || run.grid2.encoding == GridEncoding::text ||
-          run.output.encoding == GridEncoding::text);
-}
-
 // Everything the rows need is allocated here, the memory of a run on one thread first; the
 // threads and their memory come last and only where they can be had, and nothing is allocated
 // after them.
@@ -78,7 +70,9 @@ void setUpRows(RunContext& run) {
   }
   prepareRowSource(run.rows1, run.grid1, run.working);
   prepareRowSource(run.rows2, run.grid2, run.working);
-  if (poolHasWork(run) && startPool(run.pool, run.threads, pieceScanBuffer(defaultPieceBytes))) {
+  // With more than one thread, the pool reads the inputs in regular files in pieces and formats
+  // a text output in bands.
+  if (run.threads > 1 && startPool(run.pool, run.threads, pieceScanBuffer(defaultPieceBytes))) {
     startPieces(run.rows1, run.pool, run.threads);
     startPieces(run.rows2, run.pool, run.threads);
     prepareBands(run.bands, run.threads, run.output, ncols, run.pool);

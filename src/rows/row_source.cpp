@@ -58,17 +58,17 @@ void readRows(RowSource& source) {
   while (readBlock(source)) {}
 }
 
-void readPiece(void* data, WorkerScratch& scratch) {
+void doPieceJob(void* data, WorkerScratch& scratch) {
   PieceJob& work = *static_cast<PieceJob*>(data);
-  if (work.resume) continueTextPiece(*work.source, work.index, scratch.scanner, work.piece);
-  else readTextPiece(*work.source, work.index, scratch.scanner, work.piece);
+  if (work.resume) continuePiece(*work.source, work.index, scratch.scanner, work.piece);
+  else readPiece(*work.source, work.index, scratch.scanner, work.piece);
 }
 
 void givePiece(PiecedRows& pieces, std::size_t index, bool resume) {
   PieceJob& work = pieces.ring[index % pieces.ring.size()];
   work.index = index;
   work.resume = resume;
-  giveJob(*pieces.pool, work.job, readPiece, &work);
+  giveJob(*pieces.pool, work.job, doPieceJob, &work);
 }
 
 // The failure of the row that the input ends in, after `got` of its values.
@@ -88,7 +88,7 @@ const double* takePiecedRow(RowSource& source) {
   for (;;) {
     PieceJob& work = pieces.ring[pieces.current % pieces.ring.size()];
     if (pieces.used == 0) finishJob(*pieces.pool, work.job);
-    TextPiece& piece = work.piece;
+    Piece& piece = work.piece;
     const std::size_t left = piece.count - pieces.used;
     if (got == 0 && left >= need) {
       pieces.used += need;
@@ -160,12 +160,10 @@ void prepareRowSource(RowSource& source, GridInput& grid, const GridParameters& 
 }
 
 bool startPieces(RowSource& source, WorkPool& pool, unsigned threads, std::size_t pieceBytes) {
-  if (source.rows == 0 || source.columns == 0 || !poolStarted(pool) ||
-      source.grid->encoding != GridEncoding::text)
-    return false;
+  if (source.rows == 0 || source.columns == 0 || !poolStarted(pool)) return false;
   PiecedRows& pieces = source.pieces;
   if (allocatePieces(pieces, source.columns, jobsPerUser(threads), pieceBytes)) {
-    pieces.source = textRowsSource(*source.grid, kernelsForThisCpu().readNumbers);
+    pieces.source = pieceSource(*source.grid, kernelsForThisCpu().readNumbers);
     pieces.source.pieceBytes = pieceBytes;
   }
   if (!pieces.source.open) {
@@ -233,5 +231,5 @@ void reportFailure(const RowSource& source) {
 void finishRowSource(RowSource& source) {
   stopHandOver(source.ring);
   if (source.thread.joinable()) source.thread.join();
-  closeTextRowsSource(source.pieces.source);
+  closePieceSource(source.pieces.source);
 }

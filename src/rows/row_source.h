@@ -1,13 +1,13 @@
 // The rows of one input, from one of two kinds of source.
-// - A text input that is a regular file, where the pool has threads: in pieces that the pool's
-//   threads read by position side by side (text_pieces.h), whose values the main thread places
-//   one piece after the other into rows.
-// - Any other input: read in order through its stream, in blocks of rows. With more than one
-//   thread a reader thread of its own reads the blocks ahead and hands them over through a
-//   bounded ring (hand_over.h); with one thread, or where the memory or the thread cannot be
-//   had, the main thread reads each block itself when it needs it. The blocks are the same
-//   either way, so the reader thread hands over every row that the main thread would have read
-//   by then itself.
+// - An input that is a regular file, where the pool has threads: in pieces that the pool's
+//   threads read by position side by side (pieces.h), whose values the main thread places one
+//   piece after the other into rows.
+// - A stream (a pipe, a FIFO, a terminal), and every input of a run on one thread: read in order
+//   through its stream, in blocks of rows. With more than one thread a reader thread of its own
+//   reads the blocks ahead and hands them over through a bounded ring (hand_over.h); with one
+//   thread, or where the memory or the thread cannot be had, the main thread reads each block
+//   itself when it needs it. The blocks are the same either way, so the reader thread hands
+//   over every row that the main thread would have read by then itself.
 // A failure met ahead (a row cut short, a character that starts no number, a read that failed)
 // takes the place of its row and is handed to the main thread when it comes to that row, so
 // every message comes where the one-thread order puts it.
@@ -22,7 +22,7 @@
 #include "grid/grid.h"
 #include "platform/console.h"
 #include "rows/hand_over.h"
-#include "rows/text_pieces.h"
+#include "rows/pieces.h"
 #include "rows/work_pool.h"
 
 struct RowBlock {
@@ -39,16 +39,16 @@ constexpr std::size_t maxBlocks = ringBytes / blockBytes;
 
 // A piece and the job that reads it.
 struct PieceJob {
-  TextPiece piece;
+  Piece piece;
   Job job;
   std::size_t index = 0;  // the piece it holds
   bool resume = false;    // read on where the piece's values were full
-  const TextRowsSource* source = nullptr;
+  const PieceSource* source = nullptr;
 };
 
-// The pieces of a text input, given to the pool in order, a ring of them at a time.
+// The pieces of an input, given to the pool in order, a ring of them at a time.
 struct PiecedRows {
-  TextRowsSource source;
+  PieceSource source;
   WorkPool* pool = nullptr;
   std::vector<PieceJob> ring;  // piece i in ring[i % ring.size()]; empty unless used
   std::size_t current = 0;       // the piece the rows are taken from
@@ -78,7 +78,7 @@ struct RowSource {
 // be had.
 void prepareRowSource(RowSource& source, GridInput& grid, const GridParameters& working);
 
-// Where the input is a text grid in a regular file, sets up its reading in pieces of pieceBytes
+// Where the input is a regular file, sets up its reading in pieces of pieceBytes
 // (smaller ones are for tests of the cuts) on the started pool, jobsPerUser(threads) of them
 // given at a time, and gives the first. False where it is no such input or the memory cannot be
 // had: the rows are then read as prepared. Decided before any byte is read by position.
