@@ -9,6 +9,7 @@
 #include "grid/messages.h"
 #include "platform/byte_order.h"
 #include "platform/console.h"
+#include "platform/os.h"
 
 namespace {
 
@@ -24,11 +25,10 @@ std::size_t readValues(GridInput& grid, void* values, std::size_t size, std::siz
   KeptBytes& kept = grid.kept;
   const std::size_t wanted = size * n;  // n is at most a row, whose size the run has checked
   const std::size_t fromKept = std::min(wanted, kept.count - kept.next);
-  if (fromKept == 0) return std::fread(values, size, n, grid.file);
   std::memcpy(values, kept.bytes.data() + kept.next, fromKept);
   kept.next += fromKept;
-  const std::size_t fromStream =
-      std::fread(static_cast<char*>(values) + fromKept, 1, wanted - fromKept, grid.file);
+  char* const rest = static_cast<char*>(values) + fromKept;
+  const std::size_t fromStream = readStream(grid.file, rest, wanted - fromKept).count;
   return (fromKept + fromStream) / size;
 }
 
