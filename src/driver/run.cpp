@@ -9,15 +9,15 @@
 #include "arith/product.h"
 #include "driver/command_line.h"
 #include "driver/output_file.h"
-#include "rows/output_bands.h"
-#include "rows/row_source.h"
-#include "rows/work_pool.h"
 #include "grid/binary_grid.h"
 #include "grid/detect.h"
 #include "grid/messages.h"
 #include "grid/text_grid.h"
 #include "platform/console.h"
 #include "platform/os.h"
+#include "rows/output_bands.h"
+#include "rows/row_source.h"
+#include "rows/work_pool.h"
 
 namespace {
 
