@@ -71,8 +71,11 @@ void setUpRows(RunContext& run) {
   prepareRowSource(run.rows1, run.grid1, run.working);
   prepareRowSource(run.rows2, run.grid2, run.working);
   // With more than one thread, the pool reads the inputs in regular files in pieces and formats
-  // a text output in bands.
-  if (run.threads > 1 && startPool(run.pool, run.threads, pieceScanBuffer(defaultPieceBytes))) {
+  // a text output in bands; its threads need a scanner only for text pieces.
+  const bool textInput =
+      run.grid1.encoding == GridEncoding::text || run.grid2.encoding == GridEncoding::text;
+  const std::size_t scanBytes = textInput ? pieceScanBuffer(defaultPieceBytes) : 0;
+  if (run.threads > 1 && startPool(run.pool, run.threads, scanBytes)) {
     startPieces(run.rows1, run.pool, run.threads);
     startPieces(run.rows2, run.pool, run.threads);
     prepareBands(run.bands, run.threads, run.output, ncols, run.pool);

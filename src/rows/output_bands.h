@@ -8,8 +8,8 @@
 #include <memory>  // unique_ptr
 #include <vector>
 
-#include "rows/work_pool.h"
 #include "grid/grid.h"
+#include "rows/work_pool.h"
 
 struct OutputBand {
   CallocArray<double> products;  // row i's positions 1 to ncols from products[i * columns + 1]

@@ -9,7 +9,7 @@ namespace {
 
 // Reads the numbers of the piece's bytes that the scanner is set to, into values[1] on.
 void readPieceValues(const PieceSource& source, TextScanner& scanner, Piece& piece) {
-  const std::size_t capacity = pieceValues(source.pieceBytes);
+  const std::size_t capacity = pieceValues(source.encoding, source.pieceBytes);
   piece.count = source.readNumbers(scanner, piece.values.get() + 1, capacity);
   piece.valuesFull = piece.count == capacity;
   if (piece.valuesFull) {
@@ -41,7 +41,7 @@ void readTextPiece(const PieceSource& source, std::size_t index, TextScanner& sc
 // back, so that none is overwritten before it is read.
 template <class T>
 void readBinaryPiece(const PieceSource& source, std::size_t index, Piece& piece) {
-  const std::size_t n = source.pieceBytes / sizeof(T);
+  const std::size_t n = pieceValues(source.encoding, source.pieceBytes);
   double* const values = piece.values.get() + 1;
   auto* const bytes = reinterpret_cast<unsigned char*>(values);
   const BytesRead read = readAt(source.file, source.first + index * n * sizeof(T),

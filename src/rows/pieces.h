@@ -21,11 +21,15 @@
 
 constexpr std::size_t defaultPieceBytes = std::size_t{128} << 10;
 
-// A number and the one after it take at least two bytes (digits, then white space or the sign
-// or point that starts the next), and a binary value at least four, so a piece holds at most
-// this many values. A token that runs on past the next cut adds to a piece; if the values are
-// full then, it is read on in turns (continuePiece).
-inline std::size_t pieceValues(std::size_t pieceBytes) { return pieceBytes / 2 + 2; }
+// The values a piece holds at most. A binary piece holds its bytes over the values' size. In
+// text a number and the one after it take at least two bytes (digits, then white space or the
+// sign or point that starts the next); a token that runs on past the next cut adds to a piece,
+// and if the values are full then, it is read on in turns (continuePiece).
+inline std::size_t pieceValues(GridEncoding encoding, std::size_t pieceBytes) {
+  if (encoding == GridEncoding::single) return pieceBytes / sizeof(float);
+  if (encoding == GridEncoding::double_precision) return pieceBytes / sizeof(double);
+  return pieceBytes / 2 + 2;
+}
 
 // The scanner of a piece reader holds the bytes of a piece and the lookahead of a long number.
 inline std::size_t pieceScanBuffer(std::size_t pieceBytes) {

@@ -125,7 +125,7 @@ void keepOneBlock(RowSource& source) {
 
 // Memory for the pieces: a row that spans pieces, and the ring of pieces with their values.
 bool allocatePieces(PiecedRows& pieces, std::size_t columns, std::size_t count,
-                    std::size_t pieceBytes) {
+                    std::size_t values) {
   pieces.row.reset(static_cast<double*>(std::calloc(columns + 1, sizeof(double))));
   catchFailure([&] { pieces.ring.resize(count); });
   bool allocated = pieces.row != nullptr && pieces.ring.size() == count;
@@ -133,7 +133,7 @@ bool allocatePieces(PiecedRows& pieces, std::size_t columns, std::size_t count,
     if (!allocated) break;
     work.source = &pieces.source;
     work.piece.values.reset(
-        static_cast<double*>(std::calloc(pieceValues(pieceBytes) + 1, sizeof(double))));
+        static_cast<double*>(std::calloc(values + 1, sizeof(double))));
     allocated = work.piece.values != nullptr;
   }
   return allocated;
@@ -162,7 +162,8 @@ void prepareRowSource(RowSource& source, GridInput& grid, const GridParameters& 
 bool startPieces(RowSource& source, WorkPool& pool, unsigned threads, std::size_t pieceBytes) {
   if (source.rows == 0 || source.columns == 0 || !poolStarted(pool)) return false;
   PiecedRows& pieces = source.pieces;
-  if (allocatePieces(pieces, source.columns, jobsPerUser(threads), pieceBytes)) {
+  const std::size_t values = pieceValues(source.grid->encoding, pieceBytes);
+  if (allocatePieces(pieces, source.columns, jobsPerUser(threads), values)) {
     pieces.source = pieceSource(*source.grid, kernelsForThisCpu().readNumbers);
     pieces.source.pieceBytes = pieceBytes;
   }

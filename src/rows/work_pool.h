@@ -1,8 +1,8 @@
 // Threads that take jobs in the order they are given: pieces of inputs to read, bands of text
 // rows to format. The main thread gives the jobs and uses their results in its own order; where
 // it needs one that is not done, it does queued jobs itself rather than wait, that one first if
-// no thread has taken it. With no threads at all it does each job when it needs it, which is the
-// run on one thread. Jobs never end the run: on every thread they run with failures as values,
+// no thread has taken it; where no thread could be had at all, it does each job when it needs
+// it. Jobs never end the run: on every thread they run with failures as values,
 // memory shortage included; a job that failed is done again by the main thread when it needs
 // it, as one thread would do it, where a failure ends the run. Nothing is allocated once the
 // threads run.
@@ -16,7 +16,7 @@
 
 #include "decimal/scanner.h"
 
-// What a thread needs of its own for any job: the scanner of the piece reader.
+// What a thread needs of its own for any job: the scanner of the text piece reader.
 struct WorkerScratch {
   TextScanner scanner;
 };
@@ -31,7 +31,7 @@ struct Job {
 // Beyond this many threads, the in-order use of the results keeps them waiting.
 constexpr unsigned maxThreads = 64;
 
-// The jobs each user of the pool (the pieces of each text input, the bands of a text output)
+// The jobs each user of the pool (the pieces of each input, the bands of a text output)
 // keeps given at once: one for each thread and one more, so that no thread runs out of jobs
 // while the main thread uses the results.
 inline std::size_t jobsPerUser(unsigned threads) { return std::size_t{threads} + 1; }
