@@ -116,7 +116,10 @@ void processRows(RunContext& run) {
     // The products go into their band where there are bands, else into the output's row.
     double* const product =
         inBands(run.bands) ? bandRow(run.bands, run.row) : run.output.row.get();
-    if (statistics) multiplyRow(run.working, row1, row2, product, run.statistics);
+    if (statistics)
+      multiplyRow(run.working, row1, row2, product,
+                  run.output.encoding == GridEncoding::single ? run.floatRow.get() : nullptr,
+                  run.statistics);
     else multiplyCells(run.working, row1, row2, product);
     writeRow(run, product);
     if (inBands(run.bands)) rowFormed(run.bands);

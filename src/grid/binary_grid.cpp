@@ -94,7 +94,6 @@ void writeBinaryHeader(GridOutput& out, const GridHeader& grid1) {
 void writeBinaryRow(GridOutput& out, double* values, float* floatRow, double ncols, int row) {
   const std::size_t n = columnCount(ncols);
   if (out.encoding == GridEncoding::single) {
-    for (std::size_t i = 1; i <= n; ++i) floatRow[i] = narrowToFloat(values[i]);
     byte_order::toLittleEndian(floatRow + 1, n);
     std::size_t written = std::fwrite(floatRow + 1, sizeof(float), n, out.file);
     if (written != n) fail(rowWriteFailure(row, written + 1, out.name));
