@@ -81,27 +81,6 @@ double exactValue(const NumberText& n) {
   return value;
 }
 
-// The value w x 10^q, negative if so, where `truncated` says that a non-zero digit follows the
-// digits of w: one multiplication with a power of ten of 128 bits (Eisel-Lemire, through
-// fast_float). With digits dropped, the value lies between w and w + 1 at this scale: where
-// those round apart, or the step cannot tell, nothing, and the exact conversion decides (as it
-// always does in a build without fast_float).
-CELLPROD_ALWAYS_INLINE std::optional<double> fromLeadingDigits(bool negative, std::uint64_t w,
-                                                               std::int64_t q, bool truncated) {
-#if !CELLPROD_FAST_FLOAT
-  (void)negative, (void)w, (void)q, (void)truncated;
-  return std::nullopt;
-#else
-  using Double = fast_float::binary_format<double>;
-  const fast_float::adjusted_mantissa am = fast_float::compute_float<Double>(q, w);
-  if (am.power2 < 0 || (truncated && am != fast_float::compute_float<Double>(q, w + 1)))
-    return std::nullopt;
-  double value = 0;
-  fast_float::to_float(negative, am, value);
-  return value;
-#endif
-}
-
 // convertNumber(), for inlining into convertScanned, where the record then stays in registers.
 CELLPROD_ALWAYS_INLINE double convertText(const NumberText& n) {
   // w takes the first maxFastDigits significant digits, those before the point first, and the

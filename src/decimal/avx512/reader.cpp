@@ -12,6 +12,12 @@
 // conversion if it is exactly one number; one that is not (a character that is no number,
 // "1-2") ends the batch there, and the plain reader takes it, as it takes the bytes near the
 // end of those at hand. Where most numbers of a batch are long, it takes the rest of the batch.
+//
+// On a CPU with VBMI2 (CpuFeatures::avx512Bytes) long numbers are read in batches instead, in
+// two passes: the first finds each one's significant digits, compresses them together and
+// makes the first 19 an integer, with the point and the exponent; the second converts them
+// (Eisel-Lemire, fromLeadingDigits), one after the other without waiting on the gathering, and
+// hands the rare number it cannot decide to the exact conversion.
 
 // GCC 12 warns of uninitialized values inside its own AVX-512 headers, where the intrinsics
 // build vectors from undefined ones that they then fill; the warnings say nothing of this code.
@@ -22,6 +28,7 @@
 #include <immintrin.h>
 
 #include <cstdint>
+#include <optional>
 
 #include "decimal/conversion.h"
 #include "decimal/kernels.h"
@@ -111,21 +118,158 @@ CELLPROD_TARGET_AVX512 inline bool simpleNumber(const char* p, unsigned length, 
   return true;
 }
 
-// How far a batch has come: the numbers read, and how many of them were longer than the simple
-// form.
+// A long token met by the block reader and read in the next batch of long tokens: where it is,
+// and which value it gives.
+struct LongToken {
+  const char* text;
+  unsigned length;
+  std::size_t index;
+};
+
+// The long tokens of a batch, and the longest: a sign and 32 bytes, one vector's worth.
+constexpr std::size_t longTokensInBatch = 256;
+constexpr unsigned longestGathered = 1 + 32;
+
+// How far a batch has come: the numbers read, how many of them were longer than the simple
+// form, and the long tokens not yet read.
 struct Batch {
   std::size_t done = 0;
   std::size_t longNumbers = 0;
+  std::size_t pending = 0;
+  LongToken longTokens[longTokensInBatch];
 };
 
-// Whether a batch's numbers are mostly long, judged from four long ones on. The block reader
-// gains nothing on long numbers, which it hands to the plain reader's conversion one by one,
-// while the plain reader scans on to the next sooner; so the plain reader takes the rest.
-inline bool mostlyLong(const Batch& b) { return b.longNumbers >= 4 && 4 * b.longNumbers >= b.done; }
+// Whether a batch's numbers are mostly long, judged from four long ones on. Without the
+// gathering the block reader gains nothing on long numbers, which it hands to the plain
+// reader's conversion one by one, while the plain reader scans on to the next sooner; so the
+// plain reader takes the rest.
+inline bool mostlyLong(std::size_t done, std::size_t longNumbers) {
+  return longNumbers >= 4 && 4 * longNumbers >= done;
+}
+
+// What the gathering found of a long token: the integer w of its first maxFastDigits
+// significant digits and the power of ten q of the last, whether a non-zero digit follows them,
+// and its sign. Not `gathered` where the token has a form the gathering leaves to the exact
+// conversion: not exactly one number, longer than one vector, or with more exponent digits
+// than maxExponentDigits.
+struct GatheredDigits {
+  std::uint64_t w = 0;
+  std::int64_t q = 0;
+  bool negative = false;
+  bool truncated = false;
+  bool gathered = false;
+};
+
+constexpr unsigned maxExponentDigits = 4;
+
+// The lowest n bits (n at most 32).
+constexpr std::uint32_t lowBits(unsigned n) {
+  return static_cast<std::uint32_t>((std::uint64_t{1} << n) - 1);
+}
+
+// Up to 24 digit values at the end of 32 bytes (zeros before them) to their integer: pairs and
+// fours by multiply-adds, then eights, each lane packing its own; the integer of the last three
+// eights. The first of those holds at most three digits where the caller keeps to 19.
+CELLPROD_TARGET_AVX512_BYTES inline std::uint64_t integerOfLastDigits(__m256i d) {
+  const __m256i pairs = _mm256_maddubs_epi16(d, _mm256_set1_epi16(0x010A));
+  const __m256i fours = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x00010064));
+  const __m256i eights =
+      _mm256_madd_epi16(_mm256_packus_epi32(fours, fours), _mm256_set1_epi32(0x00012710));
+  // Lane 0 holds eights 0 and 1 in its first two words, lane 1 eights 2 and 3.
+  const __m128i low = _mm256_castsi256_si128(eights), high = _mm256_extracti128_si256(eights, 1);
+  const std::uint64_t e1 = static_cast<std::uint32_t>(_mm_extract_epi32(low, 1));
+  const std::uint64_t e2 = static_cast<std::uint32_t>(_mm_cvtsi128_si32(high));
+  const std::uint64_t e3 = static_cast<std::uint32_t>(_mm_extract_epi32(high, 1));
+  return (e1 * 100'000'000 + e2) * 100'000'000 + e3;
+}
+
+// The digits of the long token of `length` bytes at p, whose 32 bytes after its sign are
+// readable: a sign, digits with at most one point (and at least one digit), then, if an 'e' or
+// 'E' follows, a sign and digits, each optional.
+CELLPROD_TARGET_AVX512_BYTES inline GatheredDigits gatherDigits(const char* p, unsigned length) {
+  GatheredDigits g;
+  g.negative = *p == '-';
+  const unsigned sign = g.negative | (*p == '+');
+  const unsigned m = length - sign;
+  if (m > 32) return g;
+  const char* const x = p + sign;
+  const __m256i text = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x));
+  const __m256i values = _mm256_sub_epi8(text, _mm256_set1_epi8('0'));
+  const std::uint32_t inToken = lowBits(m);
+  const std::uint32_t digits = _mm256_cmple_epu8_mask(values, _mm256_set1_epi8(9)) & inToken;
+  const std::uint32_t marker = (_mm256_cmpeq_epi8_mask(text, _mm256_set1_epi8('e')) |
+                                _mm256_cmpeq_epi8_mask(text, _mm256_set1_epi8('E'))) &
+                               inToken;
+  const unsigned e = marker != 0 ? static_cast<unsigned>(_tzcnt_u32(marker)) : m;
+  const std::uint32_t mantissa = lowBits(e);
+  const std::uint32_t point = _mm256_cmpeq_epi8_mask(text, _mm256_set1_epi8('.')) & mantissa;
+  const std::uint32_t mantissaDigits = digits & mantissa;
+  if ((mantissaDigits | point) != mantissa || (point & (point - 1)) != 0 || mantissaDigits == 0)
+    return g;
+  std::int64_t exponent = 0;
+  if (e < m) {
+    unsigned i = e + 1;
+    const bool exponentNegative = i < m && x[i] == '-';
+    i += i < m && (x[i] == '+' || exponentNegative);
+    if ((digits & inToken & ~lowBits(i)) != (inToken & ~lowBits(i)) || m - i > maxExponentDigits)
+      return g;
+    for (; i < m; ++i) exponent = exponent * 10 + (x[i] - '0');
+    if (exponentNegative) exponent = -exponent;
+  }
+  // The significant digits start at the first that is not a zero; without one, the value is 0.
+  const std::uint32_t nonZero =
+      _mm256_mask_cmpneq_epi8_mask(mantissaDigits, text, _mm256_set1_epi8('0'));
+  const std::uint32_t significant =
+      nonZero != 0 ? mantissaDigits & ~lowBits(static_cast<unsigned>(_tzcnt_u32(nonZero))) : 0;
+  const unsigned count = static_cast<unsigned>(_mm_popcnt_u32(significant));
+  const unsigned taken = count < maxFastDigits ? count : maxFastDigits;
+  const __m256i packed = _mm256_maskz_compress_epi8(significant, values);
+  // The taken digits moved to the end of the vector, the last to byte 31.
+  const __m256i toEnd = _mm256_add_epi8(
+      _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20,
+                       21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31),
+      _mm256_set1_epi8(static_cast<char>(taken - 32)));
+  g.w = integerOfLastDigits(_mm256_maskz_permutexvar_epi8(~lowBits(32 - taken), toEnd, packed));
+  g.truncated = count > taken &&
+                _mm256_mask_test_epi8_mask(lowBits(count) & ~lowBits(taken), packed, packed) != 0;
+  const std::uint32_t fraction = point != 0 ? mantissaDigits & ~lowBits(static_cast<unsigned>(_tzcnt_u32(point))) : 0;
+  g.q = exponent - _mm_popcnt_u32(fraction) + static_cast<std::int64_t>(count - taken);
+  g.gathered = true;
+  return g;
+}
+
+// Reads the long tokens of the batch not yet read: all gathered first, then all converted. One
+// that is not exactly one number ends the batch before it, as the plain reader would have met
+// it there; false then.
+CELLPROD_TARGET_AVX512_BYTES CELLPROD_NOINLINE bool readLongTokens(TextScanner& s, double* values,
+                                                                   Batch& batch) {
+  GatheredDigits gathered[longTokensInBatch];
+  const std::size_t count = batch.pending;
+  batch.pending = 0;
+  for (std::size_t i = 0; i < count; ++i)
+    gathered[i] = gatherDigits(batch.longTokens[i].text, batch.longTokens[i].length);
+  for (std::size_t i = 0; i < count; ++i) {
+    const GatheredDigits& g = gathered[i];
+    const LongToken& t = batch.longTokens[i];
+    const std::optional<double> value =
+        g.gathered ? fromLeadingDigits(g.negative, g.w, g.q, g.truncated) : std::nullopt;
+    if (value) {
+      values[t.index] = *value;
+    } else if (!convertToken(t.text, t.text + t.length, values[t.index])) {
+      batch.done = t.index;
+      s.pos = static_cast<std::size_t>(t.text - s.buffer.get());
+      return false;
+    }
+  }
+  return true;
+}
 
 // Reads tokens that are each exactly one number into values[batch.done..n), from the scanner's
 // position on, while whole blocks lie well inside the bytes at hand; stops before the first
-// token it does not take, and after the one that shows the batch mostly long.
+// token it does not take, and after the one that shows the batch mostly long. Where long
+// tokens are `gathered`, they wait in the batch (Batch::longTokens) and are read when it is
+// full, and after this returns.
+template <bool gathered>
 CELLPROD_TARGET_AVX512 void readNumberTokens(TextScanner& s, double* values, std::size_t n,
                                              Batch& batch) {
   const char* const buffer = s.buffer.get();
@@ -146,17 +290,27 @@ CELLPROD_TARGET_AVX512 void readNumberTokens(TextScanner& s, double* values, std
       const unsigned length = after != 0 ? static_cast<unsigned>(_tzcnt_u64(after))
                                          : 64 - first + static_cast<unsigned>(_tzcnt_u64(next));
       const char* token = block + first;
+      bool taken = !(after == 0 && next == 0) && simpleNumber(token, length, values[done]);
+      if (!taken && gathered && length <= longestGathered && !(after == 0 && next == 0)) {
+        batch.longTokens[batch.pending++] = {token, length, done};
+        taken = true;
+      }
       // A token of another form is converted as the plain reader would, if it is exactly one
       // number; one that is not, and one longer than the two blocks, are the plain reader's.
-      if ((after == 0 && next == 0) || (!simpleNumber(token, length, values[done]) &&
-                                        !convertToken(token, token + length, values[done]))) {
+      if (!taken && ((after == 0 && next == 0) || !convertToken(token, token + length, values[done]))) {
         s.pos = static_cast<std::size_t>(token - buffer);
         batch.done = done;
         return;
       }
       resume = token + length;
       ++done;
-      if (done == n || (length > longestSimpleToken && mostlyLong({done, ++batch.longNumbers}))) {
+      if (gathered && batch.pending == longTokensInBatch) {
+        s.pos = static_cast<std::size_t>(resume - buffer);
+        batch.done = done;
+        if (!readLongTokens(s, values, batch) || done == n) return;
+      }
+      if (done == n ||
+          (!gathered && length > longestSimpleToken && mostlyLong(done, ++batch.longNumbers))) {
         s.pos = static_cast<std::size_t>(resume - buffer);
         batch.done = done;
         return;
@@ -169,18 +323,29 @@ CELLPROD_TARGET_AVX512 void readNumberTokens(TextScanner& s, double* values, std
   batch.done = done;
 }
 
-}  // namespace
-
-std::size_t readNumbersAvx512(TextScanner& s, double* values, std::size_t n) {
+template <bool gathered>
+std::size_t readNumbersWithBlocks(TextScanner& s, double* values, std::size_t n) {
   Batch batch;
   while (batch.done < n) {
-    readNumberTokens(s, values, n, batch);
+    readNumberTokens<gathered>(s, values, n, batch);
+    // The long tokens left: one that is not a number moves the end of the batch back to it.
+    if (gathered && batch.pending > 0) readLongTokens(s, values, batch);
     if (batch.done == n) break;
-    if (mostlyLong(batch))
+    if (!gathered && mostlyLong(batch.done, batch.longNumbers))
       return batch.done + readNumbersPlain(s, values + batch.done, n - batch.done);
     // Whatever the block reader left: one number by the plain reader, which refills.
     if (!readNumber(s, values[batch.done])) return batch.done;
     ++batch.done;
   }
   return batch.done;
+}
+
+}  // namespace
+
+std::size_t readNumbersAvx512(TextScanner& s, double* values, std::size_t n) {
+  return readNumbersWithBlocks<false>(s, values, n);
+}
+
+std::size_t readNumbersAvx512Bytes(TextScanner& s, double* values, std::size_t n) {
+  return readNumbersWithBlocks<true>(s, values, n);
 }
