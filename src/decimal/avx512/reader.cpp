@@ -13,11 +13,12 @@
 // "1-2") ends the batch there, and the plain reader takes it, as it takes the bytes near the
 // end of those at hand. Where most numbers of a batch are long, it takes the rest of the batch.
 //
-// On a CPU with VBMI2 (CpuFeatures::avx512Bytes) long numbers are read in batches instead, in
-// two passes: the first finds each one's significant digits, compresses them together and
-// makes the first 19 an integer, with the point and the exponent; the second converts them
-// (Eisel-Lemire, fromLeadingDigits), one after the other without waiting on the gathering, and
-// hands the rare number it cannot decide to the exact conversion.
+// On a CPU with VBMI2 (CpuFeatures::avx512Bytes) long numbers without an exponent are read in
+// batches instead, in two passes: the first finds each one's significant digits, compresses
+// them together and makes the first 19 an integer, with the place of the point; the second
+// converts them (Eisel-Lemire, fromLeadingDigits), one after the other without waiting on the
+// gathering, and hands the rare number it cannot decide to the exact conversion. Long numbers
+// with an exponent are read as before: the plain reader's scan is quicker for them.
 
 // GCC 12 warns of uninitialized values inside its own AVX-512 headers, where the intrinsics
 // build vectors from undefined ones that they then fill; the warnings say nothing of this code.
@@ -55,6 +56,12 @@ CELLPROD_TARGET_AVX512 inline std::uint64_t whiteSpace(const char* p) {
   return _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(' ')) |
          _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, _mm512_set1_epi8('\t')),
                                 _mm512_set1_epi8('\r' - '\t'));
+}
+
+// The exponent markers 'e' and 'E' among 64 bytes, one bit a byte.
+CELLPROD_TARGET_AVX512 inline std::uint64_t exponentMarkers(const char* p) {
+  const __m512i v = _mm512_or_si512(_mm512_loadu_si512(p), _mm512_set1_epi8(0x20));
+  return _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('e'));
 }
 
 // The bytes of a block where a token starts: not white space, after white space (the first
@@ -149,9 +156,8 @@ inline bool mostlyLong(std::size_t done, std::size_t longNumbers) {
 
 // What the gathering found of a long token: the integer w of its first maxFastDigits
 // significant digits and the power of ten q of the last, whether a non-zero digit follows them,
-// and its sign. Not `gathered` where the token has a form the gathering leaves to the exact
-// conversion: not exactly one number, longer than one vector, or with more exponent digits
-// than maxExponentDigits.
+// and its sign. Not `gathered` where the token has another form than [+|-]digits[.digits], or
+// is longer than a sign and one vector: convertToken decides those.
 struct GatheredDigits {
   std::uint64_t w = 0;
   std::int64_t q = 0;
@@ -159,8 +165,6 @@ struct GatheredDigits {
   bool truncated = false;
   bool gathered = false;
 };
-
-constexpr unsigned maxExponentDigits = 4;
 
 // The lowest n bits (n at most 32).
 constexpr std::uint32_t lowBits(unsigned n) {
@@ -184,43 +188,24 @@ CELLPROD_TARGET_AVX512_BYTES inline std::uint64_t integerOfLastDigits(__m256i d)
 }
 
 // The digits of the long token of `length` bytes at p, whose 32 bytes after its sign are
-// readable: a sign, digits with at most one point (and at least one digit), then, if an 'e' or
-// 'E' follows, a sign and digits, each optional.
+// readable: a sign, then digits with at most one point, and at least one digit.
 CELLPROD_TARGET_AVX512_BYTES inline GatheredDigits gatherDigits(const char* p, unsigned length) {
   GatheredDigits g;
   g.negative = *p == '-';
   const unsigned sign = g.negative | (*p == '+');
   const unsigned m = length - sign;
   if (m > 32) return g;
-  const char* const x = p + sign;
-  const __m256i text = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x));
+  const __m256i text = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + sign));
   const __m256i values = _mm256_sub_epi8(text, _mm256_set1_epi8('0'));
   const std::uint32_t inToken = lowBits(m);
   const std::uint32_t digits = _mm256_cmple_epu8_mask(values, _mm256_set1_epi8(9)) & inToken;
-  const std::uint32_t marker = (_mm256_cmpeq_epi8_mask(text, _mm256_set1_epi8('e')) |
-                                _mm256_cmpeq_epi8_mask(text, _mm256_set1_epi8('E'))) &
-                               inToken;
-  const unsigned e = marker != 0 ? static_cast<unsigned>(_tzcnt_u32(marker)) : m;
-  const std::uint32_t mantissa = lowBits(e);
-  const std::uint32_t point = _mm256_cmpeq_epi8_mask(text, _mm256_set1_epi8('.')) & mantissa;
-  const std::uint32_t mantissaDigits = digits & mantissa;
-  if ((mantissaDigits | point) != mantissa || (point & (point - 1)) != 0 || mantissaDigits == 0)
-    return g;
-  std::int64_t exponent = 0;
-  if (e < m) {
-    unsigned i = e + 1;
-    const bool exponentNegative = i < m && x[i] == '-';
-    i += i < m && (x[i] == '+' || exponentNegative);
-    if ((digits & inToken & ~lowBits(i)) != (inToken & ~lowBits(i)) || m - i > maxExponentDigits)
-      return g;
-    for (; i < m; ++i) exponent = exponent * 10 + (x[i] - '0');
-    if (exponentNegative) exponent = -exponent;
-  }
+  const std::uint32_t point = _mm256_cmpeq_epi8_mask(text, _mm256_set1_epi8('.')) & inToken;
+  if ((digits | point) != inToken || (point & (point - 1)) != 0 || digits == 0) return g;
   // The significant digits start at the first that is not a zero; without one, the value is 0.
   const std::uint32_t nonZero =
-      _mm256_mask_cmpneq_epi8_mask(mantissaDigits, text, _mm256_set1_epi8('0'));
+      _mm256_mask_cmpneq_epi8_mask(digits, text, _mm256_set1_epi8('0'));
   const std::uint32_t significant =
-      nonZero != 0 ? mantissaDigits & ~lowBits(static_cast<unsigned>(_tzcnt_u32(nonZero))) : 0;
+      nonZero != 0 ? digits & ~lowBits(static_cast<unsigned>(_tzcnt_u32(nonZero))) : 0;
   const unsigned count = static_cast<unsigned>(_mm_popcnt_u32(significant));
   const unsigned taken = count < maxFastDigits ? count : maxFastDigits;
   const __m256i packed = _mm256_maskz_compress_epi8(significant, values);
@@ -232,8 +217,9 @@ CELLPROD_TARGET_AVX512_BYTES inline GatheredDigits gatherDigits(const char* p, u
   g.w = integerOfLastDigits(_mm256_maskz_permutexvar_epi8(~lowBits(32 - taken), toEnd, packed));
   g.truncated = count > taken &&
                 _mm256_mask_test_epi8_mask(lowBits(count) & ~lowBits(taken), packed, packed) != 0;
-  const std::uint32_t fraction = point != 0 ? mantissaDigits & ~lowBits(static_cast<unsigned>(_tzcnt_u32(point))) : 0;
-  g.q = exponent - _mm_popcnt_u32(fraction) + static_cast<std::int64_t>(count - taken);
+  const std::uint32_t fraction =
+      point != 0 ? digits & ~lowBits(static_cast<unsigned>(_tzcnt_u32(point))) : 0;
+  g.q = static_cast<std::int64_t>(count - taken) - _mm_popcnt_u32(fraction);
   g.gathered = true;
   return g;
 }
@@ -280,8 +266,10 @@ CELLPROD_TARGET_AVX512 void readNumberTokens(TextScanner& s, double* values, std
   std::size_t done = batch.done;
   std::uint64_t spaceBefore = 1;  // the reading position starts a token whatever lies before
   std::uint64_t space = whiteSpace(block);
+  std::uint64_t markers = gathered ? exponentMarkers(block) : 0;
   for (; block <= lastBlock; block += blockBytes) {
     const std::uint64_t next = whiteSpace(block + blockBytes);
+    const std::uint64_t nextMarkers = gathered ? exponentMarkers(block + blockBytes) : 0;
     for (std::uint64_t starts = tokenStarts(space, spaceBefore); starts != 0;
          starts &= starts - 1) {
       const unsigned first = static_cast<unsigned>(_tzcnt_u64(starts));
@@ -291,9 +279,14 @@ CELLPROD_TARGET_AVX512 void readNumberTokens(TextScanner& s, double* values, std
                                          : 64 - first + static_cast<unsigned>(_tzcnt_u64(next));
       const char* token = block + first;
       bool taken = !(after == 0 && next == 0) && simpleNumber(token, length, values[done]);
-      if (!taken && gathered && length <= longestGathered && !(after == 0 && next == 0)) {
+      bool pended = false;
+      // Long numbers with an exponent are converted at once, and count towards a batch mostly
+      // long: the plain conversion reads them sooner than the gathering does.
+      if (!taken && gathered && length <= longestGathered && !(after == 0 && next == 0) &&
+          ((markers >> first | nextMarkers << 1 << (63 - first)) &
+           ((std::uint64_t{1} << length) - 1)) == 0) {
         batch.longTokens[batch.pending++] = {token, length, done};
-        taken = true;
+        taken = pended = true;
       }
       // A token of another form is converted as the plain reader would, if it is exactly one
       // number; one that is not, and one longer than the two blocks, are the plain reader's.
@@ -310,7 +303,7 @@ CELLPROD_TARGET_AVX512 void readNumberTokens(TextScanner& s, double* values, std
         if (!readLongTokens(s, values, batch) || done == n) return;
       }
       if (done == n ||
-          (!gathered && length > longestSimpleToken && mostlyLong(done, ++batch.longNumbers))) {
+          (!pended && length > longestSimpleToken && mostlyLong(done, ++batch.longNumbers))) {
         s.pos = static_cast<std::size_t>(resume - buffer);
         batch.done = done;
         return;
@@ -318,6 +311,7 @@ CELLPROD_TARGET_AVX512 void readNumberTokens(TextScanner& s, double* values, std
     }
     spaceBefore = space >> 63;
     space = next;
+    markers = nextMarkers;
   }
   s.pos = static_cast<std::size_t>(resume - buffer);
   batch.done = done;
@@ -331,7 +325,7 @@ std::size_t readNumbersWithBlocks(TextScanner& s, double* values, std::size_t n)
     // The long tokens left: one that is not a number moves the end of the batch back to it.
     if (gathered && batch.pending > 0) readLongTokens(s, values, batch);
     if (batch.done == n) break;
-    if (!gathered && mostlyLong(batch.done, batch.longNumbers))
+    if (mostlyLong(batch.done, batch.longNumbers))
       return batch.done + readNumbersPlain(s, values + batch.done, n - batch.done);
     // Whatever the block reader left: one number by the plain reader, which refills.
     if (!readNumber(s, values[batch.done])) return batch.done;
