@@ -13,12 +13,14 @@
 // "1-2") ends the batch there, and the plain reader takes it, as it takes the bytes near the
 // end of those at hand. Where most numbers of a batch are long, it takes the rest of the batch.
 //
-// On a CPU with VBMI2 (CpuFeatures::avx512Bytes) long numbers without an exponent are read in
-// batches instead, in two passes: the first finds each one's significant digits, compresses
-// them together and makes the first 19 an integer, with the place of the point; the second
-// converts them (Eisel-Lemire, fromLeadingDigits), one after the other without waiting on the
-// gathering, and hands the rare number it cannot decide to the exact conversion. Long numbers
-// with an exponent are read as before: the plain reader's scan is quicker for them.
+// On a CPU with VBMI2 (CpuFeatures::avx512Bytes), a batch that turns out mostly long goes on
+// with long numbers read in batches of their own, in two passes: the first finds each one's
+// significant digits, compresses them together and makes the first 19 an integer, with the
+// point and the exponent; the second converts them (Eisel-Lemire, fromLeadingDigits), one
+// after the other without waiting on the gathering, and hands the rare number it cannot decide
+// to the exact conversion. Long numbers that end in an exponent, as printf's %e spells them,
+// are converted at once instead, and where those are most of the batch the plain reader takes
+// the rest: its scan reads them sooner than the gathering does.
 
 // GCC 12 warns of uninitialized values inside its own AVX-512 headers, where the intrinsics
 // build vectors from undefined ones that they then fill; the warnings say nothing of this code.
@@ -34,6 +36,7 @@
 #include "decimal/conversion.h"
 #include "decimal/kernels.h"
 #include "decimal/powers_of_ten.h"
+#include "platform/byte_order.h"
 #include "platform/compiler.h"
 
 namespace {
@@ -56,12 +59,6 @@ CELLPROD_TARGET_AVX512 inline std::uint64_t whiteSpace(const char* p) {
   return _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(' ')) |
          _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, _mm512_set1_epi8('\t')),
                                 _mm512_set1_epi8('\r' - '\t'));
-}
-
-// The exponent markers 'e' and 'E' among 64 bytes, one bit a byte.
-CELLPROD_TARGET_AVX512 inline std::uint64_t exponentMarkers(const char* p) {
-  const __m512i v = _mm512_or_si512(_mm512_loadu_si512(p), _mm512_set1_epi8(0x20));
-  return _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('e'));
 }
 
 // The bytes of a block where a token starts: not white space, after white space (the first
@@ -156,8 +153,9 @@ inline bool mostlyLong(std::size_t done, std::size_t longNumbers) {
 
 // What the gathering found of a long token: the integer w of its first maxFastDigits
 // significant digits and the power of ten q of the last, whether a non-zero digit follows them,
-// and its sign. Not `gathered` where the token has another form than [+|-]digits[.digits], or
-// is longer than a sign and one vector: convertToken decides those.
+// and its sign. Not `gathered` where the token has a form the gathering leaves to the exact
+// conversion: not exactly one number, longer than one vector, or with more exponent digits
+// than maxExponentDigits.
 struct GatheredDigits {
   std::uint64_t w = 0;
   std::int64_t q = 0;
@@ -165,6 +163,8 @@ struct GatheredDigits {
   bool truncated = false;
   bool gathered = false;
 };
+
+constexpr unsigned maxExponentDigits = 4;
 
 // The lowest n bits (n at most 32).
 constexpr std::uint32_t lowBits(unsigned n) {
@@ -188,24 +188,51 @@ CELLPROD_TARGET_AVX512_BYTES inline std::uint64_t integerOfLastDigits(__m256i d)
 }
 
 // The digits of the long token of `length` bytes at p, whose 32 bytes after its sign are
-// readable: a sign, then digits with at most one point, and at least one digit.
+// readable: a sign, digits with at most one point (and at least one digit), then, if an 'e' or
+// 'E' follows, a sign and digits, each optional.
 CELLPROD_TARGET_AVX512_BYTES inline GatheredDigits gatherDigits(const char* p, unsigned length) {
   GatheredDigits g;
   g.negative = *p == '-';
   const unsigned sign = g.negative | (*p == '+');
   const unsigned m = length - sign;
   if (m > 32) return g;
-  const __m256i text = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + sign));
+  const char* const x = p + sign;
+  const __m256i text = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x));
   const __m256i values = _mm256_sub_epi8(text, _mm256_set1_epi8('0'));
   const std::uint32_t inToken = lowBits(m);
   const std::uint32_t digits = _mm256_cmple_epu8_mask(values, _mm256_set1_epi8(9)) & inToken;
-  const std::uint32_t point = _mm256_cmpeq_epi8_mask(text, _mm256_set1_epi8('.')) & inToken;
-  if ((digits | point) != inToken || (point & (point - 1)) != 0 || digits == 0) return g;
+  const std::uint32_t marker = (_mm256_cmpeq_epi8_mask(text, _mm256_set1_epi8('e')) |
+                                _mm256_cmpeq_epi8_mask(text, _mm256_set1_epi8('E'))) &
+                               inToken;
+  const unsigned e = marker != 0 ? static_cast<unsigned>(_tzcnt_u32(marker)) : m;
+  const std::uint32_t mantissa = lowBits(e);
+  const std::uint32_t point = _mm256_cmpeq_epi8_mask(text, _mm256_set1_epi8('.')) & mantissa;
+  const std::uint32_t mantissaDigits = digits & mantissa;
+  if ((mantissaDigits | point) != mantissa || (point & (point - 1)) != 0 || mantissaDigits == 0)
+    return g;
+  std::int64_t exponent = 0;
+  if (e < m) {
+    // The sign and the digits of the exponent. The byte after the token is white space, and
+    // the four bytes from the first digit lie within the two blocks.
+    unsigned i = e + 1;
+    const bool exponentNegative = x[i] == '-';
+    i += (x[i] == '+') | exponentNegative;
+    if ((digits & ~lowBits(i)) != (inToken & ~lowBits(i)) || m - i > maxExponentDigits) return g;
+    // Its c digits as the last of four bytes, zeros before them, then their integer: pairs,
+    // then the two pairs.
+    const std::uint32_t word =
+        byte_order::loadLittleEndian<std::uint32_t>(reinterpret_cast<const unsigned char*>(x + i)) -
+        0x30303030u;
+    std::uint64_t d = (std::uint64_t{word} << (8 * (4 - (m - i)))) & 0xFFFFFFFFu;
+    d = d * 10 + (d >> 8);
+    exponent = static_cast<std::int64_t>((d & 0xFF) * 100 + ((d >> 16) & 0xFF));
+    if (exponentNegative) exponent = -exponent;
+  }
   // The significant digits start at the first that is not a zero; without one, the value is 0.
   const std::uint32_t nonZero =
-      _mm256_mask_cmpneq_epi8_mask(digits, text, _mm256_set1_epi8('0'));
+      _mm256_mask_cmpneq_epi8_mask(mantissaDigits, text, _mm256_set1_epi8('0'));
   const std::uint32_t significant =
-      nonZero != 0 ? digits & ~lowBits(static_cast<unsigned>(_tzcnt_u32(nonZero))) : 0;
+      nonZero != 0 ? mantissaDigits & ~lowBits(static_cast<unsigned>(_tzcnt_u32(nonZero))) : 0;
   const unsigned count = static_cast<unsigned>(_mm_popcnt_u32(significant));
   const unsigned taken = count < maxFastDigits ? count : maxFastDigits;
   const __m256i packed = _mm256_maskz_compress_epi8(significant, values);
@@ -217,11 +244,21 @@ CELLPROD_TARGET_AVX512_BYTES inline GatheredDigits gatherDigits(const char* p, u
   g.w = integerOfLastDigits(_mm256_maskz_permutexvar_epi8(~lowBits(32 - taken), toEnd, packed));
   g.truncated = count > taken &&
                 _mm256_mask_test_epi8_mask(lowBits(count) & ~lowBits(taken), packed, packed) != 0;
-  const std::uint32_t fraction =
-      point != 0 ? digits & ~lowBits(static_cast<unsigned>(_tzcnt_u32(point))) : 0;
-  g.q = static_cast<std::int64_t>(count - taken) - _mm_popcnt_u32(fraction);
+  const std::uint32_t fraction = point != 0 ? mantissaDigits & ~lowBits(static_cast<unsigned>(_tzcnt_u32(point))) : 0;
+  g.q = exponent - _mm_popcnt_u32(fraction) + static_cast<std::int64_t>(count - taken);
   g.gathered = true;
   return g;
+}
+
+// Whether one of the last eight bytes before `end` (of a token longer than the simple form) is
+// an exponent marker, 'e' or 'E', as in the spellings of printf's %e: a byte equal to 'e' once
+// 0x20 is set in every byte.
+inline bool exponentAtEnd(const char* end) {
+  const std::uint64_t x =
+      (byte_order::loadLittleEndian<std::uint64_t>(reinterpret_cast<const unsigned char*>(end - 8)) |
+       0x2020202020202020u) ^
+      0x6565656565656565u;
+  return ((x - 0x0101010101010101u) & ~x & 0x8080808080808080u) != 0;
 }
 
 // Reads the long tokens of the batch not yet read: all gathered first, then all converted. One
@@ -253,23 +290,21 @@ CELLPROD_TARGET_AVX512_BYTES CELLPROD_NOINLINE bool readLongTokens(TextScanner& 
 // Reads tokens that are each exactly one number into values[batch.done..n), from the scanner's
 // position on, while whole blocks lie well inside the bytes at hand; stops before the first
 // token it does not take, and after the one that shows the batch mostly long. Where long
-// tokens are `gathered`, they wait in the batch (Batch::longTokens) and are read when it is
-// full, and after this returns.
+// tokens are `gathered`, they wait in the batch (Batch::longTokens), to be read after this
+// returns; true where it stopped because those filled the batch.
 template <bool gathered>
-CELLPROD_TARGET_AVX512 void readNumberTokens(TextScanner& s, double* values, std::size_t n,
+CELLPROD_TARGET_AVX512 bool readNumberTokens(TextScanner& s, double* values, std::size_t n,
                                              Batch& batch) {
   const char* const buffer = s.buffer.get();
   const char* block = buffer + s.pos;
-  if (s.end - s.pos < bytesFromBlock) return;
+  if (s.end - s.pos < bytesFromBlock) return false;
   const char* const lastBlock = buffer + s.end - bytesFromBlock;
   const char* resume = block;  // after the last number read
   std::size_t done = batch.done;
   std::uint64_t spaceBefore = 1;  // the reading position starts a token whatever lies before
   std::uint64_t space = whiteSpace(block);
-  std::uint64_t markers = gathered ? exponentMarkers(block) : 0;
   for (; block <= lastBlock; block += blockBytes) {
     const std::uint64_t next = whiteSpace(block + blockBytes);
-    const std::uint64_t nextMarkers = gathered ? exponentMarkers(block + blockBytes) : 0;
     for (std::uint64_t starts = tokenStarts(space, spaceBefore); starts != 0;
          starts &= starts - 1) {
       const unsigned first = static_cast<unsigned>(_tzcnt_u64(starts));
@@ -278,55 +313,60 @@ CELLPROD_TARGET_AVX512 void readNumberTokens(TextScanner& s, double* values, std
       const unsigned length = after != 0 ? static_cast<unsigned>(_tzcnt_u64(after))
                                          : 64 - first + static_cast<unsigned>(_tzcnt_u64(next));
       const char* token = block + first;
-      bool taken = !(after == 0 && next == 0) && simpleNumber(token, length, values[done]);
-      bool pended = false;
-      // Long numbers with an exponent are converted at once, and count towards a batch mostly
-      // long: the plain conversion reads them sooner than the gathering does.
-      if (!taken && gathered && length <= longestGathered && !(after == 0 && next == 0) &&
-          ((markers >> first | nextMarkers << 1 << (63 - first)) &
-           ((std::uint64_t{1} << length) - 1)) == 0) {
+      const bool withinBlocks = !(after == 0 && next == 0);
+      bool longConverted = false;
+      if (withinBlocks && simpleNumber(token, length, values[done])) {
+      } else if (gathered && withinBlocks && length > longestSimpleToken &&
+                 length <= longestGathered && !exponentAtEnd(token + length)) {
+        // A long number without an exponent waits for the gathering, which reads the batch's
+        // long numbers once it is full.
         batch.longTokens[batch.pending++] = {token, length, done};
-        taken = pended = true;
-      }
-      // A token of another form is converted as the plain reader would, if it is exactly one
-      // number; one that is not, and one longer than the two blocks, are the plain reader's.
-      if (!taken && ((after == 0 && next == 0) || !convertToken(token, token + length, values[done]))) {
+        if (batch.pending == longTokensInBatch) {
+          s.pos = static_cast<std::size_t>(token + length - buffer);
+          batch.done = done + 1;
+          return true;
+        }
+      } else if (withinBlocks && convertToken(token, token + length, values[done])) {
+        // Another token that is exactly one number; long ones with an exponent among them,
+        // which the plain conversion reads sooner than the gathering does.
+        longConverted = length > longestSimpleToken;
+      } else {
+        // One that is not, and one longer than the two blocks, are the plain reader's.
         s.pos = static_cast<std::size_t>(token - buffer);
         batch.done = done;
-        return;
+        return false;
       }
       resume = token + length;
       ++done;
-      if (gathered && batch.pending == longTokensInBatch) {
+      if (done == n || (longConverted && mostlyLong(done, ++batch.longNumbers))) {
         s.pos = static_cast<std::size_t>(resume - buffer);
         batch.done = done;
-        if (!readLongTokens(s, values, batch) || done == n) return;
-      }
-      if (done == n ||
-          (!pended && length > longestSimpleToken && mostlyLong(done, ++batch.longNumbers))) {
-        s.pos = static_cast<std::size_t>(resume - buffer);
-        batch.done = done;
-        return;
+        return false;
       }
     }
     spaceBefore = space >> 63;
     space = next;
-    markers = nextMarkers;
   }
   s.pos = static_cast<std::size_t>(resume - buffer);
   batch.done = done;
+  return false;
 }
 
+// The batch reader. Where its numbers turn out mostly long, it leaves the rest of the batch to
+// `whenLong`: the plain reader, or, where the CPU has VBMI2, this reader with long numbers
+// gathered, which for short numbers is a little slower than without.
 template <bool gathered>
-std::size_t readNumbersWithBlocks(TextScanner& s, double* values, std::size_t n) {
+std::size_t readNumbersWithBlocks(TextScanner& s, double* values, std::size_t n,
+                                  NumberReader whenLong) {
   Batch batch;
   while (batch.done < n) {
-    readNumberTokens<gathered>(s, values, n, batch);
-    // The long tokens left: one that is not a number moves the end of the batch back to it.
-    if (gathered && batch.pending > 0) readLongTokens(s, values, batch);
+    bool full = readNumberTokens<gathered>(s, values, n, batch);
+    // The long tokens met: one that is not a number moves the end of the batch back to it.
+    if (gathered && batch.pending > 0 && !readLongTokens(s, values, batch)) full = false;
     if (batch.done == n) break;
+    if (full) continue;
     if (mostlyLong(batch.done, batch.longNumbers))
-      return batch.done + readNumbersPlain(s, values + batch.done, n - batch.done);
+      return batch.done + whenLong(s, values + batch.done, n - batch.done);
     // Whatever the block reader left: one number by the plain reader, which refills.
     if (!readNumber(s, values[batch.done])) return batch.done;
     ++batch.done;
@@ -334,12 +374,16 @@ std::size_t readNumbersWithBlocks(TextScanner& s, double* values, std::size_t n)
   return batch.done;
 }
 
+std::size_t readNumbersGathered(TextScanner& s, double* values, std::size_t n) {
+  return readNumbersWithBlocks<true>(s, values, n, readNumbersPlain);
+}
+
 }  // namespace
 
 std::size_t readNumbersAvx512(TextScanner& s, double* values, std::size_t n) {
-  return readNumbersWithBlocks<false>(s, values, n);
+  return readNumbersWithBlocks<false>(s, values, n, readNumbersPlain);
 }
 
 std::size_t readNumbersAvx512Bytes(TextScanner& s, double* values, std::size_t n) {
-  return readNumbersWithBlocks<true>(s, values, n);
+  return readNumbersWithBlocks<false>(s, values, n, readNumbersGathered);
 }
