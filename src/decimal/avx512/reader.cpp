@@ -313,32 +313,34 @@ CELLPROD_TARGET_AVX512 bool readNumberTokens(TextScanner& s, double* values, std
       const unsigned length = after != 0 ? static_cast<unsigned>(_tzcnt_u64(after))
                                          : 64 - first + static_cast<unsigned>(_tzcnt_u64(next));
       const char* token = block + first;
-      const bool withinBlocks = !(after == 0 && next == 0);
-      bool longConverted = false;
-      if (withinBlocks && simpleNumber(token, length, values[done])) {
-      } else if (gathered && withinBlocks && length > longestSimpleToken &&
-                 length <= longestGathered && !exponentAtEnd(token + length)) {
-        // A long number without an exponent waits for the gathering, which reads the batch's
-        // long numbers once it is full.
+      bool taken = !(after == 0 && next == 0) && simpleNumber(token, length, values[done]);
+      bool pended = false;
+      if (gathered && !taken && !(after == 0 && next == 0) && length > longestSimpleToken &&
+          length <= longestGathered && !exponentAtEnd(token + length)) {
+        // A long number without an exponent waits for the gathering.
         batch.longTokens[batch.pending++] = {token, length, done};
-        if (batch.pending == longTokensInBatch) {
-          s.pos = static_cast<std::size_t>(token + length - buffer);
-          batch.done = done + 1;
-          return true;
-        }
-      } else if (withinBlocks && convertToken(token, token + length, values[done])) {
-        // Another token that is exactly one number; long ones with an exponent among them,
-        // which the plain conversion reads sooner than the gathering does.
-        longConverted = length > longestSimpleToken;
-      } else {
-        // One that is not, and one longer than the two blocks, are the plain reader's.
+        taken = pended = true;
+      }
+      // A token of another form is converted as the plain reader would, if it is exactly one
+      // number (long ones that end in an exponent among them, which the plain conversion reads
+      // sooner than the gathering does); one that is not, and one longer than the two blocks,
+      // are the plain reader's.
+      if (!taken &&
+          ((after == 0 && next == 0) || !convertToken(token, token + length, values[done]))) {
         s.pos = static_cast<std::size_t>(token - buffer);
         batch.done = done;
         return false;
       }
       resume = token + length;
       ++done;
-      if (done == n || (longConverted && mostlyLong(done, ++batch.longNumbers))) {
+      // The long tokens met fill the batch: they are read before the next.
+      if (gathered && batch.pending == longTokensInBatch) {
+        s.pos = static_cast<std::size_t>(resume - buffer);
+        batch.done = done;
+        return true;
+      }
+      if (done == n ||
+          (length > longestSimpleToken && !pended && mostlyLong(done, ++batch.longNumbers))) {
         s.pos = static_cast<std::size_t>(resume - buffer);
         batch.done = done;
         return false;
