@@ -143,10 +143,9 @@ struct Batch {
   LongToken longTokens[longTokensInBatch];
 };
 
-// Whether a batch's numbers are mostly long, judged from four long ones on. Without the
-// gathering the block reader gains nothing on long numbers, which it hands to the plain
-// reader's conversion one by one, while the plain reader scans on to the next sooner; so the
-// plain reader takes the rest.
+// Whether a batch's numbers are mostly long, judged from four long ones on: those the block
+// reader hands to the plain reader's conversion one by one, on which it gains nothing. The rest
+// of the batch then goes to a reader that does better on them (readNumbersWithBlocks).
 inline bool mostlyLong(std::size_t done, std::size_t longNumbers) {
   return longNumbers >= 4 && 4 * longNumbers >= done;
 }
