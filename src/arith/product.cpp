@@ -152,14 +152,14 @@ CELLPROD_TARGET_AVX512 void statisticsRowAvx512(const double* a, const double* b
   if (counted == 0) return;
   // The row's smallest and largest counted products join those before them as addSample
   // would: the first counted value sets both, and a tie keeps the one seen first.
-  const double above1 = stats.threshold + 1.0;
+  const double countedAbove = stats.threshold + 1.0;
   const bool first = stats.count == 0;
   const double rowMinimum = _mm512_reduce_min_pd(minimum);
   const double rowMaximum = _mm512_reduce_max_pd(maximum);
   if (first || rowMinimum < stats.minimum)
-    stats.minimum = rowMinimum == 0 ? firstCountedZero(a, b, n, nodata, above1) : rowMinimum;
+    stats.minimum = rowMinimum == 0 ? firstCountedZero(a, b, n, nodata, countedAbove) : rowMinimum;
   if (first || rowMaximum > stats.maximum)
-    stats.maximum = rowMaximum == 0 ? firstCountedZero(a, b, n, nodata, above1) : rowMaximum;
+    stats.maximum = rowMaximum == 0 ? firstCountedZero(a, b, n, nodata, countedAbove) : rowMaximum;
   stats.count += static_cast<double>(counted);
 }
 #endif
