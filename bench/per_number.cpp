@@ -4,6 +4,7 @@
 // lowest of 15 runs.
 // Every reader's values are checked against strtod's, bit for bit. Run it on one core
 // (taskset -c 0); bench/run does.
+#include <fast_float/fast_float.h>
 #include <time.h>
 
 #include <algorithm>
@@ -14,8 +15,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <fast_float/fast_float.h>
 
 #include "decimal/kernels.h"
 #include "decimal/scanner.h"
@@ -85,14 +84,16 @@ int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], kind) != 0) continue;
     const std::string text = spelled(kind);
     std::vector<double> expected(numbers), got(numbers);
-    const double ns = timed([&](double* v) {
-      const char* p = text.c_str();
-      for (std::size_t i = 0; i < numbers; ++i) {
-        char* end;
-        v[i] = std::strtod(p, &end);
-        p = end;
-      }
-    }, expected);
+    const double ns = timed(
+        [&](double* v) {
+          const char* p = text.c_str();
+          for (std::size_t i = 0; i < numbers; ++i) {
+            char* end;
+            v[i] = std::strtod(p, &end);
+            p = end;
+          }
+        },
+        expected);
     std::printf("%-6s %-32s %6.1f ns a number\n", kind, "strtod", ns);
     const auto check = [&](const char* name, double t) {
       const bool same = std::memcmp(got.data(), expected.data(), numbers * sizeof(double)) == 0;
@@ -100,19 +101,24 @@ int main(int argc, char** argv) {
       std::printf("%-6s %-32s %6.1f ns a number%s\n", kind, name, t,
                   same ? "" : "  VALUES DIFFER FROM strtod");
     };
-    check("fast_float::from_chars", timed([&](double* v) {
-      const char *p = text.data(), *end = text.data() + text.size();
-      for (std::size_t i = 0; i < numbers; ++i) {
-        p = fast_float::from_chars(p, end, v[i]).ptr + 1;
-      }
-    }, got));
+    check("fast_float::from_chars", timed(
+                                        [&](double* v) {
+                                          const char *p = text.data(),
+                                                     *end = text.data() + text.size();
+                                          for (std::size_t i = 0; i < numbers; ++i) {
+                                            p = fast_float::from_chars(p, end, v[i]).ptr + 1;
+                                          }
+                                        },
+                                        got));
     const std::vector<NumberKernels> kernels = availableKernels();
     for (std::size_t k = 0; k < kernels.size(); ++k) {
       TextScanner s;
-      check(names[k], timed([&](double* v) {
-        inMemory(s, text);
-        if (kernels[k].readNumbers(s, v, numbers) != numbers) std::exit(1);
-      }, got));
+      check(names[k], timed(
+                          [&](double* v) {
+                            inMemory(s, text);
+                            if (kernels[k].readNumbers(s, v, numbers) != numbers) std::exit(1);
+                          },
+                          got));
     }
   }
   return allSame ? 0 : 1;

@@ -109,9 +109,9 @@ double firstCountedZero(const double* a, const double* b, std::size_t n, double 
 // products, and are kept in vector form; the sum and the sum of squares do, and are added one
 // product after the other in one chain, the two side by side in one register. An empty or
 // uncounted cell adds -0.0 to both, which leaves every sum as it is.
-CELLPROD_TARGET_AVX512 void statisticsRowAvx512(const double* a, const double* b,
-                                                double* product, float* narrowed, std::size_t n,
-                                                double nodata, ProductStatistics& stats) {
+CELLPROD_TARGET_AVX512 void statisticsRowAvx512(const double* a, const double* b, double* product,
+                                                float* narrowed, std::size_t n, double nodata,
+                                                ProductStatistics& stats) {
   constexpr double inf = std::numeric_limits<double>::infinity();
   const __m512d empty = _mm512_set1_pd(nodata), above = _mm512_set1_pd(stats.threshold + 1.0);
   const __m512d noSum = _mm512_set1_pd(-0.0);
@@ -124,8 +124,8 @@ CELLPROD_TARGET_AVX512 void statisticsRowAvx512(const double* a, const double* b
   for (std::size_t i = 0; i < n; i += 8) {
     const __mmask8 lanes = n - i >= 8 ? 0xFF : static_cast<__mmask8>((1u << (n - i)) - 1);
     const __m512d x = _mm512_maskz_loadu_pd(lanes, a + i), y = _mm512_maskz_loadu_pd(lanes, b + i);
-    const __mmask8 emptyCell = _mm512_cmp_pd_mask(x, empty, _CMP_EQ_OQ) |
-                               _mm512_cmp_pd_mask(y, empty, _CMP_EQ_OQ);
+    const __mmask8 emptyCell =
+        _mm512_cmp_pd_mask(x, empty, _CMP_EQ_OQ) | _mm512_cmp_pd_mask(y, empty, _CMP_EQ_OQ);
     const __m512d z = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(y, y, _CMP_UNORD_Q), x, y);
     const __m512d p = _mm512_mask_blend_pd(emptyCell, _mm512_mul_pd(y, z), empty);
     if (narrowed != nullptr) _mm256_mask_storeu_ps(narrowed + i, lanes, _mm512_cvtpd_ps(p));

@@ -1,17 +1,17 @@
 #include "arith/statistics.h"
 
-#include "arith/product.h"  // the row passes
-
 #include <gtest/gtest.h>
 
 #include <array>
 #include <bit>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <initializer_list>
 #include <limits>
 #include <random>
 #include <vector>
+
+#include "arith/product.h"  // the row passes
 
 namespace {
 
@@ -83,66 +83,69 @@ TEST(ProductStatistics, ResetKeepsMinimumAndMaximum) {
 // become the minimum or the maximum).
 TEST(ProductStatistics, RowsGiveTheSameBitsAsSingleValues) {
   const double inf = std::numeric_limits<double>::infinity();
-  const double special[] = {-9999, -9998, -9998.5, 0.0, -0.0, inf, -inf, std::nan(""), 1e308,
-                            -1e-300, -std::nan("7")};
+  const double special[] = {-9999, -9998,        -9998.5, 0.0,     -0.0,          inf,
+                            -inf,  std::nan(""), 1e308,   -1e-300, -std::nan("7")};
   const std::vector<StatisticsRowPass> passes = availableStatisticsRowPasses();
   std::mt19937_64 rng(5);
   for (double nodata : {-9999.0, 0.0, 1e300, -1e300})
-  for (int signs = 0; signs < 3; ++signs) {  // mixed, positive, negative
-    ProductStatistics one, rows;
-    std::vector<ProductStatistics> fused(2 * passes.size());
-    one.resetStatistics(nodata);
-    rows.resetStatistics(nodata);
-    for (ProductStatistics& s : fused) s.resetStatistics(nodata);
-    for (int row = 0; row < 300; ++row) {
-      const std::size_t n = rng() % 600;  // rows of several pieces too
-      std::vector<double> a(n), b(n), products(n);
-      for (std::size_t i = 0; i < n; ++i) {
-        for (double* x : {&a[i], &b[i]}) {
-          const auto kind = rng() % 8;
-          if (kind == 0) *x = special[rng() % std::size(special)];
-          else if (kind == 1) *x = nodata;
-          else if (kind < 5) *x = 1.0;
-          else *x = std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 80) - 40);
-        }
-        if (signs == 0 && rng() % 4 == 0) a[i] = -a[i];
-        if (signs == 2 && a[i] != nodata) a[i] = -std::abs(a[i]);
-        if (signs != 0 && b[i] != nodata) b[i] = std::abs(b[i]);
-        products[i] = a[i] == nodata || b[i] == nodata ? nodata : b[i] * a[i];
-      }
-      if (row % 100 == 0 && row > 0) {  // the statistics restart, keeping minimum and maximum
-        one.resetStatistics(nodata);
-        rows.resetStatistics(nodata);
-        for (ProductStatistics& s : fused) s.resetStatistics(nodata);
-      }
-      for (double x : products) one.addSample(x);
-      rows.addSamples(products.data(), n);
-      const Block a1 = blockOf(one);
-      for (std::size_t k = 0; k < fused.size(); ++k) {
-        std::vector<double> product(n + 1, 7.0);
-        std::vector<float> narrowed(n + 1, 7.0f);
-        // Each pass once with products as doubles, once as floats.
-        passes[k / 2](a.data(), b.data(), product.data(), k % 2 ? narrowed.data() : nullptr, n,
-                      nodata, fused[k]);
+    for (int signs = 0; signs < 3; ++signs) {  // mixed, positive, negative
+      ProductStatistics one, rows;
+      std::vector<ProductStatistics> fused(2 * passes.size());
+      one.resetStatistics(nodata);
+      rows.resetStatistics(nodata);
+      for (ProductStatistics& s : fused) s.resetStatistics(nodata);
+      for (int row = 0; row < 300; ++row) {
+        const std::size_t n = rng() % 600;  // rows of several pieces too
+        std::vector<double> a(n), b(n), products(n);
         for (std::size_t i = 0; i < n; ++i) {
-          // Of two NaN cells the product is b's NaN, made quiet.
-          const double p = std::isnan(b[i]) && products[i] != nodata ? b[i] * b[i] : products[i];
-          if (k % 2) ASSERT_EQ(std::bit_cast<std::uint32_t>(narrowed[i]),
-                               std::bit_cast<std::uint32_t>(static_cast<float>(p)));
-          else ASSERT_EQ(std::bit_cast<std::uint64_t>(product[i]), std::bit_cast<std::uint64_t>(p));
+          for (double* x : {&a[i], &b[i]}) {
+            const auto kind = rng() % 8;
+            if (kind == 0) *x = special[rng() % std::size(special)];
+            else if (kind == 1) *x = nodata;
+            else if (kind < 5) *x = 1.0;
+            else
+              *x = std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 80) - 40);
+          }
+          if (signs == 0 && rng() % 4 == 0) a[i] = -a[i];
+          if (signs == 2 && a[i] != nodata) a[i] = -std::abs(a[i]);
+          if (signs != 0 && b[i] != nodata) b[i] = std::abs(b[i]);
+          products[i] = a[i] == nodata || b[i] == nodata ? nodata : b[i] * a[i];
         }
-        ASSERT_EQ(k % 2 ? product[n] : narrowed[n], 7.0) << "a cell after the row was written";
-      }
-      for (std::size_t k = 0; k <= fused.size(); ++k) {  // the last: addSamples
-        const Block b1 = blockOf(k < fused.size() ? fused[k] : rows);
-        for (std::size_t i = 0; i < a1.size(); ++i) {
-          ASSERT_EQ(std::bit_cast<std::uint64_t>(a1[i]), std::bit_cast<std::uint64_t>(b1[i]))
-              << "nodata " << nodata << ", signs " << signs << ", row " << row << ", statistic "
-              << i << ", pass " << k;
+        if (row % 100 == 0 && row > 0) {  // the statistics restart, keeping minimum and maximum
+          one.resetStatistics(nodata);
+          rows.resetStatistics(nodata);
+          for (ProductStatistics& s : fused) s.resetStatistics(nodata);
+        }
+        for (double x : products) one.addSample(x);
+        rows.addSamples(products.data(), n);
+        const Block a1 = blockOf(one);
+        for (std::size_t k = 0; k < fused.size(); ++k) {
+          std::vector<double> product(n + 1, 7.0);
+          std::vector<float> narrowed(n + 1, 7.0f);
+          // Each pass once with products as doubles, once as floats.
+          passes[k / 2](a.data(), b.data(), product.data(), k % 2 ? narrowed.data() : nullptr, n,
+                        nodata, fused[k]);
+          for (std::size_t i = 0; i < n; ++i) {
+            // Of two NaN cells the product is b's NaN, made quiet.
+            const double p = std::isnan(b[i]) && products[i] != nodata ? b[i] * b[i] : products[i];
+            if (k % 2)
+              ASSERT_EQ(std::bit_cast<std::uint32_t>(narrowed[i]),
+                        std::bit_cast<std::uint32_t>(static_cast<float>(p)));
+            else
+              ASSERT_EQ(std::bit_cast<std::uint64_t>(product[i]), std::bit_cast<std::uint64_t>(p));
+          }
+          ASSERT_EQ(k % 2 ? product[n] : narrowed[n], 7.0) << "a cell after the row was written";
+        }
+        for (std::size_t k = 0; k <= fused.size(); ++k) {  // the last: addSamples
+          const Block b1 = blockOf(k < fused.size() ? fused[k] : rows);
+          for (std::size_t i = 0; i < a1.size(); ++i) {
+            ASSERT_EQ(std::bit_cast<std::uint64_t>(a1[i]), std::bit_cast<std::uint64_t>(b1[i]))
+                << "nodata " << nodata << ", signs " << signs << ", row " << row << ", statistic "
+                << i << ", pass " << k;
+          }
         }
       }
     }
-  }
 }
 
 }  // namespace

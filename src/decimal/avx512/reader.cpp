@@ -236,14 +236,15 @@ CELLPROD_TARGET_AVX512_BYTES inline GatheredDigits gatherDigits(const char* p, u
   const unsigned taken = count < maxFastDigits ? count : maxFastDigits;
   const __m256i packed = _mm256_maskz_compress_epi8(significant, values);
   // The taken digits moved to the end of the vector, the last to byte 31.
-  const __m256i toEnd = _mm256_add_epi8(
-      _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20,
-                       21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31),
-      _mm256_set1_epi8(static_cast<char>(taken - 32)));
+  const __m256i toEnd =
+      _mm256_add_epi8(_mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17,
+                                       18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31),
+                      _mm256_set1_epi8(static_cast<char>(taken - 32)));
   g.w = integerOfLastDigits(_mm256_maskz_permutexvar_epi8(~lowBits(32 - taken), toEnd, packed));
   g.truncated = count > taken &&
                 _mm256_mask_test_epi8_mask(lowBits(count) & ~lowBits(taken), packed, packed) != 0;
-  const std::uint32_t fraction = point != 0 ? mantissaDigits & ~lowBits(static_cast<unsigned>(_tzcnt_u32(point))) : 0;
+  const std::uint32_t fraction =
+      point != 0 ? mantissaDigits & ~lowBits(static_cast<unsigned>(_tzcnt_u32(point))) : 0;
   g.q = exponent - _mm_popcnt_u32(fraction) + static_cast<std::int64_t>(count - taken);
   g.gathered = true;
   return g;
@@ -253,10 +254,10 @@ CELLPROD_TARGET_AVX512_BYTES inline GatheredDigits gatherDigits(const char* p, u
 // an exponent marker, 'e' or 'E', as in the spellings of printf's %e: a byte equal to 'e' once
 // 0x20 is set in every byte.
 inline bool exponentAtEnd(const char* end) {
-  const std::uint64_t x =
-      (byte_order::loadLittleEndian<std::uint64_t>(reinterpret_cast<const unsigned char*>(end - 8)) |
-       0x2020202020202020u) ^
-      0x6565656565656565u;
+  const std::uint64_t x = (byte_order::loadLittleEndian<std::uint64_t>(
+                               reinterpret_cast<const unsigned char*>(end - 8)) |
+                           0x2020202020202020u) ^
+                          0x6565656565656565u;
   return ((x - 0x0101010101010101u) & ~x & 0x8080808080808080u) != 0;
 }
 
