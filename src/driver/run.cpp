@@ -182,7 +182,7 @@ void runPhases(RunContext& run, int argc, char** argv) {
 int runCellprod(int argc, char** argv) {
   // Before any file is opened, so that no grid or output takes the place of a standard stream.
   openClosedStandardDescriptors();
-  ignoreBrokenPipes();
+  ignoreWriteSignals();
   if (!stdoutIsTerminal()) {
     static char stdoutBuffer[stdoutBufferSize];
     std::setvbuf(stdout, stdoutBuffer, _IOFBF, sizeof stdoutBuffer);

@@ -27,7 +27,7 @@
 #include <unistd.h>  // isatty, dup2, close
 
 #include <cerrno>
-#include <csignal>  // signal, SIGPIPE
+#include <csignal>  // signal, SIGPIPE, SIGXFSZ
 #define CELLPROD_ISATTY isatty
 #define CELLPROD_FILENO fileno
 #endif
@@ -202,9 +202,10 @@ void openClosedStandardDescriptors() {
 #endif
 }
 
-void ignoreBrokenPipes() {
+void ignoreWriteSignals() {
 #ifndef _WIN32
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
 #endif
 }
 

@@ -43,9 +43,10 @@ bool writeTextOfNames(std::string_view text);
 // where a file never takes a standard stream's place.
 void openClosedStandardDescriptors();
 
-// Makes a write into a pipe whose reader has gone fail like any other write (EPIPE), instead of
-// ending the process without a word (SIGPIPE). Does nothing on Windows, where it always fails.
-void ignoreBrokenPipes();
+// Makes a write into a pipe whose reader has gone (SIGPIPE), and one past the file size limit of
+// `ulimit -f` (SIGXFSZ), fail like any other write (EPIPE, EFBIG), instead of ending the process
+// without a word. Does nothing on Windows, where such writes always fail.
+void ignoreWriteSignals();
 
 // True when standard input reads the same file, pipe or FIFO as the open stream, however each
 // was opened (as /dev/stdin, by another name, or redirected).
