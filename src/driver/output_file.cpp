@@ -48,7 +48,7 @@ void openOutput(GridOutput& out, const GridInput& grid1, const GridInput& grid2)
   for (;;) {
     if (const GridInput* input = inputNamedBy(out.name, grid1, grid2)) {
       say(wouldOverwriteText(out.name, input->name));
-    } else if ((out.file = openFile(out.name, mode)) != nullptr) {
+    } else if ((out.file = openOutputFile(out.name, mode)) != nullptr) {
       flushOnFailure(out.file);  // a run that fails keeps what was written
       out.streamBuffer.reset(new (std::nothrow) char[outputStreamBuffer]);
       if (!out.streamBuffer) failNoMemory();

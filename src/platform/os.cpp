@@ -18,13 +18,17 @@
 #include <shellapi.h>  // CommandLineToArgvW, after windows.h, which it needs
 // clang-format on
 
+#include <share.h>  // _SH_DENYWR
+
+#include <cerrno>
 #include <cstring>  // memcmp
 #define CELLPROD_ISATTY _isatty
 #define CELLPROD_FILENO _fileno
 #else
-#include <fcntl.h>   // open, fcntl
-#include <sched.h>   // sched_getaffinity
-#include <unistd.h>  // isatty, dup2, close
+#include <fcntl.h>     // open, fcntl
+#include <sched.h>     // sched_getaffinity
+#include <sys/file.h>  // flock
+#include <unistd.h>    // isatty, dup2, close, ftruncate
 
 #include <cerrno>
 #include <csignal>  // signal, SIGPIPE, SIGXFSZ
@@ -100,6 +104,15 @@ std::FILE* openFile(const std::string& name, const char* mode) {
   return ::_wfopen(wideFrom(name, CP_UTF8).c_str(), wideFrom(mode, CP_UTF8).c_str());
 }
 
+std::FILE* openOutputFile(const std::string& name, const char* mode) {
+  // A second writer, or a run that already writes the file, makes the open fail before the file
+  // is emptied (a sharing violation); readers are let in.
+  std::FILE* file =
+      ::_wfsopen(wideFrom(name, CP_UTF8).c_str(), wideFrom(mode, CP_UTF8).c_str(), _SH_DENYWR);
+  if (file == nullptr && ::GetLastError() == ERROR_SHARING_VIOLATION) errno = EBUSY;
+  return file;
+}
+
 std::string nameFromBytes(std::string bytes) {
   if (!wideFrom(bytes, CP_UTF8, MB_ERR_INVALID_CHARS).empty()) return bytes;
   return utf8From(wideFrom(bytes, CP_ACP));
@@ -155,6 +168,35 @@ std::vector<std::string> commandLineArguments(int argc, char** argv) {
 
 std::FILE* openFile(const std::string& name, const char* mode) {
   return std::fopen(name.c_str(), mode);
+}
+
+std::FILE* openOutputFile(const std::string& name, const char* mode) {
+  // Opened without emptying it, so that a file another run writes is left as it is.
+  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  struct stat status;
+  if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+    // A lock of the open file itself (flock), held until the process ends; a file system that
+    // cannot lock (ENOLCK, EINVAL, ENOTSUP) lets the run go on as without locks.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+      ::close(fd);
+      errno = EBUSY;
+      return nullptr;
+    }
+    if (::ftruncate(fd, 0) != 0) {
+      const int error = errno;
+      ::close(fd);
+      errno = error;
+      return nullptr;
+    }
+  }
+  std::FILE* file = ::fdopen(fd, mode);
+  if (file == nullptr) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+  }
+  return file;
 }
 
 std::string nameFromBytes(std::string bytes) { return bytes; }

@@ -21,6 +21,14 @@ std::vector<std::string> commandLineArguments(int argc, char** argv);
 // Opens the file a name names, with an fopen mode.
 std::FILE* openFile(const std::string& name, const char* mode);
 
+// Creates or empties the output file a name names, for writing with an fopen mode ("wb" or
+// "wt"), as openFile does, but only where no other run writes it: a regular file is locked for
+// writing before it is emptied (an advisory lock; on Windows a share mode that refuses a second
+// writer), and one that another run holds is not opened (nullptr, errno EBUSY). Devices, FIFOs
+// and pipes are not locked, and where the file system cannot lock the file is opened all the
+// same.
+std::FILE* openOutputFile(const std::string& name, const char* mode);
+
 // A name that came as bytes (an answer through a pipe or a file): on Windows UTF-8 where the
 // bytes are valid UTF-8, else text of the ANSI code page; elsewhere the bytes as they are.
 std::string nameFromBytes(std::string bytes);
