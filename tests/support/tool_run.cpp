@@ -122,11 +122,8 @@ ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
     ::dup2(ferr, 2);
     for (int fd = 0; fd < setup.closedDescriptors; ++fd) ::close(fd);
     if (maxFileBytes >= 0) {
-#ifdef CELLPROD_WINE_PREFIX
-      std::signal(SIGXFSZ, SIG_IGN);  // a Windows tool knows no such signal; Wine passes it on
-#else
-      std::signal(SIGXFSZ, SIG_DFL);  // the tool itself makes it a failing write
-#endif
+      // cellprod makes SIGXFSZ a failing write; a Windows build under Wine knows no such signal.
+      std::signal(SIGXFSZ, toolIsWindowsBuild() ? SIG_IGN : SIG_DFL);
       rlimit limit{static_cast<rlim_t>(maxFileBytes), static_cast<rlim_t>(maxFileBytes)};
       if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(127);
     }
