@@ -1,6 +1,6 @@
 #include "decimal/conversion.h"
 
-#include <algorithm>  // min, max
+#include <algorithm>  // min, max, copy_n
 #include <charconv>   // from_chars, to_chars
 #include <limits>
 #include <optional>
@@ -62,20 +62,25 @@ double exactValue(const NumberText& n) {
   const std::int64_t e = saturatedSum(d.wholeDigits - d.leadingZeros, n.exponent);
   if (e > 400) return infinity;
   if (e < -400) return zero;
-  std::string text = n.negative ? "-0." : "0.";
+  // The text on the stack: a thread that converts many such numbers allocates nothing, where
+  // memory may be short.
+  char text[maxSignificantDigits + 32];  // "-0.", the digits, a 1, "e" and the exponent
+  char* t = text;
+  if (n.negative) *t++ = '-';
+  *t++ = '0';
+  *t++ = '.';
   const std::int64_t fromWhole = std::min<std::int64_t>(d.wholeDigits, maxSignificantDigits);
   const std::int64_t fromFraction = std::min<std::int64_t>(
       d.fractionDigits, static_cast<std::int64_t>(maxSignificantDigits) - fromWhole);
-  text.append(d.whole, static_cast<std::size_t>(fromWhole));
-  text.append(d.fraction, static_cast<std::size_t>(fromFraction));
+  t = std::copy_n(d.whole, fromWhole, t);
+  t = std::copy_n(d.fraction, fromFraction, t);
   if (anyNonZero(d.whole + fromWhole, d.wholeDigits - fromWhole) ||
       anyNonZero(d.fraction + fromFraction, d.fractionDigits - fromFraction))
-    text += '1';
-  char exponent[24];
-  text += 'e';
-  text.append(exponent, std::to_chars(exponent, exponent + sizeof exponent, e).ptr);
+    *t++ = '1';
+  *t++ = 'e';
+  t = std::to_chars(t, text + sizeof text, e).ptr;
   double value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  const auto [end, ec] = std::from_chars(text, t, value);
   (void)end;
   if (ec == std::errc::result_out_of_range) return e > 0 ? infinity : zero;
   return value;
