@@ -45,8 +45,8 @@ BytesRead readTokenRest(TextScanner& s, char* into, std::size_t room) {
   const std::size_t wanted = std::min(room, s.tailBytes);
   s.tailBytes = std::min(room, 2 * s.tailBytes);
   BytesRead read = readAt(*s.positional, s.from, into, wanted);
-  if (const void* space = std::find_if(into, into + read.count,
-                                       [](char c) { return isSpace(static_cast<unsigned char>(c)); });
+  if (const void* space = std::find_if(
+          into, into + read.count, [](char c) { return isSpace(static_cast<unsigned char>(c)); });
       space != into + read.count) {
     read.count = static_cast<std::size_t>(static_cast<const char*>(space) - into) + 1;
     read.failed = false;
@@ -65,21 +65,46 @@ BytesRead readPieceBytes(TextScanner& s, char* into, std::size_t room) {
   return read;
 }
 
+// Where the bytes from the mark fill half the buffer (a row longer than that), the mark is
+// dropped, so that there is always room for more, and the row is read to its end however long
+// its bytes take.
+void dropMarkWithoutRoom(TextScanner& s) {
+  if (s.marked && s.end - s.mark > s.capacity / 2) s.marked = s.stopWhenDry = false;
+}
+
+// The bytes of a stream that has them, as they come; a stream that has sent nothing more goes
+// dry instead where the reader asked for that.
+BytesRead readStreamBytes(TextScanner& s, char* into, std::size_t room) {
+  if (!s.streamed) return readStream(s.file, into, room);
+  if (s.stopWhenDry && streamIsDry(s.file)) {
+    s.wentDry = true;
+    return {};
+  }
+  return readAvailable(s.file, into, room);
+}
+
 // Moves the unread bytes to the front and reads more behind them. False when nothing came.
 bool refill(TextScanner& s) {
-  if (s.atEof) return false;
+  if (s.atEof || s.wentDry) return false;
+  dropMarkWithoutRoom(s);
   // The unread bytes move to the front, behind the last byte read, which stays for
-  // stoppedAtNoNumber().
-  if (s.pos > 1) {
-    const std::size_t used = s.pos - 1;
+  // stoppedAtNoNumber(), and behind the mark.
+  const std::size_t keepFrom = s.marked ? std::min(s.pos, s.mark + 1) : s.pos;
+  if (keepFrom > 1) {
+    const std::size_t used = keepFrom - 1;
     std::memmove(s.buffer.get(), s.buffer.get() + used, s.end - used);
     s.end -= used;
     s.dropped += used;
-    s.pos = 1;
+    s.pos -= used;
+    if (s.marked) s.mark -= used;
+    s.buffer[s.end] = '\0';  // the end mark, also where no byte comes after the move
   }
   char* const into = s.buffer.get() + s.end;
   const std::size_t room = s.capacity - s.end;
-  if (!s.byPosition) return takeBytes(s, readStream(s.file, into, room));
+  if (!s.byPosition) {
+    const BytesRead read = readStreamBytes(s, into, room);
+    return !s.wentDry && takeBytes(s, read);
+  }
   return takeBytes(s, readPieceBytes(s, into, room));
 }
 
@@ -95,6 +120,14 @@ bool skipSpace(TextScanner& s) {
     if (s.pos < s.end) return true;
     if (!refill(s)) return false;
   }
+}
+
+// Whether white space follows the token at the reading position within the bytes at hand.
+bool tokenEndsAtHand(const TextScanner& s) {
+  const char* const first = s.buffer.get() + s.pos;
+  const char* const end = s.buffer.get() + s.end;
+  return std::find_if(first, end, [](char c) { return isSpace(static_cast<unsigned char>(c)); }) !=
+         end;
 }
 
 // Reads a number that may run past the bytes in the buffer, one byte at a time.
@@ -144,10 +177,15 @@ CELLPROD_ALWAYS_INLINE bool consumeNumber(TextScanner& s, const char* p, double&
 
 // readNumber near the end of the bytes at hand: refills the buffer first, so that only a
 // number longer than the lookahead ever needs the byte-by-byte reader.
+// From a stream, a token that ends within the bytes at hand is taken as it is while the writer
+// has sent nothing more: its number needs no byte after the white space that ends it.
 CELLPROD_NOINLINE bool readNumberNearEnd(TextScanner& s, double& value) {
   if (!skipSpace(s)) return false;
   const std::size_t wanted = std::min(lookahead, s.capacity / 2);
-  while (s.end - s.pos < wanted && refill(s)) {}
+  while (s.end - s.pos < wanted) {
+    if (s.streamed && tokenEndsAtHand(s) && streamIsDry(s.file)) break;
+    if (!refill(s)) break;
+  }
   return consumeNumber(s, s.buffer.get() + s.pos, value);
 }
 
@@ -201,6 +239,13 @@ void preloadScanner(TextScanner& scanner, const char* bytes, std::size_t n) {
   if (n == 0) return;
   std::memcpy(scanner.buffer.get() + scanner.end, bytes, n);
   takeBytes(scanner, {n, false});
+}
+
+bool backToMark(TextScanner& s) {
+  const bool dry = s.wentDry && s.marked;
+  if (dry) s.pos = s.mark;
+  s.marked = s.wentDry = false;
+  return dry;
 }
 
 bool readToken(TextScanner& s) {

@@ -21,8 +21,8 @@ struct TextScanner {
   // a stream that could not be reopened in text mode there, and for a piece of a file read by
   // position.
   bool endsAtCtrlZ = false;
-  bool metCtrlZ = false;  // the input ended at a Ctrl-Z
-  bool readFailed = false;     // the input ended at a read that failed, not at its end
+  bool metCtrlZ = false;      // the input ended at a Ctrl-Z
+  bool readFailed = false;    // the input ended at a read that failed, not at its end
   std::uint64_t dropped = 0;  // bytes taken before buffer[0], which were used and moved out
   // A piece of a file read by position (readAt) instead of through the stream: its bytes from
   // `from` on, where the tokens that start before `limit` are the piece's. Past the limit only
@@ -33,6 +33,16 @@ struct TextScanner {
   std::uint64_t from = 0, limit = 0;
   std::size_t tailBytes = 0;  // the next read of a token's rest past the limit
   bool endedAtLimit = false;
+  // A pipe, a FIFO or a terminal, read from its descriptor as its bytes come (readAvailable):
+  // a number is taken as soon as the byte after it has come, without waiting for more.
+  bool streamed = false;
+  // Reading back to a mark (markRow): where stopWhenDry is set and the stream has sent nothing
+  // more, a read that needs more bytes does not wait: the scanner goes dry, as if the input
+  // ended, and goes back to the mark, whose bytes a refill keeps (backToMark).
+  bool stopWhenDry = false;
+  bool wentDry = false;
+  bool marked = false;
+  std::size_t mark = 0;
 };
 
 constexpr std::size_t defaultScanBuffer = std::size_t{1} << 20;
@@ -53,6 +63,18 @@ void scanPiece(TextScanner& scanner, const PositionalFile& file, std::uint64_t f
 // For a piece set up from the byte before its cut: moves to the first token that starts from the
 // cut on, before the limit. False where none does: the input ended first, or the piece has none.
 bool skipToTokenStart(TextScanner& scanner);
+
+// Marks the reading position, the start of a row of a stream, so that a read that goes dry
+// after it can start over from there (stopWhenDry).
+inline void markRow(TextScanner& s) {
+  s.marked = true;
+  s.mark = s.pos;
+  s.wentDry = false;
+}
+
+// Where the stream went dry since the mark: back to the mark, and true. The values read since
+// are to be read again. No mark is kept after it.
+bool backToMark(TextScanner& scanner);
 
 // How many bytes of the input the scanner has consumed: the offset of the next unread byte.
 inline std::uint64_t consumedBytes(const TextScanner& s) { return s.dropped + s.pos; }

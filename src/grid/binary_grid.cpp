@@ -19,17 +19,66 @@ namespace {
 static_assert(std::numeric_limits<float>::is_iec559 && std::numeric_limits<double>::is_iec559);
 float narrowToFloat(double x) { return static_cast<float>(x); }
 
+// Takes up to n bytes from what is held in front of the input's next bytes.
+std::size_t takeHeld(const char* held, std::size_t& next, std::size_t count, char* bytes,
+                     std::size_t n) {
+  const std::size_t taken = std::min(n, count - next);
+  if (taken > 0) std::memcpy(bytes, held + next, taken);
+  next += taken;
+  return taken;
+}
+
+// Reads up to `wanted` bytes of a stream as they come, through the bytes it holds, or straight
+// into place where at least a buffer's worth is wanted. The header takes every byte detection
+// kept, so rows start here, at a row's first byte.
+// Where the rows after the first `atLeast`
+// have not come whole yet and the writer has sent nothing more, stops after the rows whole so
+// far (endedEarly) and holds the bytes of the row begun again, unless they are more than the
+// buffer takes: that row is then read to its end.
+std::size_t readStreamed(GridInput& grid, char* bytes, std::size_t wanted, std::size_t rowBytes,
+                         std::size_t atLeast, bool& endedEarly) {
+  char* const held = grid.streamBuffer.get();
+  std::size_t got = 0;
+  for (;;) {
+    got += takeHeld(held, grid.heldNext, grid.heldCount, bytes + got, wanted - got);
+    if (got == wanted) return got;
+    const std::size_t begun = got % rowBytes;
+    if (got / rowBytes >= atLeast && begun <= streamBufferBytes && streamIsDry(grid.file)) {
+      if (begun > 0) std::memcpy(held, bytes + got - begun, begun);
+      grid.heldNext = 0;
+      grid.heldCount = begun;
+      endedEarly = true;
+      return got - begun;
+    }
+    const bool direct = wanted - got >= streamBufferBytes;
+    const BytesRead read = readAvailable(grid.file, direct ? bytes + got : held,
+                                         direct ? wanted - got : streamBufferBytes);
+    if (direct) {
+      got += read.count;
+    } else {
+      grid.heldNext = 0;
+      grid.heldCount = read.count;
+    }
+    if (read.count == 0 || read.failed) return got;
+  }
+}
+
 // Reads up to n values of `size` bytes, from the bytes detection kept of an input that cannot
-// go back to its start, then from the stream; returns the count of whole values, as fread does.
-std::size_t readValues(GridInput& grid, void* values, std::size_t size, std::size_t n) {
-  KeptBytes& kept = grid.kept;
+// go back to its start, then from the file; returns the count of whole values, as fread does.
+// From a stream, values of rows after the first `atLeast` are read only as they come: where
+// they stop short of n for that reason, endedEarly is set.
+std::size_t readValues(GridInput& grid, void* values, std::size_t size, std::size_t n,
+                       std::size_t rowValues, std::size_t atLeast, bool& endedEarly) {
   const std::size_t wanted = size * n;  // n is at most a row, whose size the run has checked
-  const std::size_t fromKept = std::min(wanted, kept.count - kept.next);
-  std::memcpy(values, kept.bytes.data() + kept.next, fromKept);
-  kept.next += fromKept;
-  char* const rest = static_cast<char*>(values) + fromKept;
-  const std::size_t fromStream = readStream(grid.file, rest, wanted - fromKept).count;
-  return (fromKept + fromStream) / size;
+  char* const bytes = static_cast<char*>(values);
+  KeptBytes& kept = grid.kept;
+  const std::size_t fromKept = takeHeld(reinterpret_cast<const char*>(kept.bytes.data()), kept.next,
+                                        kept.count, bytes, wanted);
+  const std::size_t rest =
+      grid.streamed ? readStreamed(grid, bytes + fromKept, wanted - fromKept,
+                                   size * std::max<std::size_t>(rowValues, 1), atLeast, endedEarly)
+                    : readStream(grid.file, bytes + fromKept, wanted - fromKept).count;
+  return (fromKept + rest) / size;
 }
 
 template <class T>
@@ -53,7 +102,8 @@ std::array<T, n> valuesAs(const std::array<double, n>& values) {
 template <class T>
 void readHeaderValues(GridInput& grid) {
   std::array<T, headerValues> v{};
-  if (readValues(grid, v.data(), sizeof(T), v.size()) != v.size())
+  bool endedEarly = false;
+  if (readValues(grid, v.data(), sizeof(T), v.size(), v.size(), SIZE_MAX, endedEarly) != v.size())
     fail(headerReadFailure(grid.name));
   byte_order::fromLittleEndian(v.data(), v.size());
   for (std::size_t i = 0; i < v.size(); ++i) grid.header.values[i] = v[i];
@@ -69,16 +119,19 @@ void readBinaryHeader(GridInput& grid) {
 void readBinaryRows(GridInput& grid, RowRange& rows, float* staging) {
   const std::size_t n = rows.count * rows.columns;
   double* values = rows.values;
+  std::size_t got;
+  bool endedEarly = false;
   if (grid.encoding == GridEncoding::single) {
-    const std::size_t got = readValues(grid, staging + 1, sizeof(float), n);
+    got = readValues(grid, staging + 1, sizeof(float), n, rows.columns, rows.atLeast, endedEarly);
     byte_order::fromLittleEndian(staging + 1, got);
     for (std::size_t i = 1; i <= got; ++i) values[i] = staging[i];
-    failUnlessWhole(grid, rows, got);
   } else {
-    const std::size_t got = readValues(grid, values + 1, sizeof(double), n);
+    got = readValues(grid, values + 1, sizeof(double), n, rows.columns, rows.atLeast, endedEarly);
     byte_order::fromLittleEndian(values + 1, got);
-    failUnlessWhole(grid, rows, got);
   }
+  // A range that ended early, where a stream had sent nothing more, holds whole rows only.
+  if (endedEarly) rows.done = got / rows.columns;
+  else failUnlessWhole(grid, rows, got);
 }
 
 void writeBinaryHeader(GridOutput& out, const GridHeader& grid1) {

@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr std::size_t binaryStreamBuffer = std::size_t{1} << 18;
-
 // The first four bytes of every text grid.
 constexpr unsigned char textMagic[] = {'n', 'c', 'o', 'l'};
 
@@ -41,14 +39,30 @@ bool nodataIsFixed(const KeptBytes& first) {
          byte_order::loadLittleEndian<T>(nodata) == static_cast<T>(fixedNodata);
 }
 
+// The binary tests need the first six values of a double header at most.
+constexpr std::size_t binaryTestBytes = parametersNeeded * sizeof(double);
+
+// Reads the stream on from the bytes already there until `first` holds `wanted` of them or the
+// input has ended. A stream that cannot go back is read straight from its descriptor, no byte
+// more than the tests need, so that detection waits for no byte of a slow writer beyond those.
+void readUpTo(std::FILE* file, bool streamed, KeptBytes& first, std::size_t wanted) {
+  char* const bytes = reinterpret_cast<char*>(first.bytes.data());
+  while (first.count < wanted) {
+    const std::size_t n = wanted - first.count;
+    const BytesRead read = streamed ? readAvailable(file, bytes + first.count, n)
+                                    : readStream(file, bytes + first.count, n);
+    first.count += read.count;
+    if (read.count == 0 || read.failed || !streamed) return;
+  }
+}
+
 // Reads the bytes the tests need: the four of the text test, then, unless they are the text
-// magic, as many of the first 96 (the double test's twelve values) as there are. Reading on
-// from the fourth byte gives the bytes a read from offset 0 would give, without going back.
-void readFirstBytes(std::FILE* file, KeptBytes& first) {
-  first.count = std::fread(first.bytes.data(), 1, sizeof textMagic, file);
+// magic, those of the binary tests, as many as there are. Reading on from the fourth byte gives
+// the bytes a read from offset 0 would give, without going back.
+void readFirstBytes(std::FILE* file, bool streamed, KeptBytes& first) {
+  readUpTo(file, streamed, first, sizeof textMagic);
   if (first.count < sizeof textMagic || startsWithTextMagic(first)) return;
-  first.count +=
-      std::fread(first.bytes.data() + first.count, 1, first.capacity - first.count, file);
+  readUpTo(file, streamed, first, binaryTestBytes);
 }
 
 // A regular file is read again from its start: a text grid reopened in text mode, a binary
@@ -69,12 +83,17 @@ void returnToStart(GridInput& grid, std::FILE* file) {
 void detectEncoding(GridInput& grid) {
   std::FILE* file = openOrFail(grid, "rb");
   grid.file = file;
-  grid.streamBuffer.reset(new (std::nothrow) char[binaryStreamBuffer]);
+  // A pipe or a FIFO cannot go back: its header and rows are read from the bytes kept, then
+  // from the same descriptor, as they come, never reopened, and its stream's buffer is never
+  // used. On Windows that stream is not in text mode, so the scanner ends it at a Ctrl-Z as
+  // text mode would; its CR LF are white space either way.
+  const bool streamed = !isRegularFile(file);
+  grid.streamed = streamed;
+  grid.streamBuffer.reset(new (std::nothrow) char[streamBufferBytes]);
   if (!grid.streamBuffer) failNoMemory();
-  std::setvbuf(file, grid.streamBuffer.get(), _IOFBF, binaryStreamBuffer);
-
+  if (!streamed) std::setvbuf(file, grid.streamBuffer.get(), _IOFBF, streamBufferBytes);
   KeptBytes& first = grid.kept;
-  readFirstBytes(file, first);
+  readFirstBytes(file, streamed, first);
   if (startsWithTextMagic(first)) {
     grid.encoding = GridEncoding::text;
   } else if (nodataIsFixed<double>(first)) {
@@ -85,14 +104,11 @@ void detectEncoding(GridInput& grid) {
     failUnrecognised(grid);
   }
 
-  // A pipe or a FIFO cannot go back: its header and rows are read from the bytes kept, then
-  // from the same stream, never reopened. On Windows that stream is not in text mode, so the
-  // scanner ends it at a Ctrl-Z as text mode would; its CR LF are white space either way.
-  const bool streamed = !isRegularFile(file);
   if (!streamed) returnToStart(grid, file);
   if (grid.encoding == GridEncoding::text) {
     if (!initScanner(grid.text, grid.file)) failNoMemory();
     if (streamed) {
+      grid.text.streamed = true;
       grid.text.endsAtCtrlZ = textModeEndsAtCtrlZ;
       preloadScanner(grid.text, reinterpret_cast<const char*>(first.bytes.data()), first.count);
       first = {};

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>  // SIZE_MAX
 #include <cstdio>   // FILE
 #include <cstdlib>  // free
 #include <memory>   // unique_ptr
@@ -90,17 +91,30 @@ struct RowRange {
   int first;
   std::size_t count;
   std::size_t done = 0;
+  // From a stream (GridInput::streamed): the rows after the first `atLeast` are read only while
+  // their bytes have come, so that the rows whole so far are used while a slow writer has sent
+  // nothing more; the range then ends early, with `done` rows and no failure.
+  std::size_t atLeast = SIZE_MAX;
 };
 
 struct GridInput {
   std::string name;
   std::FILE* file = nullptr;
   KeptBytes kept;  // empty for a regular file, which detection leaves at its start
+  // A pipe, a FIFO or a terminal: read from its descriptor as its bytes come, never through the
+  // stream's buffer, never from its start again.
+  bool streamed = false;
   GridEncoding encoding = GridEncoding::text;
   GridHeader header;
-  TextScanner text;         // the buffered reader of a text input
+  TextScanner text;  // the buffered reader of a text input
+  // A binary input's buffer of streamBufferBytes: the stream's own buffer for a regular file;
+  // for a binary stream the bytes read from its descriptor and not used yet, heldNext to
+  // heldCount.
   std::unique_ptr<char[]> streamBuffer;
+  std::size_t heldNext = 0, heldCount = 0;
 };
+
+constexpr std::size_t streamBufferBytes = std::size_t{1} << 18;
 
 // After `got` values of the range were read: counts the rows read whole, and where that is
 // fewer than all, ends the run with status 5 in the row after them.

@@ -16,7 +16,32 @@ void readTextHeader(GridInput& grid) {
   }
 }
 
+namespace {
+
+// The rows of a stream one by one, those after the first `atLeast` only while their bytes
+// come: a row during which the writer has sent nothing more is read again from its start by the
+// next range, and this one ends after the rows whole so far.
+void readStreamedRows(GridInput& grid, RowRange& rows, NumberReader readNumbers) {
+  TextScanner& s = grid.text;
+  const std::size_t n = rows.columns;
+  for (std::size_t i = 0; i < rows.count; ++i) {
+    s.stopWhenDry = i >= rows.atLeast;
+    markRow(s);
+    const std::size_t got = readNumbers(s, rows.values + 1 + i * n, n);
+    s.stopWhenDry = false;
+    if (backToMark(s)) {
+      rows.done = i;
+      return;
+    }
+    if (got < n) failUnlessWhole(grid, rows, i * n + got);
+  }
+  rows.done = rows.count;
+}
+
+}  // namespace
+
 void readTextRows(GridInput& grid, RowRange& rows, NumberReader readNumbers) {
+  if (grid.streamed && rows.atLeast < rows.count) return readStreamedRows(grid, rows, readNumbers);
   const std::size_t got = readNumbers(grid.text, rows.values + 1, rows.count * rows.columns);
   failUnlessWhole(grid, rows, got);
 }
@@ -67,8 +92,7 @@ void writeTextRow(GridOutput& out, double ncols, int row) {
     char* end = writeCells(chunk, values + first, n, out.nodata);
     if (first + n == columns) end[-1] = afterLast;
     const std::size_t bytes = static_cast<std::size_t>(end - chunk);
-    if (std::fwrite(chunk, 1, bytes, out.file) != bytes)
-      fail(rowWriteFailure(row, out.name));
+    if (std::fwrite(chunk, 1, bytes, out.file) != bytes) fail(rowWriteFailure(row, out.name));
   }
 }
 

@@ -46,6 +46,8 @@ void say(std::string_view text) {
   if (stdoutIsTerminal() || progressIsDue()) std::fflush(stdout);
 }
 
+void showProgressNow() { std::fflush(stdout); }
+
 void fail(int status, std::string_view message) {
   if (throwsFailures) throw ThrownFailure{{status, std::string(message)}};
   say(message);

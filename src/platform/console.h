@@ -15,6 +15,10 @@
 // elsewhere (a pipe, a log) at least every quarter of a second while the run prints.
 void say(std::string_view text);
 
+// Shows what say() has printed so far at once: before the main thread waits for a slow writer,
+// so that the dots of the rows finished reach a pipe or a log while it waits.
+void showProgressNow();
+
 // The one way a run ends early. The message goes to standard output; standard output and the
 // output file (flushOnFailure), if it is open, are flushed, so that what was written stays on
 // disk; then the process ends with the status (endProcess). Under catchFailure() the failure is

@@ -4,8 +4,8 @@
 
 #include <algorithm>  // all_of, max, min
 #include <atomic>
-#include <thread>     // hardware_concurrency
-#include <utility>    // pair
+#include <thread>   // hardware_concurrency
+#include <utility>  // pair
 
 #ifdef _WIN32
 #include <io.h>  // _isatty, _fileno, _get_osfhandle
@@ -26,9 +26,10 @@
 #define CELLPROD_FILENO _fileno
 #else
 #include <fcntl.h>     // open, fcntl
+#include <poll.h>      // poll
 #include <sched.h>     // sched_getaffinity
 #include <sys/file.h>  // flock
-#include <unistd.h>    // isatty, dup2, close, ftruncate
+#include <unistd.h>    // isatty, dup2, close, ftruncate, read
 
 #include <cerrno>
 #include <csignal>  // signal, SIGPIPE, SIGXFSZ
@@ -311,11 +312,38 @@ BytesRead readStream(std::FILE* file, char* bytes, std::size_t n) {
   return {got, cut || (got < n && std::ferror(file) != 0)};
 }
 
+BytesRead readAvailable(std::FILE* file, char* bytes, std::size_t n) {
+  const int descriptor = CELLPROD_FILENO(file);
+  for (;;) {
+#ifdef _WIN32
+    const int got =
+        ::_read(descriptor, bytes, static_cast<unsigned>(std::min<std::size_t>(n, 1u << 30)));
+#else
+    const ssize_t got = ::read(descriptor, bytes, std::min<std::size_t>(n, std::size_t{1} << 30));
+#endif
+    if (got >= 0) return {static_cast<std::size_t>(got), false};
+    if (errno != EINTR) return {0, true};
+  }
+}
+
+bool streamIsDry(std::FILE* file) {
+#ifdef _WIN32
+  const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
+  DWORD waiting = 0;
+  // A pipe whose writer has gone fails the peek: its reads end at once.
+  return ::GetFileType(handle) == FILE_TYPE_PIPE &&
+         ::PeekNamedPipe(handle, nullptr, 0, nullptr, &waiting, nullptr) && waiting == 0;
+#else
+  pollfd ready{CELLPROD_FILENO(file), POLLIN, 0};
+  return ::poll(&ready, 1, 0) == 0;  // none of POLLIN, POLLHUP or POLLERR has come
+#endif
+}
+
 #ifdef _WIN32
 bool openPositional(std::FILE* file, PositionalFile& positional) {
   const auto stream = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
-  const HANDLE own = ::ReOpenFile(stream, GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+  const HANDLE own =
+      ::ReOpenFile(stream, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
   if (own == INVALID_HANDLE_VALUE) return false;
   positional.handle = own;
   return true;

@@ -90,6 +90,17 @@ struct BytesRead {
 // where reading failed.
 BytesRead readStream(std::FILE* file, char* bytes, std::size_t n);
 
+// Reads what the stream's file holds for it now, up to n bytes, with one read of its descriptor,
+// which waits only while nothing has come: for a pipe, a FIFO or a terminal, whose writer may
+// send the next bytes late or never. It bypasses the stream's buffer, so use it only on a stream
+// whose buffer was never filled. No byte read is at the end of the input or at a failure.
+BytesRead readAvailable(std::FILE* file, char* bytes, std::size_t n);
+
+// True when a read of the stream's file would wait now: a pipe, a FIFO or a terminal that holds
+// nothing yet while its writer is still there. False for every other file, and where it cannot
+// be told.
+bool streamIsDry(std::FILE* file);
+
 // A file read by position, side by side on several threads, without moving the position of the
 // stream it was opened from: on POSIX the stream's descriptor (pread), on Windows a handle of
 // its own to the same file, since a positional ReadFile moves the file pointer of its handle.
@@ -112,8 +123,7 @@ BytesRead readAt(const PositionalFile& file, std::uint64_t offset, char* bytes, 
 // The offset in the file of byte `textOffset` of what a stream in text mode reads from it: the
 // same offset, except on Windows, where text mode drops the CR of each CR LF and ends at the
 // first Ctrl-Z. Nothing where the text ends before that byte or the file cannot be read.
-std::optional<std::uint64_t> fileOffsetOfText(const PositionalFile& file,
-                                              std::uint64_t textOffset);
+std::optional<std::uint64_t> fileOffsetOfText(const PositionalFile& file, std::uint64_t textOffset);
 
 // A seam for tests of failing reads: from the call on, every read through readStream and readAt
 // fails at byte `offset` of its file, as a bad sector there would: the bytes before it are

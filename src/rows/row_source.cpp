@@ -27,13 +27,14 @@ CallocArray<double> allocateBlock(const RowSource& source) {
 }
 
 // Reads the next rows into the block, as many as it holds and the grid has left, with one
-// read of all their values. A row that fails takes the failure's place after the rows read
-// whole.
-void fillBlock(RowSource& source, RowBlock& block) {
+// read of all their values; from a stream, the rows after the first `atLeast` only as far as
+// their bytes have come. A row that fails takes the failure's place after the rows read whole.
+void fillBlock(RowSource& source, RowBlock& block, std::size_t atLeast) {
   GridInput& grid = *source.grid;
   const auto left = static_cast<std::size_t>(source.rows - source.nextRow + 1);
   RowRange rows{block.values.get(), source.columns, source.nextRow,
                 std::min(source.rowsPerBlock, left)};
+  rows.atLeast = grid.streamed ? atLeast : SIZE_MAX;
   block.failure = catchFailure([&] {
     if (grid.encoding == GridEncoding::text) readTextRows(grid, rows);
     else readBinaryRows(grid, rows, source.staging.get());
@@ -43,19 +44,25 @@ void fillBlock(RowSource& source, RowBlock& block) {
 }
 
 // Fills the next free block of the ring and hands it over; false where the rows have ended
-// (read whole, or a failure took a row's place) or the main thread takes no more.
-bool readBlock(RowSource& source) {
+// (read whole, or a failure took a row's place) or the main thread takes no more. A block of a
+// stream holds the rows whose bytes have come, at least one: the reader waits for the first.
+// The main thread, which reads alone, first shows the rows it has finished before it waits.
+bool readBlock(RowSource& source, bool mainThread) {
   std::size_t filled = 0;
   if (!waitForFreePlace(source.ring, filled)) return false;
   RowBlock& block = source.blocks[filled % source.ring.places];
-  fillBlock(source, block);
+  fillBlock(source, block, mainThread ? 0 : 1);
+  if (block.filled == 0 && !block.failure) {
+    showProgressNow();
+    fillBlock(source, block, 1);
+  }
   handOver(source.ring);
   return !block.failure && source.nextRow <= source.rows;
 }
 
 // The reader thread: reads block after block until the rows end or the main thread stops it.
 void readRows(RowSource& source) {
-  while (readBlock(source)) {}
+  while (readBlock(source, false)) {}
 }
 
 void doPieceJob(void* data, WorkerScratch& scratch) {
@@ -132,8 +139,7 @@ bool allocatePieces(PiecedRows& pieces, std::size_t columns, std::size_t count,
   for (PieceJob& work : pieces.ring) {
     if (!allocated) break;
     work.source = &pieces.source;
-    work.piece.values.reset(
-        static_cast<double*>(std::calloc(values + 1, sizeof(double))));
+    work.piece.values.reset(static_cast<double*>(std::calloc(values + 1, sizeof(double))));
     allocated = work.piece.values != nullptr;
   }
   return allocated;
@@ -209,8 +215,13 @@ const double* takeRow(RowSource& source) {
       giveBack(ring);
       source.holdsBlock = false;
     }
-    if (source.thread.joinable()) waitForFilledPlace(ring);
-    else readBlock(source);
+    if (source.thread.joinable()) {
+      // Rows finished before a wait for a slow writer are shown first.
+      if (!placesFilled(ring)) showProgressNow();
+      waitForFilledPlace(ring);
+    } else {
+      readBlock(source, true);
+    }
     source.holdsBlock = true;
     source.nextInBlock = 0;
   }

@@ -6,8 +6,9 @@
 //   through its stream, in blocks of rows. With more than one thread a reader thread of its own
 //   reads the blocks ahead and hands them over through a bounded ring (hand_over.h); with one
 //   thread, or where the memory or the thread cannot be had, the main thread reads each block
-//   itself when it needs it. The blocks are the same either way, so the reader thread hands
-//   over every row that the main thread would have read by then itself.
+//   itself when it needs it. A block of a stream ends early after the rows whose bytes have come
+//   where the writer sends nothing more for now, so that each row is used as soon as it is whole,
+//   by the main thread or the reader thread alike.
 // A failure met ahead (a row cut short, a character that starts no number, a read that failed)
 // takes the place of its row and is handed to the main thread when it comes to that row, so
 // every message comes where the one-thread order puts it.
@@ -51,9 +52,9 @@ struct PiecedRows {
   PieceSource source;
   WorkPool* pool = nullptr;
   std::vector<PieceJob> ring;  // piece i in ring[i % ring.size()]; empty unless used
-  std::size_t current = 0;       // the piece the rows are taken from
-  std::size_t used = 0;          // its values used
-  CallocArray<double> row;       // a row that spans pieces, positions 1 to ncols
+  std::size_t current = 0;     // the piece the rows are taken from
+  std::size_t used = 0;        // its values used
+  CallocArray<double> row;     // a row that spans pieces, positions 1 to ncols
 };
 
 struct RowSource {
@@ -62,10 +63,10 @@ struct RowSource {
   std::size_t columns = 0;  // ncols
   std::size_t rowsPerBlock = 0;
   std::array<RowBlock, maxBlocks> blocks;  // a ring of ring.places of them
-  HandOver ring;               // blocks read and handed to the main thread
-  CallocArray<float> staging;  // the reader's staging for single-precision blocks
-  std::int32_t nextRow = 1;    // the reader's next row
-  std::thread thread;          // the reader, if one runs
+  HandOver ring;                           // blocks read and handed to the main thread
+  CallocArray<float> staging;              // the reader's staging for single-precision blocks
+  std::int32_t nextRow = 1;                // the reader's next row
+  std::thread thread;                      // the reader, if one runs
   // The main thread's place: whether it holds the oldest block filled, and the next row in it.
   bool holdsBlock = false;
   std::size_t nextInBlock = 0;

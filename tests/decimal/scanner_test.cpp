@@ -11,7 +11,16 @@
 #include <vector>
 
 #include "decimal/conversion.h"
+#include "decimal/kernels.h"
+#include "grid/text_grid.h"
 #include "support/scanned_text.h"
+
+#ifndef _WIN32
+#include <unistd.h>  // pipe, write, close
+
+#include <chrono>
+#include <thread>
+#endif
 
 namespace {
 
@@ -257,3 +266,54 @@ TEST(TextScanner, ParseNumberAcceptsExactlyOneNumber) {
 }
 
 }  // namespace
+
+#ifndef _WIN32
+// Rows of a pipe whose writer sends them in pieces of any size, with pauses: read as they come
+// (the rows whole so far, or waiting for one), through every kernel, they are the rows the
+// scanner reads from a file of the same text, whatever straddles the pieces.
+TEST(TextScanner, RowsOfAPipeAsTheyComeAreTheRowsOfTheFile) {
+  std::mt19937_64 rng(3);
+  constexpr int R = 120, C = 333;
+  std::string text;
+  const char* forms[] = {"%.17g", "%.6g", "%.18e", "%.20g", "%.0f"};
+  for (int i = 0; i < R * C; ++i) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, forms[rng() % 5], std::ldexp(double(rng() >> 11), -40));
+    text += std::string(buf) + (i % C == C - 1 ? "\n" : " ");
+  }
+  const std::vector<double> expected = scanAll(text).values;
+  for (const NumberKernels& kernels : availableKernels()) {
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    std::thread writer([&, fd = ends[1]] {
+      for (std::size_t at = 0, n; at < text.size(); at += n) {
+        const std::size_t sizes[] = {1, 7, 50, 399, 4000, 70000};
+        n = std::min<std::size_t>(text.size() - at, sizes[rng() % 6]);
+        if (::write(fd, text.data() + at, n) != static_cast<ssize_t>(n)) break;
+        if (rng() % 3 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+      ::close(fd);
+    });
+    GridInput grid;
+    grid.file = ::fdopen(ends[0], "rb");
+    grid.streamed = grid.text.streamed = true;
+    ASSERT_TRUE(initScanner(grid.text, grid.file));
+    std::vector<double> values(R * C + 1);
+    // In ranges of 12 rows, as the main thread reads them: the rows whole so far, or, where
+    // there are none, waiting for one.
+    for (int row = 1; row <= R;) {
+      RowRange rows{values.data() + (row - 1) * C, C, row, std::min<std::size_t>(12, R - row + 1)};
+      rows.atLeast = 0;
+      readTextRows(grid, rows, kernels.readNumbers);
+      if (rows.done == 0) {
+        rows.atLeast = 1;
+        readTextRows(grid, rows, kernels.readNumbers);
+      }
+      row += static_cast<int>(rows.done);
+    }
+    writer.join();
+    EXPECT_EQ(std::vector<double>(values.begin() + 1, values.end()), expected);
+    std::fclose(grid.file);
+  }
+}
+#endif

@@ -141,6 +141,8 @@ TEST_F(GridCase, InputsThroughPipesReadAsRegularFiles) {
   }
   const std::string wideSingle = bytesOf<float>(concat(binaryHeader(500, 400), wideCells));
   const std::size_t row3 = wideText.find('\n', wideText.find('\n', wideHeader.size()) + 1) + 1;
+  std::size_t row101 = wideHeader.size();
+  for (int row = 1; row <= 100; ++row) row101 = wideText.find('\n', row101) + 1;
   // piped: 1 for grid 1, 2 for grid 2, 3 for both; says: a part of the standard output.
   struct PipeCase { std::string a, b; const char* option; int piped; const char* says;
                     bool staysOpen = false; long limit = -1; };
@@ -152,6 +154,10 @@ TEST_F(GridCase, InputsThroughPipesReadAsRegularFiles) {
       {"nco", textB, "-f:t", 1, "could not recognise"},
       {textA, "", "-f:t", 2, "could not recognise"},
       {row10, wideText, "-f:t", 2, " in row 10 (", true},
+      // A writer that goes silent after row 100, or 12, of grid 2: its rows are read as they
+      // come, and the run ends at grid 1's row 10 at once.
+      {row10, wideText.substr(0, row101), "-f:t", 2, " in row 10 (", true},
+      {row10, wideSingle.substr(0, 48 + 4 * 500 * 12), "-f:t", 2, " in row 10 (", true},
       {wideText, wideText, "-f:t", 2, "error writing row", true, 300000}};
   for (int piped = 1; piped <= 3; ++piped) {
     cases.push_back({textA, textB, "-f:t", piped, "..\n"});
