@@ -30,8 +30,7 @@ std::size_t takeHeld(const char* held, std::size_t& next, std::size_t count, cha
 
 // Reads up to `wanted` bytes of a stream as they come, through the bytes it holds, or straight
 // into place where at least a buffer's worth is wanted. The header takes every byte detection
-// kept, so rows start here, at a row's first byte.
-// Where the rows after the first `atLeast`
+// kept, so rows start here, at a row's first byte. Where the rows after the first `atLeast`
 // have not come whole yet and the writer has sent nothing more, stops after the rows whole so
 // far (endedEarly) and holds the bytes of the row begun again, unless they are more than the
 // buffer takes: that row is then read to its end.
