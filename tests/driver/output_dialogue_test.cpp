@@ -1,11 +1,13 @@
 // The console dialogue for another output name, and the protection of the inputs.
 #include <fcntl.h>     // open
 #include <gtest/gtest.h>
-#include <sys/file.h>  // flock
+#include <sys/stat.h>  // mkfifo
 #include <unistd.h>    // close
 
+#include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -54,14 +56,24 @@ TEST_F(DialogueCase, EveryFailingAnswerRepeatsTheDialogue) {
 
 // An output that another run writes, which holds its lock, is left alone and asked again for.
 TEST_F(DialogueCase, OutputWrittenByAnotherRunIsRefused) {
-  if (toolIsWindowsBuild()) GTEST_SKIP() << "Windows locks by share modes, which flock does not set";
   writeFile(dir / "busy.asc", "another run's rows\n");
-  const int held = ::open((dir / "busy.asc").c_str(), O_WRONLY);
-  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  // The other run: the test tool holding busy.asc open as an output until its input ends.
+  ScratchDir other;
+  ::mkfifo((other / "hold").c_str(), 0600);
+  std::atomic<bool> ended = false;
+  std::thread holder([&] {
+    runTool(other, {"hold-output", dir / "busy.asc"},
+            RunSetup{.stdinFrom = "hold", .testTool = true});
+    ended = true;
+  });
+  const int hold = ::open((other / "hold").c_str(), O_WRONLY);
+  while (readFile(other / ".io/stdout").empty() && !ended) std::this_thread::yield();
   ToolResult r = runTo("busy.asc", "good.asc\n");
-  ::close(held);
+  ::close(hold);
+  holder.join();
+  EXPECT_EQ(readFile(other / ".io/stdout"), console("held\n"));
   EXPECT_EQ(r.out, console(cannotOpen("busy.asc") + "\r\n.\n"));
-  EXPECT_EQ(readFile(dir / "busy.asc"), "another run's rows\n");
+  EXPECT_EQ(readFile(dir / "busy.asc"), "");  // emptied by the holder, never written by the run
   EXPECT_EQ(readFile(dir / "good.asc"), textFile(product));
 }
 

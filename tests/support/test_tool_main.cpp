@@ -3,6 +3,8 @@
 //   sector there would;
 // - `positional-check FILE`: status 0 only where reading FILE by position leaves its unbuffered
 //   stream where it was;
+// - `hold-output FILE`: opens FILE as a run opens its output, says "held", and keeps it until
+//   standard input ends, as another run writing that output would;
 // - `peak-memory TOOL ARGS...` (POSIX): runs TOOL, its peak memory in KiB on standard error,
 //   measured from this small process so that none of a test process's memory is counted.
 #ifndef _WIN32
@@ -32,6 +34,15 @@ int positionalCheck(const char* name) {
   return std::fread(after, 1, 16, file) == 16 && std::memcmp(after, all + 16, 16) == 0 ? 0 : 1;
 }
 
+int holdOutput(const char* name) {
+  std::FILE* file = openOutputFile(name, "wb");
+  if (file == nullptr) return 1;
+  std::puts("held");
+  std::fflush(stdout);
+  while (std::getchar() != EOF) {}
+  return 0;
+}
+
 #ifndef _WIN32
 int peakMemory(char** command) {
   const pid_t pid = ::fork();
@@ -48,6 +59,7 @@ int peakMemory(char** command) {
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "positional-check") == 0) return positionalCheck(argv[2]);
+  if (argc == 3 && std::strcmp(argv[1], "hold-output") == 0) return holdOutput(argv[2]);
 #ifndef _WIN32
   if (argc > 2 && std::strcmp(argv[1], "peak-memory") == 0) return peakMemory(argv + 2);
 #endif
