@@ -29,6 +29,7 @@ bool takeBytes(TextScanner& s, BytesRead read) {
   }
   s.end += n;
   s.buffer[s.end] = '\0';
+  if (n > 0) s.seenDry = false;
   if (read.failed) s.atEof = s.readFailed = true;
   if (n == 0) s.atEof = true;
   return n > 0;
@@ -76,9 +77,13 @@ void dropMarkWithoutRoom(TextScanner& s) {
 // dry instead where the reader asked for that.
 BytesRead readStreamBytes(TextScanner& s, char* into, std::size_t room) {
   if (!s.streamed) return readStream(s.file, into, room);
-  if (s.stopWhenDry && streamIsDry(s.file)) {
-    s.wentDry = true;
-    return {};
+  if ((s.stopWhenDry || s.beforeWait != nullptr) && streamIsDry(s.file)) {
+    if (s.stopWhenDry) {
+      s.wentDry = true;
+      return {};
+    }
+    s.beforeWait();
+    s.beforeWait = nullptr;
   }
   return readAvailable(s.file, into, room);
 }
@@ -183,7 +188,9 @@ CELLPROD_NOINLINE bool readNumberNearEnd(TextScanner& s, double& value) {
   if (!skipSpace(s)) return false;
   const std::size_t wanted = std::min(lookahead, s.capacity / 2);
   while (s.end - s.pos < wanted) {
-    if (s.streamed && tokenEndsAtHand(s) && streamIsDry(s.file)) break;
+    // Asked once for the bytes at hand: a writer that had sent nothing more is not asked again
+    // until more bytes have come.
+    if (s.streamed && tokenEndsAtHand(s) && (s.seenDry || (s.seenDry = streamIsDry(s.file)))) break;
     if (!refill(s)) break;
   }
   return consumeNumber(s, s.buffer.get() + s.pos, value);

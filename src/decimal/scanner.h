@@ -36,11 +36,13 @@ struct TextScanner {
   // A pipe, a FIFO or a terminal, read from its descriptor as its bytes come (readAvailable):
   // a number is taken as soon as the byte after it has come, without waiting for more.
   bool streamed = false;
+  bool seenDry = false;  // the stream had sent nothing more when the bytes at hand were last asked
   // Reading back to a mark (markRow): where stopWhenDry is set and the stream has sent nothing
   // more, a read that needs more bytes does not wait: the scanner goes dry, as if the input
   // ended, and goes back to the mark, whose bytes a refill keeps (backToMark).
   bool stopWhenDry = false;
   bool wentDry = false;
+  void (*beforeWait)() = nullptr;  // called, once, before a read that waits for the writer
   bool marked = false;
   std::size_t mark = 0;
 };

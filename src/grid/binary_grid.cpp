@@ -30,24 +30,30 @@ std::size_t takeHeld(const char* held, std::size_t& next, std::size_t count, cha
 
 // Reads up to `wanted` bytes of a stream as they come, through the bytes it holds, or straight
 // into place where at least a buffer's worth is wanted. The header takes every byte detection
-// kept, so rows start here, at a row's first byte. Where the rows after the first `atLeast`
-// have not come whole yet and the writer has sent nothing more, stops after the rows whole so
-// far (endedEarly) and holds the bytes of the row begun again, unless they are more than the
-// buffer takes: that row is then read to its end.
+// kept, so rows start here, at a row's first byte. Read as they come (RowRange::asTheyCome),
+// where the rows after the first have not come whole yet and the writer has sent nothing more,
+// stops after the rows whole so far (endedEarly) and holds the bytes of the row begun again,
+// unless they are more than the buffer takes: that row is then read to its end.
 std::size_t readStreamed(GridInput& grid, char* bytes, std::size_t wanted, std::size_t rowBytes,
-                         std::size_t atLeast, bool& endedEarly) {
+                         const RowRange* rows, bool& endedEarly) {
+  void (*beforeWait)() = rows != nullptr ? rows->beforeWait : nullptr;
   char* const held = grid.streamBuffer.get();
   std::size_t got = 0;
   for (;;) {
     got += takeHeld(held, grid.heldNext, grid.heldCount, bytes + got, wanted - got);
     if (got == wanted) return got;
     const std::size_t begun = got % rowBytes;
-    if (got / rowBytes >= atLeast && begun <= streamBufferBytes && streamIsDry(grid.file)) {
+    const bool dry = (rows != nullptr || beforeWait != nullptr) && streamIsDry(grid.file);
+    if (dry && got >= rowBytes && begun <= streamBufferBytes) {
       if (begun > 0) std::memcpy(held, bytes + got - begun, begun);
       grid.heldNext = 0;
       grid.heldCount = begun;
       endedEarly = true;
       return got - begun;
+    }
+    if (dry && got < rowBytes && beforeWait != nullptr) {
+      beforeWait();
+      beforeWait = nullptr;
     }
     const bool direct = wanted - got >= streamBufferBytes;
     const BytesRead read = readAvailable(grid.file, direct ? bytes + got : held,
@@ -64,10 +70,10 @@ std::size_t readStreamed(GridInput& grid, char* bytes, std::size_t wanted, std::
 
 // Reads up to n values of `size` bytes, from the bytes detection kept of an input that cannot
 // go back to its start, then from the file; returns the count of whole values, as fread does.
-// From a stream, values of rows after the first `atLeast` are read only as they come: where
-// they stop short of n for that reason, endedEarly is set.
+// From a stream, the rows of a range read as they come (RowRange::asTheyCome) may stop short
+// of n: endedEarly is then set.
 std::size_t readValues(GridInput& grid, void* values, std::size_t size, std::size_t n,
-                       std::size_t rowValues, std::size_t atLeast, bool& endedEarly) {
+                       std::size_t rowValues, const RowRange* rows, bool& endedEarly) {
   const std::size_t wanted = size * n;  // n is at most a row, whose size the run has checked
   char* const bytes = static_cast<char*>(values);
   KeptBytes& kept = grid.kept;
@@ -75,7 +81,7 @@ std::size_t readValues(GridInput& grid, void* values, std::size_t size, std::siz
                                         kept.count, bytes, wanted);
   const std::size_t rest =
       grid.streamed ? readStreamed(grid, bytes + fromKept, wanted - fromKept,
-                                   size * std::max<std::size_t>(rowValues, 1), atLeast, endedEarly)
+                                   size * std::max<std::size_t>(rowValues, 1), rows, endedEarly)
                     : readStream(grid.file, bytes + fromKept, wanted - fromKept).count;
   return (fromKept + rest) / size;
 }
@@ -102,7 +108,7 @@ template <class T>
 void readHeaderValues(GridInput& grid) {
   std::array<T, headerValues> v{};
   bool endedEarly = false;
-  if (readValues(grid, v.data(), sizeof(T), v.size(), v.size(), SIZE_MAX, endedEarly) != v.size())
+  if (readValues(grid, v.data(), sizeof(T), v.size(), v.size(), nullptr, endedEarly) != v.size())
     fail(headerReadFailure(grid.name));
   byte_order::fromLittleEndian(v.data(), v.size());
   for (std::size_t i = 0; i < v.size(); ++i) grid.header.values[i] = v[i];
@@ -120,12 +126,13 @@ void readBinaryRows(GridInput& grid, RowRange& rows, float* staging) {
   double* values = rows.values;
   std::size_t got;
   bool endedEarly = false;
+  const RowRange* asTheyCome = rows.asTheyCome ? &rows : nullptr;
   if (grid.encoding == GridEncoding::single) {
-    got = readValues(grid, staging + 1, sizeof(float), n, rows.columns, rows.atLeast, endedEarly);
+    got = readValues(grid, staging + 1, sizeof(float), n, rows.columns, asTheyCome, endedEarly);
     byte_order::fromLittleEndian(staging + 1, got);
     for (std::size_t i = 1; i <= got; ++i) values[i] = staging[i];
   } else {
-    got = readValues(grid, values + 1, sizeof(double), n, rows.columns, rows.atLeast, endedEarly);
+    got = readValues(grid, values + 1, sizeof(double), n, rows.columns, asTheyCome, endedEarly);
     byte_order::fromLittleEndian(values + 1, got);
   }
   // A range that ended early, where a stream had sent nothing more, holds whole rows only.

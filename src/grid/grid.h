@@ -91,10 +91,12 @@ struct RowRange {
   int first;
   std::size_t count;
   std::size_t done = 0;
-  // From a stream (GridInput::streamed): the rows after the first `atLeast` are read only while
-  // their bytes have come, so that the rows whole so far are used while a slow writer has sent
-  // nothing more; the range then ends early, with `done` rows and no failure.
-  std::size_t atLeast = SIZE_MAX;
+  // From a stream (GridInput::streamed), with asTheyCome: the rows after the first are read only
+  // while their bytes have come, so that the rows whole so far are used while a slow writer has
+  // sent nothing more; the range then ends early, with `done` rows and no failure. Before a
+  // read waits for the writer, beforeWait is called where given.
+  bool asTheyCome = false;
+  void (*beforeWait)() = nullptr;
 };
 
 struct GridInput {

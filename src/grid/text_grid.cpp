@@ -1,6 +1,6 @@
 #include "grid/text_grid.h"
 
-#include <algorithm>  // min
+#include <algorithm>  // max, min
 #include <cstring>    // memcpy
 #include <string>
 #include <string_view>
@@ -18,22 +18,32 @@ void readTextHeader(GridInput& grid) {
 
 namespace {
 
-// The rows of a stream one by one, those after the first `atLeast` only while their bytes
-// come: a row during which the writer has sent nothing more is read again from its start by the
-// next range, and this one ends after the rows whole so far.
+// Rows of a stream are read after the first in groups of about this many values: each group is
+// one call of the number reader, and at most one group is read again where the writer paused.
+constexpr std::size_t streamedGroupValues = 256;
+
+// The rows of a stream, the first one alone, those after it only while their bytes come: a group
+// of rows during which the writer has sent nothing more is read again from its start by the next
+// range, and this one ends after the rows whole before it.
 void readStreamedRows(GridInput& grid, RowRange& rows, NumberReader readNumbers) {
   TextScanner& s = grid.text;
   const std::size_t n = rows.columns;
-  for (std::size_t i = 0; i < rows.count; ++i) {
-    s.stopWhenDry = i >= rows.atLeast;
+  const std::size_t perGroup =
+      std::max<std::size_t>(1, streamedGroupValues / std::max<std::size_t>(n, 1));
+  for (std::size_t i = 0; i < rows.count;) {
+    const std::size_t group = i == 0 ? 1 : std::min(perGroup, rows.count - i);
+    s.stopWhenDry = i > 0;
+    s.beforeWait = i == 0 ? rows.beforeWait : nullptr;
     markRow(s);
-    const std::size_t got = readNumbers(s, rows.values + 1 + i * n, n);
+    const std::size_t got = readNumbers(s, rows.values + 1 + i * n, group * n);
     s.stopWhenDry = false;
+    s.beforeWait = nullptr;
     if (backToMark(s)) {
       rows.done = i;
       return;
     }
-    if (got < n) failUnlessWhole(grid, rows, i * n + got);
+    if (got < group * n) failUnlessWhole(grid, rows, i * n + got);
+    i += group;
   }
   rows.done = rows.count;
 }
@@ -41,7 +51,7 @@ void readStreamedRows(GridInput& grid, RowRange& rows, NumberReader readNumbers)
 }  // namespace
 
 void readTextRows(GridInput& grid, RowRange& rows, NumberReader readNumbers) {
-  if (grid.streamed && rows.atLeast < rows.count) return readStreamedRows(grid, rows, readNumbers);
+  if (grid.streamed && rows.asTheyCome) return readStreamedRows(grid, rows, readNumbers);
   const std::size_t got = readNumbers(grid.text, rows.values + 1, rows.count * rows.columns);
   failUnlessWhole(grid, rows, got);
 }

@@ -27,14 +27,16 @@ CallocArray<double> allocateBlock(const RowSource& source) {
 }
 
 // Reads the next rows into the block, as many as it holds and the grid has left, with one
-// read of all their values; from a stream, the rows after the first `atLeast` only as far as
-// their bytes have come. A row that fails takes the failure's place after the rows read whole.
-void fillBlock(RowSource& source, RowBlock& block, std::size_t atLeast) {
+// read of all their values; from a stream, the rows after the first only as far as their bytes
+// have come. The main thread, which reads alone, shows the rows it has finished before it waits
+// for a slow writer. A row that fails takes the failure's place after the rows read whole.
+void fillBlock(RowSource& source, RowBlock& block, bool mainThread) {
   GridInput& grid = *source.grid;
   const auto left = static_cast<std::size_t>(source.rows - source.nextRow + 1);
   RowRange rows{block.values.get(), source.columns, source.nextRow,
                 std::min(source.rowsPerBlock, left)};
-  rows.atLeast = grid.streamed ? atLeast : SIZE_MAX;
+  rows.asTheyCome = grid.streamed;
+  if (mainThread) rows.beforeWait = showProgressNow;
   block.failure = catchFailure([&] {
     if (grid.encoding == GridEncoding::text) readTextRows(grid, rows);
     else readBinaryRows(grid, rows, source.staging.get());
@@ -45,17 +47,12 @@ void fillBlock(RowSource& source, RowBlock& block, std::size_t atLeast) {
 
 // Fills the next free block of the ring and hands it over; false where the rows have ended
 // (read whole, or a failure took a row's place) or the main thread takes no more. A block of a
-// stream holds the rows whose bytes have come, at least one: the reader waits for the first.
-// The main thread, which reads alone, first shows the rows it has finished before it waits.
+// stream holds the rows whose bytes have come, at least one.
 bool readBlock(RowSource& source, bool mainThread) {
   std::size_t filled = 0;
   if (!waitForFreePlace(source.ring, filled)) return false;
   RowBlock& block = source.blocks[filled % source.ring.places];
-  fillBlock(source, block, mainThread ? 0 : 1);
-  if (block.filled == 0 && !block.failure) {
-    showProgressNow();
-    fillBlock(source, block, 1);
-  }
+  fillBlock(source, block, mainThread);
   handOver(source.ring);
   return !block.failure && source.nextRow <= source.rows;
 }
