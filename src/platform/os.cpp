@@ -8,7 +8,7 @@
 #include <utility>  // pair
 
 #ifdef _WIN32
-#include <io.h>  // _isatty, _fileno, _get_osfhandle
+#include <io.h>  // _isatty, _fileno, _get_osfhandle, _setmode, _read
 #define WIN32_LEAN_AND_MEAN
 #ifndef NOMINMAX
 #define NOMINMAX  // windows.h would define min and max as macros
@@ -18,6 +18,7 @@
 #include <shellapi.h>  // CommandLineToArgvW, after windows.h, which it needs
 // clang-format on
 
+#include <fcntl.h>  // _O_BINARY
 #include <share.h>  // _SH_DENYWR
 
 #include <cerrno>
@@ -36,6 +37,13 @@
 #define CELLPROD_ISATTY isatty
 #define CELLPROD_FILENO fileno
 #endif
+
+std::wstring longPathForm(std::wstring_view fullPath) {
+  if (fullPath.substr(0, 4) == L"\\\\?\\" || fullPath.substr(0, 4) == L"\\\\.\\")
+    return std::wstring(fullPath);
+  if (fullPath.substr(0, 2) == L"\\\\") return L"\\\\?\\UNC\\" + std::wstring(fullPath.substr(2));
+  return L"\\\\?\\" + std::wstring(fullPath);
+}
 
 #ifdef _WIN32
 namespace {
@@ -70,6 +78,20 @@ std::optional<std::string> ansiFrom(std::wstring_view wide) {
   return text;
 }
 
+// The wide name to open a file by: the name, or, where its full path reaches the classic limit
+// of MAX_PATH characters, that full path in its long form, which Windows opens at any length
+// even where long paths are not enabled for every program.
+std::wstring widePath(const std::string& name) {
+  const std::wstring wide = wideFrom(name, CP_UTF8);
+  const DWORD size = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);  // with its null
+  if (size <= MAX_PATH) return wide;
+  std::wstring full(size, L'\0');
+  const DWORD length = ::GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+  if (length == 0 || length >= size) return wide;
+  full.resize(length);
+  return longPathForm(full);
+}
+
 // The console behind a standard handle, if it is one.
 HANDLE consoleOf(DWORD standardHandle) {
   const HANDLE handle = ::GetStdHandle(standardHandle);
@@ -102,22 +124,24 @@ std::vector<std::string> commandLineArguments(int, char**) {
 }
 
 std::FILE* openFile(const std::string& name, const char* mode) {
-  return ::_wfopen(wideFrom(name, CP_UTF8).c_str(), wideFrom(mode, CP_UTF8).c_str());
+  return ::_wfopen(widePath(name).c_str(), wideFrom(mode, CP_UTF8).c_str());
 }
 
 std::FILE* openOutputFile(const std::string& name, const char* mode) {
   // A second writer, or a run that already writes the file, makes the open fail before the file
   // is emptied (a sharing violation); readers are let in.
-  std::FILE* file =
-      ::_wfsopen(wideFrom(name, CP_UTF8).c_str(), wideFrom(mode, CP_UTF8).c_str(), _SH_DENYWR);
+  std::FILE* file = ::_wfsopen(widePath(name).c_str(), wideFrom(mode, CP_UTF8).c_str(), _SH_DENYWR);
   if (file == nullptr && ::GetLastError() == ERROR_SHARING_VIOLATION) errno = EBUSY;
   return file;
 }
 
 std::string nameFromBytes(std::string bytes) {
   if (!wideFrom(bytes, CP_UTF8, MB_ERR_INVALID_CHARS).empty()) return bytes;
-  return utf8From(wideFrom(bytes, CP_ACP));
+  const UINT console = ::GetConsoleCP();  // 0 where the process has no console
+  return utf8From(wideFrom(bytes, console != 0 ? console : CP_ACP));
 }
+
+void readStandardInputAsBytes() { ::_setmode(::_fileno(stdin), _O_BINARY); }
 
 std::optional<bool> readConsoleLine(std::string& line) {
   const HANDLE console = consoleOf(STD_INPUT_HANDLE);
@@ -201,6 +225,8 @@ std::FILE* openOutputFile(const std::string& name, const char* mode) {
 }
 
 std::string nameFromBytes(std::string bytes) { return bytes; }
+
+void readStandardInputAsBytes() {}
 
 std::optional<bool> readConsoleLine(std::string&) { return std::nullopt; }
 

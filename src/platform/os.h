@@ -18,6 +18,12 @@
 // The arguments after the program name.
 std::vector<std::string> commandLineArguments(int argc, char** argv);
 
+// The form of a full Windows path (as GetFullPathNameW gives it) that opens beyond the classic
+// limit of 260 characters: "\\?\" in front of a drive path, "\\?\UNC\" in place of the
+// "\\" of a UNC path; one already in such a form ("\\?\", "\\.\") stays as it is. Windows
+// opens a name whose full path reaches that limit through this form.
+std::wstring longPathForm(std::wstring_view fullPath);
+
 // Opens the file a name names, with an fopen mode.
 std::FILE* openFile(const std::string& name, const char* mode);
 
@@ -30,8 +36,15 @@ std::FILE* openFile(const std::string& name, const char* mode);
 std::FILE* openOutputFile(const std::string& name, const char* mode);
 
 // A name that came as bytes (an answer through a pipe or a file): on Windows UTF-8 where the
-// bytes are valid UTF-8, else text of the ANSI code page; elsewhere the bytes as they are.
+// bytes are valid UTF-8, else text of the console's input code page where the process has a
+// console (as cmd's echo writes them), else of the ANSI code page; elsewhere the bytes as they
+// are.
 std::string nameFromBytes(std::string bytes);
+
+// Makes standard input deliver its bytes as they are: on Windows not in text mode, which would
+// turn a CR LF inside UTF-16 text into LF and end the input at a 0x1A byte in it. Call it before
+// standard input is read; does nothing elsewhere.
+void readStandardInputAsBytes();
 
 // One line typed at the console, in UTF-8 and without its line end, where standard input is a
 // console that hands over its characters as such (Windows); false if the input ended first.

@@ -1,6 +1,6 @@
 #include "rows/work_pool.h"
 
-#include <algorithm>     // min
+#include <algorithm>  // min
 #include <cassert>
 #include <charconv>      // from_chars
 #include <cstdlib>       // getenv
@@ -58,9 +58,15 @@ bool makeScratch(WorkerScratch& scratch, std::size_t scanBytes) {
 
 unsigned threadCount() {
   if (const char* text = std::getenv("CELLPROD_THREADS")) {
-    unsigned n = 0;
+    // Blanks around the number are no part of it: cmd's `set CELLPROD_THREADS=1 & cellprod ...`
+    // gives the value "1 ".
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    const char* first = text;
     const char* end = text + std::strlen(text);
-    const auto [stop, error] = std::from_chars(text, end, n);
+    while (first < end && blank(*first)) ++first;
+    while (end > first && blank(end[-1])) --end;
+    unsigned n = 0;
+    const auto [stop, error] = std::from_chars(first, end, n);
     if (error == std::errc() && stop == end && n > 0) return std::min(n, maxThreads);
   }
   return std::min(usableProcessors(), maxThreads);
@@ -110,8 +116,7 @@ void finishJob(WorkPool& pool, Job& job) {
   while (job.state != Job::State::done) {
     if (Job* next = takeJob(pool, job.state == Job::State::queued ? &job : nullptr))
       doJob(lock, *next, pool.scratch.back());
-    else
-      pool.jobDone.wait(lock);
+    else pool.jobDone.wait(lock);
   }
   if (!job.failed) return;
   // Where it failed, as where memory ran short on another thread, the main thread does it as

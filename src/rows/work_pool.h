@@ -40,7 +40,7 @@ constexpr std::size_t poolUsers = 3;
 struct WorkPool {
   std::vector<std::thread> threads;
   std::vector<WorkerScratch> scratch;  // one for each thread, the main thread's last
-  std::vector<Job*> queue;  // jobs not yet taken, the oldest first: queued of its size
+  std::vector<Job*> queue;             // jobs not yet taken, the oldest first: queued of its size
   std::size_t queued = 0;
   bool stopping = false;
   std::mutex mutex;
@@ -48,7 +48,8 @@ struct WorkPool {
 };
 
 // The number of threads a run uses, the main thread among them: CELLPROD_THREADS where it is a
-// positive whole number, else the processors this process may run on; at most maxThreads.
+// positive whole number, blanks around it allowed, else the processors this process may run on;
+// at most maxThreads.
 unsigned threadCount();
 
 // Sets the pool up for a run of `threads` threads: the main thread's scratch and the queue

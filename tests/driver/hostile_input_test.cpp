@@ -352,6 +352,17 @@ TEST_F(GridCase, LongRunsBetweenRows) {
   }
 }
 
+// CELLPROD_THREADS, blanks around its number allowed (cmd's `set X=5 & ...`); else the processors.
+TEST_F(GridCase, ThreadCountFromTheEnvironment) {
+  auto count = [&](const char* text) {
+    return runTool(dir, {"thread-count"}, RunSetup{.threadsVariable = text, .testTool = true}).out;
+  };
+  const std::string processors = count(nullptr);
+  for (const auto& [text, n] : {std::pair{"5 ", "5\n"}, {" 3", "3\n"}, {"\t7\t ", "7\n"},
+                                {"500", "64\n"}, {"5 2", ""}, {"0 ", ""}, {"x", ""}, {" ", ""}})
+    EXPECT_EQ(count(text), *n ? console(n) : processors) << text;
+}
+
 // The memory a run holds beyond one thread's is bounded, however wide the rows: a
 // single-precision product of rows of a million cells on eight threads.
 TEST_F(GridCase, MemoryOfFurtherThreads) {

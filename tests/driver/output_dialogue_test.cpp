@@ -5,6 +5,7 @@
 #include <unistd.h>    // close
 
 #include <atomic>
+#include <cstdlib>  // system
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -28,6 +29,19 @@ std::string wouldOverwrite(const std::string& output, const std::string& input) 
 const std::string product =
     "ncols\t2\nnrows\t1\nxllcorner\t3.5e+006\nyllcorner\t5.6e+006\ncellsize\t25\n"
     "nodata_value\t-9999\n6\t12\n";
+
+// UTF-8 text (of the Basic Multilingual Plane) as a file saved as UTF-16 with its byte-order mark.
+std::string utf16(const std::string& text, bool bigEndian) {
+  std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (std::size_t i = 0, n; i < text.size(); i += n) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    n = c < 0x80 ? 1 : c < 0xE0 ? 2 : 3;
+    unsigned u = n == 1 ? c : c & (n == 2 ? 0x1F : 0x0F);
+    for (std::size_t k = 1; k < n; ++k) u = u << 6 | (text[i + k] & 0x3F);
+    out += bigEndian ? std::string{char(u >> 8), char(u)} : std::string{char(u), char(u >> 8)};
+  }
+  return out;
+}
 
 struct DialogueCase : GridCase {
   DialogueCase() {
@@ -137,6 +151,13 @@ TEST_F(DialogueCase, NamesInAnyScript) {
     ToolResult r = run({grid, bName, "nodir/x"}, name + "_out.asc\n");
     EXPECT_EQ(r.out, console(cannotOpen("nodir/x") + "\r\n.\n"));
     EXPECT_EQ(readFile(dir / (name + "_out.asc")), textFile(product));
+    // The same answer from a file saved as "UTF-8 with BOM", and as "Unicode" (UTF-16) of either
+    // byte order.
+    for (const std::string& saved : {"\xEF\xBB\xBF" + name + "_8.asc\n",
+                                     utf16(name + "_le.asc\r\n", false), utf16(name + "_be.asc", true)})
+      run({grid, bName, "nodir/x"}, saved);
+    for (const char* file : {"_8.asc", "_le.asc", "_be.asc"})
+      EXPECT_EQ(readFile(dir / (name + file)), textFile(product)) << name << file;
     std::vector<std::string> spellings{grid, (windows ? ".\\" : "./") + grid};
     if (windows) spellings.push_back(name + ".ASC");  // Windows names ignore case
     for (const std::string& output : spellings) {
@@ -150,6 +171,34 @@ TEST_F(DialogueCase, NamesInAnyScript) {
   ToolResult r = run({"Průtok.asc", bName, outName});
   EXPECT_EQ(r.status, 98);
   EXPECT_EQ(r.out, console("could not open input file Průtok.asc\n"));
+}
+
+#ifdef CELLPROD_WINE_PREFIX
+// cmd's echo in a console writes the name in the console's code page (437, 850), whose letters
+// beyond ASCII are no UTF-8: the answer names the file that was typed all the same.
+TEST_F(DialogueCase, AnswerEchoedInAConsoleCodePage) {
+  std::filesystem::copy_file(CELLPROD_TARGET_EXE, dir / "cellprod.exe");
+  for (const std::string page : {"437", "850"}) {
+    const std::string command = "cd '" + dir.path.string() + "' && WINEDEBUG=-all WINEPREFIX=" +
+                                CELLPROD_WINE_PREFIX + " script -qec \"wine cmd /c 'chcp " + page +
+                                " & echo Größe_" + page + ".asc| cellprod.exe " + aName + " " +
+                                bName + " nodir\\x'\" /dev/null >/dev/null";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(readFile(dir / ("Größe_" + page + ".asc")), textFile(product)) << page;
+  }
+}
+#endif
+
+// Names beyond Windows' classic 260 characters as grids and answers; an output naming the
+// same grid by another long name is refused.
+TEST_F(DialogueCase, NamesOfAnyLength) {
+  std::string deep;
+  for (char c : {'d', 'e', 'f', 'g'}) deep += std::string(70, c) + "/";
+  std::filesystem::create_directories(dir / deep);
+  writeFile(dir / (deep + "a.asc"), aBytes);
+  run({deep + "a.asc", bName, "nodir/x"}, deep + "answer.asc\n");
+  EXPECT_EQ(readFile(dir / (deep + "answer.asc")), textFile(product));
+  EXPECT_EQ(run({deep + "a.asc", bName, deep + "../g/a.asc"}).status, 1);
 }
 
 TEST_F(DialogueCase, AnswerLineEnds) {

@@ -5,6 +5,7 @@
 //   stream where it was;
 // - `hold-output FILE`: opens FILE as a run opens its output, says "held", and keeps it until
 //   standard input ends, as another run writing that output would;
+// - `thread-count`: prints the threads a run would use;
 // - `peak-memory TOOL ARGS...` (POSIX): runs TOOL, its peak memory in KiB on standard error,
 //   measured from this small process so that none of a test process's memory is counted.
 #ifndef _WIN32
@@ -19,6 +20,7 @@
 
 #include "driver/run.h"
 #include "platform/os.h"
+#include "rows/work_pool.h"  // threadCount
 
 namespace {
 
@@ -60,6 +62,8 @@ int peakMemory(char** command) {
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "positional-check") == 0) return positionalCheck(argv[2]);
   if (argc == 3 && std::strcmp(argv[1], "hold-output") == 0) return holdOutput(argv[2]);
+  if (argc == 2 && std::strcmp(argv[1], "thread-count") == 0)
+    return std::printf("%u\n", threadCount()) > 0 ? 0 : 1;
 #ifndef _WIN32
   if (argc > 2 && std::strcmp(argv[1], "peak-memory") == 0) return peakMemory(argv + 2);
 #endif

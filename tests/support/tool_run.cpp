@@ -141,6 +141,7 @@ ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
     CPU_SET(0, &first);
     if (setup.oneProcessor) ::sched_setaffinity(0, sizeof first, &first);
     if (setup.threads > 0) ::setenv("CELLPROD_THREADS", std::to_string(setup.threads).c_str(), 1);
+    if (setup.threadsVariable) ::setenv("CELLPROD_THREADS", setup.threadsVariable, 1);
     if (setup.readFaultAt >= 0)
       ::setenv("CELLPROD_TEST_READ_FAULT_AT", std::to_string(setup.readFaultAt).c_str(), 1);
     ::alarm(runTimeLimitSeconds);  // the pending alarm survives exec and ends a hung run

@@ -48,7 +48,7 @@ ToolResult runToolWithFileLimit(const ScratchDir& dir, const std::vector<std::st
 // bytes), or read by a reader that takes so many bytes and goes; standard input and output from
 // and to files of the scratch directory; the first `closedDescriptors` standard descriptors
 // closed; the first processor alone; limits of address space and of the files written; the
-// threads the tool uses (CELLPROD_THREADS, where above 0); the tool with its test seams
+// threads the tool uses (CELLPROD_THREADS, where above 0, or its text); the tool with its seams
 // (cellprod_test_tool), with every read of an input failing at byte readFaultAt where that is
 // 0 or more.
 struct RunSetup {
@@ -60,6 +60,7 @@ struct RunSetup {
   std::string stdinFrom{}, stdoutTo{};
   long addressSpace = -1, maxFileBytes = -1;
   int threads = 0;
+  const char* threadsVariable = nullptr;  // CELLPROD_THREADS as it stands, where given
   bool testTool = false;
   long readFaultAt = -1;
 };
