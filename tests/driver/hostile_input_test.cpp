@@ -357,7 +357,7 @@ TEST_F(GridCase, ThreadCountFromTheEnvironment) {
   auto count = [&](const char* text) {
     return runTool(dir, {"thread-count"}, RunSetup{.threadsVariable = text, .testTool = true}).out;
   };
-  const std::string processors = count(nullptr);
+  const std::string processors = count("");  // no number: the suite may run with one set
   for (const auto& [text, n] : {std::pair{"5 ", "5\n"}, {" 3", "3\n"}, {"\t7\t ", "7\n"},
                                 {"500", "64\n"}, {"5 2", ""}, {"0 ", ""}, {"x", ""}, {" ", ""}})
     EXPECT_EQ(count(text), *n ? console(n) : processors) << text;
