@@ -16,9 +16,9 @@
 // On a CPU with VBMI2 (CpuFeatures::avx512Bytes), a batch that turns out mostly long goes on
 // with long numbers read in batches of their own, in two passes: the first finds each one's
 // significant digits, compresses them together and makes the first 19 an integer, with the
-// point and the exponent; the second converts them (Eisel-Lemire, fromLeadingDigits), one
-// after the other without waiting on the gathering, and hands the rare number it cannot decide
-// to the exact conversion. Long numbers that end in an exponent, as printf's %e spells them,
+// place of the point; the second converts them (Eisel-Lemire, fromLeadingDigits), one after
+// the other without waiting on the gathering, and hands the rare number it cannot decide to
+// the exact conversion. Long numbers that end in an exponent, as printf's %e spells them,
 // are converted at once instead, and where those are most of the batch the plain reader takes
 // the rest: its scan reads them sooner than the gathering does.
 
@@ -152,9 +152,9 @@ inline bool mostlyLong(std::size_t done, std::size_t longNumbers) {
 
 // What the gathering found of a long token: the integer w of its first maxFastDigits
 // significant digits and the power of ten q of the last, whether a non-zero digit follows them,
-// and its sign. Not `gathered` where the token has a form the gathering leaves to the exact
-// conversion: not exactly one number, longer than one vector, or with more exponent digits
-// than maxExponentDigits.
+// and its sign. Not `gathered` where the token has another form than [+|-]digits[.digits], or
+// is longer than a sign and one vector: convertToken decides those (an exponent among them:
+// such tokens are never queued, exponentAtEnd).
 struct GatheredDigits {
   std::uint64_t w = 0;
   std::int64_t q = 0;
@@ -162,8 +162,6 @@ struct GatheredDigits {
   bool truncated = false;
   bool gathered = false;
 };
-
-constexpr unsigned maxExponentDigits = 4;
 
 // The lowest n bits (n at most 32).
 constexpr std::uint32_t lowBits(unsigned n) {
@@ -187,51 +185,23 @@ CELLPROD_TARGET_AVX512_BYTES inline std::uint64_t integerOfLastDigits(__m256i d)
 }
 
 // The digits of the long token of `length` bytes at p, whose 32 bytes after its sign are
-// readable: a sign, digits with at most one point (and at least one digit), then, if an 'e' or
-// 'E' follows, a sign and digits, each optional.
+// readable: a sign, then digits with at most one point, and at least one digit.
 CELLPROD_TARGET_AVX512_BYTES inline GatheredDigits gatherDigits(const char* p, unsigned length) {
   GatheredDigits g;
   g.negative = *p == '-';
   const unsigned sign = g.negative | (*p == '+');
   const unsigned m = length - sign;
   if (m > 32) return g;
-  const char* const x = p + sign;
-  const __m256i text = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x));
+  const __m256i text = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + sign));
   const __m256i values = _mm256_sub_epi8(text, _mm256_set1_epi8('0'));
   const std::uint32_t inToken = lowBits(m);
   const std::uint32_t digits = _mm256_cmple_epu8_mask(values, _mm256_set1_epi8(9)) & inToken;
-  const std::uint32_t marker = (_mm256_cmpeq_epi8_mask(text, _mm256_set1_epi8('e')) |
-                                _mm256_cmpeq_epi8_mask(text, _mm256_set1_epi8('E'))) &
-                               inToken;
-  const unsigned e = marker != 0 ? static_cast<unsigned>(_tzcnt_u32(marker)) : m;
-  const std::uint32_t mantissa = lowBits(e);
-  const std::uint32_t point = _mm256_cmpeq_epi8_mask(text, _mm256_set1_epi8('.')) & mantissa;
-  const std::uint32_t mantissaDigits = digits & mantissa;
-  if ((mantissaDigits | point) != mantissa || (point & (point - 1)) != 0 || mantissaDigits == 0)
-    return g;
-  std::int64_t exponent = 0;
-  if (e < m) {
-    // The sign and the digits of the exponent. The byte after the token is white space, and
-    // the four bytes from the first digit lie within the two blocks.
-    unsigned i = e + 1;
-    const bool exponentNegative = x[i] == '-';
-    i += (x[i] == '+') | exponentNegative;
-    if ((digits & ~lowBits(i)) != (inToken & ~lowBits(i)) || m - i > maxExponentDigits) return g;
-    // Its c digits as the last of four bytes, zeros before them, then their integer: pairs,
-    // then the two pairs.
-    const std::uint32_t word =
-        byte_order::loadLittleEndian<std::uint32_t>(reinterpret_cast<const unsigned char*>(x + i)) -
-        0x30303030u;
-    std::uint64_t d = (std::uint64_t{word} << (8 * (4 - (m - i)))) & 0xFFFFFFFFu;
-    d = d * 10 + (d >> 8);
-    exponent = static_cast<std::int64_t>((d & 0xFF) * 100 + ((d >> 16) & 0xFF));
-    if (exponentNegative) exponent = -exponent;
-  }
+  const std::uint32_t point = _mm256_cmpeq_epi8_mask(text, _mm256_set1_epi8('.')) & inToken;
+  if ((digits | point) != inToken || (point & (point - 1)) != 0 || digits == 0) return g;
   // The significant digits start at the first that is not a zero; without one, the value is 0.
-  const std::uint32_t nonZero =
-      _mm256_mask_cmpneq_epi8_mask(mantissaDigits, text, _mm256_set1_epi8('0'));
+  const std::uint32_t nonZero = _mm256_mask_cmpneq_epi8_mask(digits, text, _mm256_set1_epi8('0'));
   const std::uint32_t significant =
-      nonZero != 0 ? mantissaDigits & ~lowBits(static_cast<unsigned>(_tzcnt_u32(nonZero))) : 0;
+      nonZero != 0 ? digits & ~lowBits(static_cast<unsigned>(_tzcnt_u32(nonZero))) : 0;
   const unsigned count = static_cast<unsigned>(_mm_popcnt_u32(significant));
   const unsigned taken = count < maxFastDigits ? count : maxFastDigits;
   const __m256i packed = _mm256_maskz_compress_epi8(significant, values);
@@ -244,8 +214,8 @@ CELLPROD_TARGET_AVX512_BYTES inline GatheredDigits gatherDigits(const char* p, u
   g.truncated = count > taken &&
                 _mm256_mask_test_epi8_mask(lowBits(count) & ~lowBits(taken), packed, packed) != 0;
   const std::uint32_t fraction =
-      point != 0 ? mantissaDigits & ~lowBits(static_cast<unsigned>(_tzcnt_u32(point))) : 0;
-  g.q = exponent - _mm_popcnt_u32(fraction) + static_cast<std::int64_t>(count - taken);
+      point != 0 ? digits & ~lowBits(static_cast<unsigned>(_tzcnt_u32(point))) : 0;
+  g.q = static_cast<std::int64_t>(count - taken) - _mm_popcnt_u32(fraction);
   g.gathered = true;
   return g;
 }
