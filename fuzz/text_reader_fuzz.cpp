@@ -101,7 +101,8 @@ Outcome readWith(const std::string& text, std::size_t capacity, NumberReader rea
   grid.name = gridName;
   grid.file = fmemopen(bytes.data(), text.empty() ? 0 : bytes.size(), "r");
   check(grid.file != nullptr);
-  initScanner(grid.text, grid.file, capacity);
+  initScanner(grid.text, capacity);
+  attachScanner(grid.text, grid.bytes.emplace<StreamBytes>(StreamBytes{grid.file}));
   Outcome o;
   try {
     readTextHeader(grid);
@@ -136,7 +137,8 @@ Outcome readInPieces(const std::string& text, std::size_t pieceBytes) {
   GridInput grid;
   grid.name = gridName;
   grid.file = file;
-  initScanner(grid.text, file);
+  initScanner(grid.text);
+  attachScanner(grid.text, grid.bytes.emplace<StreamBytes>(StreamBytes{file}));
   try {
     readTextHeader(grid);
     const GridParameters working = parametersOf(grid.header);

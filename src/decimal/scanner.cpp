@@ -5,14 +5,17 @@
 #include <new>        // nothrow
 
 #include "decimal/conversion.h"
+#include "platform/byte_order.h"
 #include "platform/compiler.h"
-#include "platform/os.h"
 
 namespace {
 
 // A number shorter than this never needs the digit-by-digit path: the buffer is refilled so
 // that at least this many bytes lie ahead before a number is scanned.
 constexpr std::size_t lookahead = 4096;
+
+// The end mark after the bytes at hand, and the bytes a number's scan may read after it.
+void markEnd(TextScanner& s) { std::memset(s.buffer.get() + s.end, 0, 1 + numberOverread); }
 
 // Adds the bytes read after the end of the bytes at hand to them, up to a Ctrl-Z that ends the
 // input, and marks the new end. False when none were added: the input has ended. After a read
@@ -28,42 +31,10 @@ bool takeBytes(TextScanner& s, BytesRead read) {
     }
   }
   s.end += n;
-  s.buffer[s.end] = '\0';
-  if (n > 0) s.seenDry = false;
+  markEnd(s);
   if (read.failed) s.atEof = s.readFailed = true;
   if (n == 0) s.atEof = true;
   return n > 0;
-}
-
-// Where a piece reaches its limit: the rest of a token that started before it, up to and with
-// the first white space after it, read in growing steps; nothing where the last byte taken is
-// white space, so that no token starts past the limit.
-BytesRead readTokenRest(TextScanner& s, char* into, std::size_t room) {
-  if (s.end > 0 && isSpace(static_cast<unsigned char>(s.buffer[s.end - 1]))) {
-    s.endedAtLimit = true;
-    return {};
-  }
-  const std::size_t wanted = std::min(room, s.tailBytes);
-  s.tailBytes = std::min(room, 2 * s.tailBytes);
-  BytesRead read = readAt(*s.positional, s.from, into, wanted);
-  if (const void* space = std::find_if(
-          into, into + read.count, [](char c) { return isSpace(static_cast<unsigned char>(c)); });
-      space != into + read.count) {
-    read.count = static_cast<std::size_t>(static_cast<const char*>(space) - into) + 1;
-    read.failed = false;
-  }
-  s.from += read.count;
-  return read;
-}
-
-// The next bytes of a piece read by position.
-BytesRead readPieceBytes(TextScanner& s, char* into, std::size_t room) {
-  if (s.from >= s.limit) return readTokenRest(s, into, room);
-  const std::size_t wanted =
-      static_cast<std::size_t>(std::min<std::uint64_t>(room, s.limit - s.from));
-  const BytesRead read = readAt(*s.positional, s.from, into, wanted);
-  s.from += read.count;
-  return read;
 }
 
 // Where the bytes from the mark fill half the buffer (a row longer than that), the mark is
@@ -73,23 +44,10 @@ void dropMarkWithoutRoom(TextScanner& s) {
   if (s.marked && s.end - s.mark > s.capacity / 2) s.marked = s.stopWhenDry = false;
 }
 
-// The bytes of a stream that has them, as they come; a stream that has sent nothing more goes
-// dry instead where the reader asked for that.
-BytesRead readStreamBytes(TextScanner& s, char* into, std::size_t room) {
-  if (!s.streamed) return readStream(s.file, into, room);
-  if ((s.stopWhenDry || s.beforeWait != nullptr) && streamIsDry(s.file)) {
-    if (s.stopWhenDry) {
-      s.wentDry = true;
-      return {};
-    }
-    s.beforeWait();
-    s.beforeWait = nullptr;
-  }
-  return readAvailable(s.file, into, room);
-}
-
-// Moves the unread bytes to the front and reads more behind them. False when nothing came.
-bool refill(TextScanner& s) {
+// Moves the unread bytes to the front and reads more behind them. False when nothing came: the
+// input ended, or, where the caller need not wait (mayWait false) or the reader stops when dry,
+// a stream had sent nothing more.
+bool refill(TextScanner& s, bool mayWait = true) {
   if (s.atEof || s.wentDry) return false;
   dropMarkWithoutRoom(s);
   // The unread bytes move to the front, behind the last byte read, which stays for
@@ -102,15 +60,15 @@ bool refill(TextScanner& s) {
     s.dropped += used;
     s.pos -= used;
     if (s.marked) s.mark -= used;
-    s.buffer[s.end] = '\0';  // the end mark, also where no byte comes after the move
+    markEnd(s);  // also where no byte comes after the move
   }
-  char* const into = s.buffer.get() + s.end;
-  const std::size_t room = s.capacity - s.end;
-  if (!s.byPosition) {
-    const BytesRead read = readStreamBytes(s, into, room);
-    return !s.wentDry && takeBytes(s, read);
+  const BytesRead read =
+      s.fill(s.source, s.buffer.get() + s.end, s.capacity - s.end, mayWait && !s.stopWhenDry);
+  if (read.dry) {
+    s.wentDry = mayWait;
+    return false;
   }
-  return takeBytes(s, readPieceBytes(s, into, room));
+  return takeBytes(s, read);
 }
 
 // The next byte, or -1 at the end of the input.
@@ -181,63 +139,66 @@ CELLPROD_ALWAYS_INLINE bool consumeNumber(TextScanner& s, const char* p, double&
 }
 
 // readNumber near the end of the bytes at hand: refills the buffer first, so that only a
-// number longer than the lookahead ever needs the byte-by-byte reader.
-// From a stream, a token that ends within the bytes at hand is taken as it is while the writer
-// has sent nothing more: its number needs no byte after the white space that ends it.
+// number longer than the lookahead ever needs the byte-by-byte reader. A token that ends within
+// the bytes at hand needs no byte after the white space that ends it: from a stream whose writer
+// has sent nothing more, it is taken as it is.
 CELLPROD_NOINLINE bool readNumberNearEnd(TextScanner& s, double& value) {
   if (!skipSpace(s)) return false;
   const std::size_t wanted = std::min(lookahead, s.capacity / 2);
-  while (s.end - s.pos < wanted) {
-    // Asked once for the bytes at hand: a writer that had sent nothing more is not asked again
-    // until more bytes have come.
-    if (s.streamed && tokenEndsAtHand(s) && (s.seenDry || (s.seenDry = streamIsDry(s.file)))) break;
-    if (!refill(s)) break;
-  }
+  while (s.end - s.pos < wanted && refill(s, !tokenEndsAtHand(s))) {}
   return consumeNumber(s, s.buffer.get() + s.pos, value);
 }
 
 }  // namespace
 
-bool initScanner(TextScanner& scanner, std::FILE* file, std::size_t capacity) {
-  scanner.file = file;
-  // One byte more than asked for, for the last byte read, which a refill keeps in front.
+bool initScanner(TextScanner& scanner, std::size_t capacity) {
+  // One byte more than asked for, for the last byte read, which a refill keeps in front; then
+  // the end mark and the bytes a number's scan may read after it, which markEnd initializes.
   scanner.capacity = capacity + 1;
-  // The end mark, and the bytes a number's scan may read after it, all initialized.
-  scanner.buffer.reset(new (std::nothrow) char[scanner.capacity + 1 + numberOverread]());
+  scanner.buffer.reset(new (std::nothrow) char[scanner.capacity + 1 + numberOverread]);
+  if (scanner.buffer == nullptr) return false;
   scanner.pos = scanner.end = 0;
-  scanner.atEof = false;
-  return scanner.buffer != nullptr;
+  markEnd(scanner);
+  return true;
 }
 
-void scanPiece(TextScanner& scanner, const PositionalFile& file, std::uint64_t first,
-               std::uint64_t limit) {
-  scanner.positional = &file;
-  scanner.byPosition = true;
-  scanner.from = first;
-  scanner.limit = limit;
-  scanner.tailBytes = 64;
-  scanner.endedAtLimit = false;
-  scanner.dropped = first;
+void attachFill(TextScanner& scanner, FillBytes fill, void* source, std::uint64_t offset) {
+  scanner.fill = fill;
+  scanner.source = source;
+  scanner.dropped = offset;
   scanner.pos = scanner.end = 0;
-  scanner.buffer[0] = '\0';
+  markEnd(scanner);
   scanner.atEof = scanner.metCtrlZ = scanner.readFailed = false;
+  scanner.stopWhenDry = scanner.wentDry = scanner.marked = false;
 }
 
-bool skipToTokenStart(TextScanner& s) {
+bool skipToTokenStart(TextScanner& s, std::uint64_t limit) {
   int before = peek(s);  // the byte before the cut
   if (before < 0) return false;
   ++s.pos;
+  constexpr std::uint64_t high = 0x8080808080808080;
+  std::uint64_t afterSpace = isSpace(before) ? 0x80 : 0;  // bit 7: the byte before pos is one
   for (;;) {
     // The piece's bytes only: a token the cut falls in, or white space, may run on far beyond.
-    if (consumedBytes(s) >= s.limit) {
-      s.endedAtLimit = true;
-      return false;
+    if (consumedBytes(s) >= limit || (s.pos == s.end && !refill(s))) return false;
+    const std::size_t stop = s.pos + static_cast<std::size_t>(std::min<std::uint64_t>(
+                                         s.end - s.pos, limit - consumedBytes(s)));
+    const auto* const b = reinterpret_cast<const unsigned char*>(s.buffer.get());
+    for (; s.pos + 8 <= stop; s.pos += 8) {
+      const std::uint64_t spaces =
+          spaceBytes(byte_order::loadLittleEndian<std::uint64_t>(b + s.pos));
+      const std::uint64_t starts = ~spaces & high & ((spaces << 8) | afterSpace);
+      if (starts != 0) {
+        s.pos += firstMarkedByte(starts);
+        return true;
+      }
+      afterSpace = spaces >> 56;
     }
-    const int c = peek(s);
-    if (c < 0) return false;
-    if (isSpace(before) && !isSpace(c)) return true;
-    before = c;
-    ++s.pos;
+    for (; s.pos < stop; ++s.pos) {
+      const bool space = isSpace(b[s.pos]);
+      if (afterSpace != 0 && !space) return true;
+      afterSpace = space ? 0x80 : 0;
+    }
   }
 }
 

@@ -106,12 +106,14 @@ void detectEncoding(GridInput& grid) {
 
   if (!streamed) returnToStart(grid, file);
   if (grid.encoding == GridEncoding::text) {
-    if (!initScanner(grid.text, grid.file)) failNoMemory();
+    if (!initScanner(grid.text)) failNoMemory();
     if (streamed) {
-      grid.text.streamed = true;
+      attachScanner(grid.text, grid.bytes.emplace<ArrivingBytes>(ArrivingBytes{grid.file}));
       grid.text.endsAtCtrlZ = textModeEndsAtCtrlZ;
       preloadScanner(grid.text, reinterpret_cast<const char*>(first.bytes.data()), first.count);
       first = {};
+    } else {
+      attachScanner(grid.text, grid.bytes.emplace<StreamBytes>(StreamBytes{grid.file}));
     }
   }
 }

@@ -8,6 +8,7 @@
 #include <cstdlib>  // free
 #include <memory>   // unique_ptr
 #include <string>
+#include <variant>
 
 #include "decimal/format.h"
 #include "decimal/scanner.h"
@@ -108,7 +109,8 @@ struct GridInput {
   bool streamed = false;
   GridEncoding encoding = GridEncoding::text;
   GridHeader header;
-  TextScanner text;  // the buffered reader of a text input
+  TextScanner text;  // the buffered reader of a text input, reading from `bytes`
+  std::variant<StreamBytes, ArrivingBytes> bytes;  // a stream, or a stream as its bytes come
   // A binary input's buffer of streamBufferBytes: the stream's own buffer for a regular file;
   // for a binary stream the bytes read from its descriptor and not used yet, heldNext to
   // heldCount.

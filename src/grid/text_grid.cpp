@@ -30,14 +30,15 @@ void readStreamedRows(GridInput& grid, RowRange& rows, NumberReader readNumbers)
   const std::size_t n = rows.columns;
   const std::size_t perGroup =
       std::max<std::size_t>(1, streamedGroupValues / std::max<std::size_t>(n, 1));
+  ArrivingBytes& bytes = std::get<ArrivingBytes>(grid.bytes);
   for (std::size_t i = 0; i < rows.count;) {
     const std::size_t group = i == 0 ? 1 : std::min(perGroup, rows.count - i);
     s.stopWhenDry = i > 0;
-    s.beforeWait = i == 0 ? rows.beforeWait : nullptr;
+    bytes.beforeWait = i == 0 ? rows.beforeWait : nullptr;
     markRow(s);
     const std::size_t got = readNumbers(s, rows.values + 1 + i * n, group * n);
     s.stopWhenDry = false;
-    s.beforeWait = nullptr;
+    bytes.beforeWait = nullptr;
     if (backToMark(s)) {
       rows.done = i;
       return;

@@ -93,10 +93,12 @@ constexpr bool textModeEndsAtCtrlZ = false;
 unsigned usableProcessors();
 
 // What a read of bytes gave: how many, and whether it stopped at a failure (a bad sector, a
-// network file system timing out, a device pulled) rather than at the end of the file.
+// network file system timing out, a device pulled) rather than at the end of the file, or, where
+// the reader asked not to wait, found nothing come yet (dry).
 struct BytesRead {
   std::size_t count = 0;
   bool failed = false;
+  bool dry = false;
 };
 
 // Reads up to n bytes from the stream with one fread: fewer only at the end of the file or

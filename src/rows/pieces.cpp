@@ -8,7 +8,8 @@
 namespace {
 
 // Reads the numbers of the piece's bytes that the scanner is set to, into values[1] on.
-void readPieceValues(const PieceSource& source, TextScanner& scanner, Piece& piece) {
+void readPieceValues(const PieceSource& source, TextScanner& scanner, const PieceBytes& bytes,
+                     Piece& piece) {
   const std::size_t capacity = pieceValues(source.encoding, source.pieceBytes);
   piece.count = source.readNumbers(scanner, piece.values.get() + 1, capacity);
   piece.valuesFull = piece.count == capacity;
@@ -16,7 +17,7 @@ void readPieceValues(const PieceSource& source, TextScanner& scanner, Piece& pie
     piece.resumeAt = consumedBytes(scanner);
     return;
   }
-  piece.endsInput = stoppedAtNoNumber(scanner) || !scanner.endedAtLimit;
+  piece.endsInput = stoppedAtNoNumber(scanner) || !bytes.endedAtLimit;
 }
 
 std::uint64_t limitOf(const PieceSource& source, std::size_t index) {
@@ -28,13 +29,15 @@ void readTextPiece(const PieceSource& source, std::size_t index, TextScanner& sc
   const std::uint64_t cut = source.first + index * source.pieceBytes;
   // Piece 0 starts at the end of the header; every other one from the byte before its cut,
   // which tells whether a token starts at the cut.
-  scanPiece(scanner, source.file, index == 0 ? cut : cut - 1, limitOf(source, index));
+  const std::uint64_t limit = limitOf(source, index);
+  PieceBytes bytes{&source.file, index == 0 ? cut : cut - 1, limit};
+  attachScanner(scanner, bytes, bytes.from);
   scanner.endsAtCtrlZ = source.endsAtCtrlZ;
-  if (index > 0 && !skipToTokenStart(scanner)) {
-    piece.endsInput = !scanner.endedAtLimit;
+  if (index > 0 && !skipToTokenStart(scanner, limit)) {
+    piece.endsInput = consumedBytes(scanner) < limit;
     return;
   }
-  readPieceValues(source, scanner, piece);
+  readPieceValues(source, scanner, bytes, piece);
 }
 
 // The values of piece `index` of a binary input. Floats are widened in place, from the last
@@ -98,7 +101,8 @@ void readPiece(const PieceSource& source, std::size_t index, TextScanner& scanne
 
 void continuePiece(const PieceSource& source, std::size_t index, TextScanner& scanner,
                    Piece& piece) {
-  scanPiece(scanner, source.file, piece.resumeAt, limitOf(source, index));
+  PieceBytes bytes{&source.file, piece.resumeAt, limitOf(source, index)};
+  attachScanner(scanner, bytes, bytes.from);
   scanner.endsAtCtrlZ = source.endsAtCtrlZ;
-  readPieceValues(source, scanner, piece);
+  readPieceValues(source, scanner, bytes, piece);
 }

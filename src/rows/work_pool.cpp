@@ -50,7 +50,7 @@ void workOn(WorkPool& pool, WorkerScratch& scratch) {
 // Memory that cannot be had leaves the scratch without a buffer, rather than ending the run
 // in operator new's handler.
 bool makeScratch(WorkerScratch& scratch, std::size_t scanBytes) {
-  catchFailure([&] { initScanner(scratch.scanner, nullptr, scanBytes); });
+  catchFailure([&] { initScanner(scratch.scanner, scanBytes); });
   return scratch.scanner.buffer != nullptr;
 }
 

@@ -162,7 +162,9 @@ TEST(TextScanner, TokensOfAnyLengthAreSkippedWhole) {
   std::fwrite(text.data(), 1, text.size(), f);
   std::rewind(f);
   TextScanner s;
-  initScanner(s, f, 64);
+  StreamBytes bytes{f};
+  initScanner(s, 64);
+  attachScanner(s, bytes);
   double a = 0, b = 0;
   EXPECT_TRUE(readToken(s));
   EXPECT_TRUE(readNumber(s, a));
@@ -296,8 +298,9 @@ TEST(TextScanner, RowsOfAPipeAsTheyComeAreTheRowsOfTheFile) {
     });
     GridInput grid;
     grid.file = ::fdopen(ends[0], "rb");
-    grid.streamed = grid.text.streamed = true;
-    ASSERT_TRUE(initScanner(grid.text, grid.file));
+    grid.streamed = true;
+    ASSERT_TRUE(initScanner(grid.text));
+    attachScanner(grid.text, grid.bytes.emplace<ArrivingBytes>(ArrivingBytes{grid.file}));
     std::vector<double> values(R * C + 1);
     // In ranges of 12 rows: the first waited for, then the rows whole so far.
     static int waits = 0;

@@ -8,13 +8,15 @@
 
 struct ScannedText {
   std::FILE* file;
+  StreamBytes bytes;
   TextScanner scanner;
 
   explicit ScannedText(const std::string& text, std::size_t capacity = defaultScanBuffer)
-      : file(std::tmpfile()) {
+      : file(std::tmpfile()), bytes{file} {
     std::fwrite(text.data(), 1, text.size(), file);
     std::rewind(file);
-    initScanner(scanner, file, capacity);
+    initScanner(scanner, capacity);
+    attachScanner(scanner, bytes);
   }
   ~ScannedText() { std::fclose(file); }
   ScannedText(const ScannedText&) = delete;
