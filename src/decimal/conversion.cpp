@@ -1,8 +1,11 @@
 #include "decimal/conversion.h"
 
 #include <algorithm>  // min, max, copy_n
-#include <charconv>   // from_chars, to_chars
+#include <atomic>
+#include <charconv>  // from_chars, to_chars
+#include <cstdint>   // SIZE_MAX
 #include <limits>
+#include <new>  // bad_alloc
 #include <optional>
 #include <system_error>
 
@@ -147,11 +150,18 @@ bool parseNumber(std::string_view text, double& value) {
   return convertToken(marked.c_str(), marked.c_str() + text.size(), value);
 }
 
+namespace {
+std::atomic<std::size_t> keptDigitsLimit{SIZE_MAX};  // limitLongNumberMemory's
+}
+
+void limitLongNumberMemory(std::size_t digits) { keptDigitsLimit.store(digits); }
+
 void LongNumberText::addDigit(char c, bool inFraction) {
   anyDigit = true;
   if (kept.empty() && c == '0') {
     if (inFraction) scale = saturatedSum(scale, -1);  // a leading zero after the point
   } else if (kept.size() < maxSignificantDigits) {
+    if (kept.size() >= keptDigitsLimit.load(std::memory_order_relaxed)) throw std::bad_alloc();
     kept.push_back(c);
     if (inFraction) scale = saturatedSum(scale, -1);
   } else {

@@ -164,6 +164,10 @@ bool convertToken(const char* first, const char* last, double& value);
 // returns false if the text is not exactly one such number.
 bool parseNumber(std::string_view text, double& value);
 
+// A seam for tests of memory that runs short inside a row: from the call on, a number read one
+// byte at a time cannot have the memory to keep more than `digits` of its digits.
+void limitLongNumberMemory(std::size_t digits);
+
 // A number read one byte at a time (where it runs past the bytes a scanner holds), kept within
 // bounds: its first maxSignificantDigits significant digits, a 1 after them where a non-zero
 // digit was left out, and the power of ten of the last digit kept.
@@ -176,6 +180,7 @@ struct LongNumberText {
   std::int64_t exponent = 0;  // as written, saturated
   bool exponentNegative = false;
 
+  // Memory for the digits kept that cannot be had is thrown (std::bad_alloc).
   void addDigit(char c, bool inFraction);
   void addExponentDigit(char c) { exponent = withExponentDigit(exponent, c - '0'); }
   // The description of the number, which lies in `kept` (a 1 appended where a digit was left

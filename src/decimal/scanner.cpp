@@ -94,7 +94,7 @@ bool tokenEndsAtHand(const TextScanner& s) {
 }
 
 // Reads a number that may run past the bytes in the buffer, one byte at a time.
-CELLPROD_NOINLINE bool readLongNumber(TextScanner& s, double& value) {
+bool readDigitsOneByOne(TextScanner& s, double& value) {
   LongNumberText b;
   int c = peek(s);
   if (c == '+' || c == '-') {
@@ -121,6 +121,17 @@ CELLPROD_NOINLINE bool readLongNumber(TextScanner& s, double& value) {
   if (c < 0 && s.readFailed) return false;  // the failing read took the rest of the number
   value = convertNumber(b.text());
   return true;
+}
+
+// readDigitsOneByOne; where the memory for its digits cannot be had, the number fails and ends
+// the input (outOfMemory), so that the values before it stand.
+CELLPROD_NOINLINE bool readLongNumber(TextScanner& s, double& value) {
+  try {
+    return readDigitsOneByOne(s, value);
+  } catch (const std::bad_alloc&) {
+    s.atEof = s.outOfMemory = true;
+    return false;
+  }
 }
 
 // Consumes the number that starts at p, within the bytes at hand. One that runs into their
@@ -168,7 +179,7 @@ void attachFill(TextScanner& scanner, FillBytes fill, void* source, std::uint64_
   scanner.dropped = offset;
   scanner.pos = scanner.end = 0;
   markEnd(scanner);
-  scanner.atEof = scanner.metCtrlZ = scanner.readFailed = false;
+  scanner.atEof = scanner.metCtrlZ = scanner.readFailed = scanner.outOfMemory = false;
   scanner.stopWhenDry = scanner.wentDry = scanner.marked = false;
 }
 
@@ -244,7 +255,7 @@ CELLPROD_ALWAYS_INLINE bool readOneNumber(TextScanner& s, double& value) {
 bool readNumber(TextScanner& s, double& value) { return readOneNumber(s, value); }
 
 bool stoppedAtNoNumber(const TextScanner& s) {
-  if (s.readFailed) return true;
+  if (s.readFailed || s.outOfMemory) return true;
   // A read that met the end has skipped the white space before it and stands at the end; one
   // that failed stands at the character that did not fit, or after a sign or point it consumed.
   return s.pos < s.end || (s.pos > 0 && !isSpace(static_cast<unsigned char>(s.buffer[s.pos - 1])));

@@ -23,6 +23,7 @@ struct TextScanner {
   bool endsAtCtrlZ = false;
   bool metCtrlZ = false;      // the input ended at a Ctrl-Z
   bool readFailed = false;    // the input ended at a read that failed, not at its end
+  bool outOfMemory = false;   // a number could not be read for want of memory, and ended it
   std::uint64_t dropped = 0;  // bytes taken before buffer[0], which were used and moved out
   // Reading back to a mark (markRow): where stopWhenDry is set and a stream has sent nothing
   // more, a read that needs more bytes does not wait: the scanner goes dry, as if the input
@@ -78,10 +79,10 @@ bool readToken(TextScanner& scanner);
 // found.
 bool readNumber(TextScanner& scanner, double& value);
 
-// After a read of numbers that stopped short: true when a number failed, false when the input
-// ended (only white space was left). A number that ends the file without white space after it
-// counts as failed: after it, too, the input gives no more numbers. So does a read that failed:
-// a number that reaches the failing byte is not read.
+// After a read of numbers that stopped short: true when a number failed (also for want of
+// memory: outOfMemory), false when the input ended (only white space was left). A number that ends
+// the file without white space after it counts as failed: after it, too, the input gives no more
+// numbers. So does a read that failed: a number that reaches the failing byte is not read.
 bool stoppedAtNoNumber(const TextScanner& scanner);
 
 // Reads up to n numbers into values[0..n), one after the other as readNumber does; returns how

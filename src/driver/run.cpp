@@ -2,7 +2,6 @@
 
 #include <cmath>  // isfinite
 #include <cstdio>
-#include <new>  // nothrow
 #include <string>
 #include <vector>
 
@@ -15,8 +14,7 @@
 #include "grid/text_grid.h"
 #include "platform/console.h"
 #include "platform/os.h"
-#include "rows/output_bands.h"
-#include "rows/row_source.h"
+#include "rows/row_run.h"
 #include "rows/work_pool.h"
 
 namespace {
@@ -47,84 +45,19 @@ void writeHeader(RunContext& run) {
   else writeTextHeader(run.output, run.grid1.header);
 }
 
-template <class T>
-CallocArray<T> allocateRow(std::size_t n, double ncols) {
-  CallocArray<T> row(static_cast<T*>(std::calloc(n, sizeof(T))));
-  if (!row) failNoMemory(ncols);
-  return row;
-}
-
-// Everything the rows need is allocated here, the memory of a run on one thread first; the
-// threads and their memory come last and only where they can be had, and nothing is allocated
-// after them.
-void setUpRows(RunContext& run) {
-  run.working = parametersOf(run.grid1.header);
-  const double ncols = run.working.ncols;
-  const std::size_t n = columnCount(ncols) + 1;
-  run.output.row = allocateRow<double>(n, ncols);
-  run.statistics.resetStatistics(run.working.nodata_value);
-  run.floatRow = allocateRow<float>(n, ncols);
-  if (run.output.encoding == GridEncoding::text) {
-    run.output.textStaging.reset(new (std::nothrow) char[textStagingSize]);
-    if (!run.output.textStaging) failNoMemory(ncols);
-  }
-  prepareRowSource(run.rows1, run.grid1, run.working);
-  prepareRowSource(run.rows2, run.grid2, run.working);
-  // With more than one thread, the pool reads the inputs in regular files in pieces and formats
-  // a text output in bands; its threads need a scanner only for text pieces.
-  const bool textInput =
-      run.grid1.encoding == GridEncoding::text || run.grid2.encoding == GridEncoding::text;
-  const std::size_t scanBytes = textInput ? pieceScanBuffer(defaultPieceBytes) : 0;
-  if (run.threads > 1 && startPool(run.pool, run.threads, scanBytes)) {
-    startPieces(run.rows1, run.pool, run.threads);
-    startPieces(run.rows2, run.pool, run.threads);
-    prepareBands(run.bands, run.threads, run.output, ncols, run.pool);
-  }
-  startReader(run.rows1, run.threads);
-  startReader(run.rows2, run.threads);
-}
-
-// Writes the row of products at once, unless it goes out in a text band. A text row written
-// alone is the output's own row.
-void writeRow(RunContext& run, double* product) {
-  if (inBands(run.bands)) return;
-  if (isBinary(run.output.encoding))
-    writeBinaryRow(run.output, product, run.floatRow.get(), run.working.ncols, run.row);
-  else writeTextRow(run.output, run.working.ncols, run.row);
-  say(".");
-}
-
-// Where an input has no row `row`: the rows before it are written first, as they would have
-// been before it was read, then the failure is reported.
-[[noreturn]] void failInRow(RunContext& run, const RowSource& source) {
-  if (inBands(run.bands)) writeBands(run.bands);
-  reportFailure(source);
-}
-
+// Every row, multiplied and written, a dot after each. Rows without columns have nothing to
+// read or write: only their dots.
 void processRows(RunContext& run) {
-  // Only a binary output's header holds the statistics: a text output's products skip them.
-  const bool statistics = isBinary(run.output.encoding);
-  for (run.row = 1; run.row <= run.working.nrows; ++run.row) {
-    // Before waiting for an input's row, the rows formed are written, as they would have been
-    // before it was read: a failing write is never held back by a slow or silent pipe.
-    if (inBands(run.bands) && !(rowAtHand(run.rows1) && rowAtHand(run.rows2)))
-      writeBands(run.bands);
-    const double* row1 = takeRow(run.rows1);
-    if (row1 == nullptr) failInRow(run, run.rows1);
-    const double* row2 = takeRow(run.rows2);
-    if (row2 == nullptr) failInRow(run, run.rows2);
-    // The products go into their band where there are bands, else into the output's row.
-    double* const product =
-        inBands(run.bands) ? bandRow(run.bands, run.row) : run.output.row.get();
-    if (statistics)
-      multiplyRow(run.working, row1, row2, product,
-                  run.output.encoding == GridEncoding::single ? run.floatRow.get() : nullptr,
-                  run.statistics);
-    else multiplyCells(run.working, row1, row2, product);
-    writeRow(run, product);
-    if (inBands(run.bands)) rowFormed(run.bands);
+  run.statistics.resetStatistics(run.working.nodata_value);
+  if (run.working.nrows < 1) return;
+  if (columnCount(run.working.ncols) == 0) {
+    for (std::int32_t row = 1; row <= run.working.nrows; ++row) say(".");
+    return;
   }
-  if (inBands(run.bands)) writeBands(run.bands);
+  prepareRowRun(run.rows, run.grid1, run.grid2, run.output, run.working, run.threads);
+  // Only a binary output's header holds the statistics: a text output's products skip them.
+  runRows(run.rows, isBinary(run.output.encoding) ? &run.statistics : nullptr);
+  finishRowRun(run.rows);
 }
 
 // The statistics of the products replace the provisional block of the binary output.
@@ -161,16 +94,11 @@ void runPhases(RunContext& run, int argc, char** argv) {
   checkUsableSize(run.grid1);
   run.threads = threadCount();
   writeHeader(run);
-  setUpRows(run);
+  run.working = parametersOf(run.grid1.header);
   processRows(run);
-  stopPool(run.pool);  // before the pieces' files close: a thread may read a piece given ahead
-  finishRowSource(run.rows1);
-  finishRowSource(run.rows2);
   say("\n");
   if (isBinary(run.output.encoding)) writeFinalStatistics(run);
 
-  run.output.row.reset();
-  run.floatRow.reset();
   closeInput(run.grid1);
   closeInput(run.grid2);
   closeOutput(run.output);

@@ -136,8 +136,8 @@ void readBinaryRows(GridInput& grid, RowRange& rows, float* staging) {
     byte_order::fromLittleEndian(values + 1, got);
   }
   // A range that ended early, where a stream had sent nothing more, holds whole rows only.
-  if (endedEarly) rows.done = got / rows.columns;
-  else failUnlessWhole(grid, rows, got);
+  rows.got = endedEarly ? got / rows.columns * rows.columns : got;
+  rows.ended = !endedEarly && got < n;
 }
 
 void writeBinaryHeader(GridOutput& out, const GridHeader& grid1) {
@@ -147,17 +147,6 @@ void writeBinaryHeader(GridOutput& out, const GridHeader& grid1) {
   } else {
     auto v = valuesAs<double>(grid1.values);
     if (!writeValues(out.file, v.data(), v.size())) say(writeIntoText(out.name));
-  }
-}
-
-void writeBinaryRow(GridOutput& out, double* values, float* floatRow, double ncols, int row) {
-  const std::size_t n = columnCount(ncols);
-  if (out.encoding == GridEncoding::single) {
-    byte_order::toLittleEndian(floatRow + 1, n);
-    std::size_t written = std::fwrite(floatRow + 1, sizeof(float), n, out.file);
-    if (written != n) fail(rowWriteFailure(row, written + 1, out.name));
-  } else if (!writeValues(out.file, values + 1, n)) {
-    fail(rowWriteFailure(row, out.name));
   }
 }
 

@@ -18,12 +18,6 @@ void readBinaryRows(GridInput& grid, RowRange& rows, float* staging);
 // Writes the provisional header from grid 1's header, statistics block included.
 void writeBinaryHeader(GridOutput& out, const GridHeader& grid1);
 
-// Writes the products of a row, positions 1 to ncols; status 6 if the write fails. A
-// single-precision row is floatRow, which holds the products narrowed (multiplyRow), a
-// double-precision row is `values`. On a big-endian CPU the values are turned into
-// little-endian order where they are.
-void writeBinaryRow(GridOutput& out, double* values, float* floatRow, double ncols, int row);
-
 // Seeks back into the header and overwrites the statistics block with the final statistics;
 // status 4 if that fails.
 void writeStatisticsBlock(GridOutput& out, const StatisticsBlock& statistics);

@@ -84,14 +84,16 @@ struct KeptBytes {
 
 // Rows first to first + count - 1 of an input, to be read one after the other into values:
 // row first + i at values + i * ncols, as its positions 1 to ncols, so that the values lie
-// together from values[1] on (values[0] is never used). `done` counts the rows read whole, also
-// when the run fails in the next one.
+// together from values[1] on (values[0] is never used). A reader never ends the run: it counts
+// the values read, and where fewer than the range's came, says whether no more will come.
 struct RowRange {
   double* values;
-  std::size_t columns;  // the integer part of the run's ncols
+  std::size_t columns;  // the integer part of the run's ncols, at least 1
   int first;
   std::size_t count;
-  std::size_t done = 0;
+  std::size_t got = 0;    // values read; after whole rows only, unless `ended`
+  bool ended = false;     // no value comes after them: the input ended, a read or a number failed
+  bool noMemory = false;  // as `ended`, where the memory for the next number could not be had
   // From a stream (GridInput::streamed), with asTheyCome: the rows after the first are read only
   // while their bytes have come, so that the rows whole so far are used while a slow writer has
   // sent nothing more; the range then ends early, with `done` rows and no failure. Before a
@@ -120,17 +122,11 @@ struct GridInput {
 
 constexpr std::size_t streamBufferBytes = std::size_t{1} << 18;
 
-// After `got` values of the range were read: counts the rows read whole, and where that is
-// fewer than all, ends the run with status 5 in the row after them.
-void failUnlessWhole(const GridInput& grid, RowRange& rows, std::size_t got);
-
 struct GridOutput {
   std::string name;
   std::FILE* file = nullptr;
   GridEncoding encoding = GridEncoding::text;
-  CallocArray<double> row;  // products, positions 1 to ncols
   std::unique_ptr<char[]> streamBuffer;
-  std::unique_ptr<char[]> textStaging;  // staging area for formatted text rows
   // A text output writes every cell equal to its nodata_value with the header's spelling of
   // that value, so that the empty cells read back as empty however many digits it needs.
   NodataSpelling nodata;

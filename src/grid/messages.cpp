@@ -80,6 +80,10 @@ Failure rowWriteFailure(int row, std::size_t column, std::string_view output) {
                                               std::to_string(column), " in ", output, "\n"})};
 }
 
+Failure defectFailure(std::string_view what) {
+  return {exit_status::defect, joined({"internal error: ", what, "\n"})};
+}
+
 Failure cannotOpenInputFailure(std::string_view grid) {
   return {exit_status::inputNotOpened, joined({"could not open input file ", grid, "\n"})};
 }

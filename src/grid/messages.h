@@ -17,6 +17,7 @@ constexpr int unusable = 3;           // grid 1's size, or memory that cannot be
 constexpr int outputNotWritten = 4;   // the output's header, statistics block or close
 constexpr int rowNotRead = 5;         // an input row holds fewer values than ncols
 constexpr int rowNotWritten = 6;      // an output row
+constexpr int defect = 7;             // a check of the tool's own workings failed
 constexpr int inputNotOpened = 98;    // an input cannot be opened or recognised
 }  // namespace exit_status
 
@@ -61,6 +62,9 @@ Failure rowReadFailure(std::string_view grid, int row, std::size_t valuesRead);
 // Status 6: an output row cannot be written; the single-precision form names the column.
 Failure rowWriteFailure(int row, std::string_view output);
 Failure rowWriteFailure(int row, std::size_t column, std::string_view output);
+
+// Status 7: a check of the row machinery's counts and states failed: a defect of the tool.
+Failure defectFailure(std::string_view what);
 
 // Status 98: an input cannot be opened, or its encoding is not recognised.
 Failure cannotOpenInputFailure(std::string_view grid);

@@ -11,8 +11,9 @@
 
 void readTextHeader(GridInput& grid) {
   for (int pos = position::ncols; pos <= position::nodata_value; ++pos) {
-    if (!readToken(grid.text) || !readNumber(grid.text, grid.header.at(pos)))
-      fail(headerReadFailure(grid.name));
+    if (readToken(grid.text) && readNumber(grid.text, grid.header.at(pos))) continue;
+    if (grid.text.outOfMemory) failNoMemory();
+    fail(headerReadFailure(grid.name));
   }
 }
 
@@ -21,6 +22,12 @@ namespace {
 // Rows of a stream are read after the first in groups of about this many values: each group is
 // one call of the number reader, and at most one group is read again where the writer paused.
 constexpr std::size_t streamedGroupValues = 256;
+
+// The range ends where a number was not read.
+void endedAt(const TextScanner& s, RowRange& rows) {
+  rows.ended = true;
+  rows.noMemory = s.outOfMemory;
+}
 
 // The rows of a stream, the first one alone, those after it only while their bytes come: a group
 // of rows during which the writer has sent nothing more is read again from its start by the next
@@ -39,22 +46,22 @@ void readStreamedRows(GridInput& grid, RowRange& rows, NumberReader readNumbers)
     const std::size_t got = readNumbers(s, rows.values + 1 + i * n, group * n);
     s.stopWhenDry = false;
     bytes.beforeWait = nullptr;
+    rows.got = i * n + got;
     if (backToMark(s)) {
-      rows.done = i;
+      rows.got = i * n;
       return;
     }
-    if (got < group * n) failUnlessWhole(grid, rows, i * n + got);
+    if (got < group * n) return endedAt(s, rows);
     i += group;
   }
-  rows.done = rows.count;
 }
 
 }  // namespace
 
 void readTextRows(GridInput& grid, RowRange& rows, NumberReader readNumbers) {
   if (grid.streamed && rows.asTheyCome) return readStreamedRows(grid, rows, readNumbers);
-  const std::size_t got = readNumbers(grid.text, rows.values + 1, rows.count * rows.columns);
-  failUnlessWhole(grid, rows, got);
+  rows.got = readNumbers(grid.text, rows.values + 1, rows.count * rows.columns);
+  if (rows.got < rows.count * rows.columns) endedAt(grid.text, rows);
 }
 
 namespace {
@@ -62,12 +69,6 @@ namespace {
 char* appendText(char* out, std::string_view text) {
   std::memcpy(out, text.data(), text.size());
   return out + text.size();
-}
-
-// What follows the last cell of a row: a line end, or, with a fractional ncols, which lies above
-// the last column, a tab as after every other cell.
-char afterLastCell(double ncols, std::size_t columns) {
-  return ncols > static_cast<double>(columns) ? '\t' : '\n';
 }
 
 }  // namespace
@@ -90,26 +91,4 @@ void writeTextHeader(GridOutput& out, const GridHeader& grid1) {
   *p++ = '\n';
   std::size_t n = static_cast<std::size_t>(p - text);
   if (std::fwrite(text, 1, n, out.file) != n) fail(writeIntoFailure(out.name));
-}
-
-void writeTextRow(GridOutput& out, double ncols, int row) {
-  const double* values = out.row.get() + 1;
-  char* const chunk = out.textStaging.get();
-  const std::size_t columns = columnCount(ncols);
-  const char afterLast = afterLastCell(ncols, columns);
-  const CellWriter writeCells = kernelsForThisCpu().writeCells;
-  for (std::size_t first = 0; first < columns; first += cellsPerWrite) {
-    const std::size_t n = std::min(cellsPerWrite, columns - first);
-    char* end = writeCells(chunk, values + first, n, out.nodata);
-    if (first + n == columns) end[-1] = afterLast;
-    const std::size_t bytes = static_cast<std::size_t>(end - chunk);
-    if (std::fwrite(chunk, 1, bytes, out.file) != bytes) fail(rowWriteFailure(row, out.name));
-  }
-}
-
-char* formatTextRow(char* out, const double* row, double ncols, const NodataSpelling& nodata) {
-  const std::size_t columns = columnCount(ncols);
-  char* end = kernelsForThisCpu().writeCells(out, row + 1, columns, nodata);
-  if (columns > 0) end[-1] = afterLastCell(ncols, columns);
-  return end;
 }

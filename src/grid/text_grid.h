@@ -17,17 +17,13 @@ void readTextRows(GridInput& grid, RowRange& rows,
 // spelling of nodata_value in `out` for the rows.
 void writeTextHeader(GridOutput& out, const GridHeader& grid1);
 
-// Writes one row of products, tab separated, each with six significant digits, except that a
-// cell equal to nodata_value is spelt as in the header; status 6 if the write fails.
-void writeTextRow(GridOutput& out, double ncols, int row);
+// A row of products is written as its cells with six significant digits, except that a cell
+// equal to nodata_value is spelt as in the header, each followed by a tab, the last of the row
+// by afterLastCell(): a line end, or, with a fractional ncols, which lies above the last column,
+// a tab as after every other cell. A row of at most cellsPerWrite cells is written with one
+// write, a longer one in writes of that many cells (about 1 MiB of text at most).
+constexpr std::size_t cellsPerWrite = (std::size_t{1} << 20) / (maxGeneralLength + 1) - 1;
 
-// Size of the staging area for a text row; rows longer than this are written in pieces.
-constexpr std::size_t textStagingSize = std::size_t{1} << 20;
-
-// Cells formatted into the staging area at a time, each with room for its longest text: a row of
-// at most this many columns is written with one write.
-constexpr std::size_t cellsPerWrite = textStagingSize / (maxGeneralLength + 1) - 1;
-
-// Formats a row of products (positions 1 to ncols) of at most cellsPerWrite columns as
-// writeTextRow writes it; returns the end. Needs (maxGeneralLength + 1) bytes a column at out.
-char* formatTextRow(char* out, const double* row, double ncols, const NodataSpelling& nodata);
+inline char afterLastCell(double ncols, std::size_t columns) {
+  return ncols > static_cast<double>(columns) ? '\t' : '\n';
+}

@@ -34,6 +34,7 @@
 
 #include <cerrno>
 #include <csignal>  // signal, SIGPIPE, SIGXFSZ
+#include <ctime>    // clock_gettime
 #define CELLPROD_ISATTY isatty
 #define CELLPROD_FILENO fileno
 #endif
@@ -305,6 +306,21 @@ unsigned usableProcessors() {
   if (::sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
 #endif
   return std::max(1u, std::thread::hardware_concurrency());
+}
+
+std::uint64_t threadCpuNanoseconds() {
+#ifdef _WIN32
+  FILETIME created, ended, kernel, user;
+  if (!::GetThreadTimes(::GetCurrentThread(), &created, &ended, &kernel, &user)) return 0;
+  const auto ticks = [](FILETIME t) {
+    return (std::uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime;
+  };
+  return (ticks(kernel) + ticks(user)) * 100;  // in units of 100 ns
+#else
+  timespec t{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<std::uint64_t>(t.tv_sec) * 1000000000u + static_cast<std::uint64_t>(t.tv_nsec);
+#endif
 }
 
 namespace {

@@ -92,6 +92,9 @@ constexpr bool textModeEndsAtCtrlZ = false;
 // How many processors this process may run on (its affinity), at least 1.
 unsigned usableProcessors();
 
+// The CPU time the calling thread has used, in nanoseconds.
+std::uint64_t threadCpuNanoseconds();
+
 // What a read of bytes gave: how many, and whether it stopped at a failure (a bad sector, a
 // network file system timing out, a device pulled) rather than at the end of the file, or, where
 // the reader asked not to wait, found nothing come yet (dry).

@@ -1,113 +1,224 @@
 #include "rows/output_bands.h"
 
-#include <algorithm>  // max
-#include <cstdlib>    // calloc, malloc
+#include <algorithm>  // min
+#include <cstdlib>    // malloc
+#include <cstring>    // memcpy
+#include <new>        // nothrow
 
+#include "arith/product.h"
 #include "grid/messages.h"
 #include "grid/text_grid.h"
-#include "platform/console.h"
+#include "platform/byte_order.h"
+#include "platform/threads.h"
 
 namespace {
 
-// The most cells a band holds, so that its products and text stay within a few hundred KiB.
-constexpr std::size_t bandCells = std::size_t{1} << 14;
-
-OutputBand& bandOf(OutputBands& bands, std::size_t index) {
-  return bands.ring[index % bands.ring.size()];
+template <class T>
+CallocArray<T> uninitialized(std::size_t n) {
+  return CallocArray<T>(static_cast<T*>(std::malloc(n * sizeof(T))));
 }
 
-void formatBand(void* data, WorkerScratch&) {
-  OutputBand& band = *static_cast<OutputBand*>(data);
-  const std::size_t columns = columnCount(band.ncols);
+// The cells of a band's part from `cell` on: at most `left`, up to the end of the write the
+// cell lies in.
+std::size_t partCells(const OutputBands& out, std::uint64_t cell, std::size_t left) {
+  const std::size_t column = cell % out.columns;
+  const std::size_t writeEnd =
+      std::min(out.columns, (column / out.writeCells + 1) * out.writeCells);
+  return std::min(writeEnd - column, left);
+}
+
+// Whether the part of n cells from `cell` on ends its write.
+bool endsWrite(const OutputBands& out, std::uint64_t cell, std::size_t n) {
+  const std::size_t column = (cell + n) % out.columns;
+  return column == 0 || column % out.writeCells == 0;
+}
+
+// The band's cells as text, part by part, each cell followed by a tab and a row's last by what
+// ends a row.
+void formatBand(const OutputBands& out, Band& band) {
+  const CellWriter writeCells = kernelsForThisCpu().writeCells;
+  const GridOutput& output = *out.output;
   char* const text = band.text.get();
   char* end = text;
-  for (std::size_t i = 0; i < band.rows; ++i) {
-    end = formatTextRow(end, band.products.get() + i * columns, band.ncols, band.output->nodata);
-    band.rowEnds[i] = static_cast<std::size_t>(end - text);
+  std::size_t part = 0;
+  for (std::size_t at = 0; at < band.cells; ++part) {
+    const std::uint64_t cell = band.firstCell + at;
+    const std::size_t n = partCells(out, cell, band.cells - at);
+    end = writeCells(end, band.products.get() + at, n, output.nodata);
+    if ((cell + n) % out.columns == 0) end[-1] = afterLastCell(out.ncols, out.columns);
+    band.partEnds[part] = static_cast<std::uint32_t>(end - text);
+    at += n;
   }
 }
 
-// Writes the band's rows, once the pool (or the main thread, where no thread has taken it yet)
-// has formatted them, and a dot after each.
-void writeBand(OutputBands& bands, OutputBand& band) {
-  finishJob(*bands.pool, band.job);
-  const GridOutput& out = *band.output;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < band.rows; ++i) {
-    const std::size_t bytes = band.rowEnds[i] - start;
-    if (std::fwrite(band.text.get() + start, 1, bytes, out.file) != bytes)
-      fail(rowWriteFailure(band.firstRow + static_cast<int>(i), out.name));
-    start = band.rowEnds[i];
-    say(".");
+// A band's job: the products of its cells, from the runs of values of both inputs, then their
+// floats or their text.
+void formBand(void* owner, std::uint64_t sequence, JobScratch&) {
+  OutputBands& out = *static_cast<OutputBands*>(owner);
+  Band& band = bandOf(out, sequence);
+  const auto& [one, two] = band.segments;
+  std::size_t i = 0, j = 0, inOne = 0, inTwo = 0;  // the segments, and the place in each
+  for (std::size_t at = 0; at < band.cells;) {
+    const std::size_t n = std::min(one[i].count - inOne, two[j].count - inTwo);
+    multiplyCells(one[i].values + inOne, two[j].values + inTwo, band.products.get() + at, n,
+                  out.nodata);
+    at += n;
+    inOne += n;
+    inTwo += n;
+    if (inOne == one[i].count) ++i, inOne = 0;
+    if (inTwo == two[j].count) ++j, inTwo = 0;
   }
-  ++bands.written;
+  if (out.output->encoding == GridEncoding::single) {
+    narrowProducts(band.products.get(), band.narrowed.get(), band.cells);
+    byte_order::toLittleEndian(band.narrowed.get(), band.cells);
+  } else if (out.output->encoding == GridEncoding::text) {
+    formatBand(out, band);
+  }
 }
 
-bool allocateBand(OutputBand& band, std::size_t rows, std::size_t columns) {
-  band.products.reset(static_cast<double*>(std::calloc(rows * columns + 1, sizeof(double))));
-  band.text.reset(static_cast<char*>(std::malloc(rows * columns * (maxGeneralLength + 1))));
-  band.rowEnds.reset(static_cast<std::size_t*>(std::calloc(rows, sizeof(std::size_t))));
-  return band.products && band.text && band.rowEnds;
+// One write of the output, as one thread makes it: the bytes of cells from `cell` on, one row or
+// part of a long text row. Status 6 where it fails.
+void writeOnce(const OutputBands& out, const char* bytes, std::size_t size, std::uint64_t cell) {
+  const GridOutput& output = *out.output;
+  const int row = static_cast<int>(cell / out.columns + 1);
+  const std::size_t n = size / out.valueBytes;
+  const std::size_t written = std::fwrite(bytes, out.valueBytes, n, output.file);
+  if (written == n) return;
+  if (output.encoding == GridEncoding::single) fail(rowWriteFailure(row, written + 1, output.name));
+  fail(rowWriteFailure(row, output.name));
 }
 
-// The band being formed is whole: to the pool.
-void closeBand(OutputBands& bands) {
-  OutputBand& band = bandOf(bands, bands.forming);
-  giveJob(*bands.pool, band.job, formatBand, &band);
-  ++bands.forming;
-  bands.formingHasRows = false;
+// Writes the band's parts: a part that is a whole write at once, one that a band's end cuts
+// gathered until its write is whole. After a failure nothing more is written.
+void writeBand(OutputBands& out, Band& band) {
+  band.cellsWritten = 0;
+  if (out.writeFailed) return;
+  band.writeFailure = catchFailure([&] {
+    std::size_t start = 0;  // of the part's text
+    std::size_t part = 0;
+    for (std::size_t at = 0; at < band.cells; ++part) {
+      const std::uint64_t cell = band.firstCell + at;
+      const std::size_t n = partCells(out, cell, band.cells - at);
+      const char* bytes = nullptr;
+      std::size_t size = n * out.valueBytes;
+      if (out.output->encoding == GridEncoding::text) {
+        bytes = band.text.get() + start;
+        size = band.partEnds[part] - start;
+        start = band.partEnds[part];
+      } else if (out.output->encoding == GridEncoding::single) {
+        bytes = reinterpret_cast<const char*>(band.narrowed.get() + at);
+      } else {
+        byte_order::toLittleEndian(band.products.get() + at, n);
+        bytes = reinterpret_cast<const char*>(band.products.get() + at);
+      }
+      at += n;
+      if (endsWrite(out, cell, n) && out.gatheredBytes == 0) {
+        writeOnce(out, bytes, size, cell);
+      } else {
+        if (out.gatheredBytes == 0) out.gatheredFrom = cell;
+        std::memcpy(out.gathered.get() + out.gatheredBytes, bytes, size);
+        out.gatheredBytes += size;
+        if (!endsWrite(out, cell, n)) continue;
+        const std::size_t gathered = out.gatheredBytes;
+        out.gatheredBytes = 0;
+        writeOnce(out, out.gathered.get(), gathered, out.gatheredFrom);
+      }
+      band.cellsWritten = at;
+    }
+  });
+  out.writeFailed = band.writeFailure.has_value();
+}
+
+// The writer thread: writes the bands handed to it in order until it is stopped.
+void writeInOrder(OutputBands& out) {
+  std::optional<CaughtFailure> defect = catchFailure([&] {
+    std::unique_lock held(out.lock->mutex);
+    for (;;) {
+      const std::uint64_t next = out.nextToWrite;
+      if (next < out.ring.given && slotOf(out.ring, next).state == JobState::handed) {
+        ++out.nextToWrite;
+        held.unlock();
+        writeBand(out, bandOf(out, next));
+        held.lock();
+        moveJob(out.ring, next, JobState::handed, JobState::written);
+        wake(out.lock->main);
+      } else if (out.stopping) {
+        return;
+      } else {
+        waitFor(out.lock->writer, held);
+      }
+    }
+  });
+  if (defect) {
+    std::lock_guard held(out.lock->mutex);
+    out.lock->defect = std::move(defect);
+    wake(out.lock->main);
+  }
 }
 
 }  // namespace
 
-bool textBandsFit(const GridOutput& output, double ncols, const WorkPool& pool) {
-  const std::size_t columns = columnCount(ncols);
-  return output.encoding == GridEncoding::text && columns > 0 && columns <= cellsPerWrite &&
-         !pool.threads.empty();
-}
-
-bool prepareBands(OutputBands& bands, unsigned threads, const GridOutput& output, double ncols,
-                  WorkPool& pool) {
-  if (!textBandsFit(output, ncols, pool)) return false;
-  const std::size_t columns = columnCount(ncols);
-  const std::size_t count = jobsPerUser(threads);
-  const std::size_t rowsPerBand = std::max<std::size_t>(1, bandCells / columns);
-  std::vector<OutputBand> ring;
-  catchFailure([&] { ring.resize(count); });
-  bool allocated = ring.size() == count;
-  for (OutputBand& band : ring) {
-    if (!allocated) break;
-    allocated = allocateBand(band, rowsPerBand, columns);
-    band.output = &output;
-    band.ncols = ncols;
+bool prepareBands(OutputBands& out, GridOutput& output, const GridParameters& working,
+                  std::size_t count, RowLock& lock) {
+  const bool text = output.encoding == GridEncoding::text;
+  out.output = &output;
+  out.ncols = working.ncols;
+  out.nodata = working.nodata_value;
+  out.columns = columnCount(working.ncols);
+  out.writeCells = text ? std::min(out.columns, cellsPerWrite) : out.columns;
+  out.valueBytes = text ? 1 : output.encoding == GridEncoding::single ? 4 : 8;
+  out.lock = &lock;
+  if (out.gathered == nullptr) {
+    out.gathered =
+        uninitialized<char>(out.writeCells * (text ? maxGeneralLength + 1 : out.valueBytes));
+    if (out.gathered == nullptr) return false;
   }
-  if (!allocated) return false;
-  bands.ring = std::move(ring);
-  bands.rowsPerBand = rowsPerBand;
-  bands.columns = columns;
-  bands.pool = &pool;
+  std::unique_ptr<Band[]> bands(new (std::nothrow) Band[count]);
+  JobRing ring;
+  bool made = bands != nullptr && makeRing(ring, count);
+  for (std::size_t i = 0; made && i < count; ++i) {
+    Band& band = bands[i];
+    band.products = uninitialized<double>(bandCells);
+    made = band.products != nullptr;
+    if (made && output.encoding == GridEncoding::single) {
+      band.narrowed = uninitialized<float>(bandCells);
+      made = band.narrowed != nullptr;
+    } else if (made && text) {
+      band.text.reset(static_cast<char*>(std::malloc(bandCells * (maxGeneralLength + 1))));
+      band.partEnds = uninitialized<std::uint32_t>(bandCells);
+      made = band.text != nullptr && band.partEnds != nullptr;
+    }
+  }
+  if (!made) return false;
+  out.bands = std::move(bands);
+  out.ring = std::move(ring);
+  out.ring.work = formBand;
+  out.ring.owner = &out;
   return true;
 }
 
-double* bandRow(OutputBands& bands, int row) {
-  OutputBand& band = bandOf(bands, bands.forming);
-  if (!bands.formingHasRows) {
-    // The band this one reuses is written: rowFormed saw to that.
-    band.firstRow = row;
-    band.rows = 0;
-    bands.formingHasRows = true;
+void addBandsTo(OutputBands& out, WorkPool& pool) { addRing(pool, out.ring); }
+
+void startWriter(OutputBands& out) { startThread(out.writer, writeInOrder, std::ref(out)); }
+
+void handToWriter(OutputBands& out, std::uint64_t sequence, std::unique_lock<std::mutex>& held) {
+  moveJob(out.ring, sequence, JobState::done, JobState::handed);
+  if (out.writer.joinable()) return wake(out.lock->writer);
+  checkRows(out.nextToWrite++ == sequence, "a band written out of order");
+  held.unlock();
+  writeBand(out, bandOf(out, sequence));
+  held.lock();
+  moveJob(out.ring, sequence, JobState::handed, JobState::written);
+}
+
+void finishWriter(OutputBands& out) {
+  if (!out.writer.joinable()) return;
+  {
+    std::lock_guard held(out.lock->mutex);
+    out.stopping = true;
+    wake(out.lock->writer);
   }
-  return band.products.get() + band.rows * bands.columns;
+  out.writer.join();
 }
 
-void rowFormed(OutputBands& bands) {
-  if (++bandOf(bands, bands.forming).rows < bands.rowsPerBand) return;
-  closeBand(bands);
-  if (bands.forming - bands.written == bands.ring.size())
-    writeBand(bands, bandOf(bands, bands.written));
-}
-
-void writeBands(OutputBands& bands) {
-  if (bands.formingHasRows) closeBand(bands);
-  while (bands.written < bands.forming) writeBand(bands, bandOf(bands, bands.written));
-}
+OutputBands::~OutputBands() { finishWriter(*this); }

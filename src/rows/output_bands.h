@@ -1,57 +1,91 @@
-// A text output's rows in bands, so that the work pool's threads format them beside the main
-// thread. The main thread forms the products of a band's rows in order; the pool's threads
-// format whole bands side by side; the main thread writes them in order, each row with the one
-// write a row has when it is written alone, and its dot after it.
+// The output in bands: runs of cells (row-major, from 0) whose products the pool forms side by
+// side from the values of both inputs where they lie in their chunks, narrowed to floats for a
+// single-precision output and formatted for a text one; and the writer, which writes the bands in
+// order, with the writes one thread makes: one write a row (a text row longer than
+// cellsPerWrite in writes of that many cells), the rows of a band, and a row that a band's end
+// cuts gathered first. The writer is a thread of its own, or, on one thread or where no thread
+// can be had, the main thread itself. Its failures, like every job's, are values, which the main
+// thread reports after the rows before them.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <memory>  // unique_ptr
-#include <vector>
+#include <optional>
+#include <thread>
 
 #include "grid/grid.h"
+#include "rows/job_ring.h"
 #include "rows/work_pool.h"
 
-struct OutputBand {
-  CallocArray<double> products;  // row i's positions 1 to ncols from products[i * columns + 1]
-  std::unique_ptr<char[], FreeDeleter> text;  // a text output's rows one after the other
-  CallocArray<std::size_t> rowEnds;           // where each row's text ends
-  int firstRow = 0;
-  std::size_t rows = 0;  // rows formed
-  Job job;
-  const GridOutput* output = nullptr;
-  double ncols = 0;
+// The most cells a band holds, and the most runs of values it takes from each input.
+constexpr std::size_t bandCells = std::size_t{1} << 15;
+constexpr std::size_t maxSegments = 16;
+
+// Values of an input that lie together in a chunk.
+struct Segment {
+  const double* values = nullptr;
+  std::size_t count = 0;
+};
+
+struct Band {
+  std::uint64_t firstCell = 0;
+  std::size_t cells = 0;
+  std::array<std::array<Segment, maxSegments>, 2> segments;  // of grid 1 and of grid 2
+  CallocArray<double> products;                              // cells of them
+  CallocArray<float> narrowed;                               // a single-precision output's floats
+  std::unique_ptr<char[], FreeDeleter> text;                 // a text output's
+  CallocArray<std::uint32_t> partEnds;  // text: where the band's part of each write ends
+  // The writer's: the cells written whole before a write failed, and the failure.
+  std::uint64_t cellsWritten = 0;
+  std::optional<CaughtFailure> writeFailure;
 };
 
 struct OutputBands {
-  std::vector<OutputBand> ring;  // band i in ring[i % ring.size()]; empty unless used
-  std::size_t rowsPerBand = 0;
+  GridOutput* output = nullptr;
+  double ncols = 0;
+  double nodata = 0;  // the run's nodata_value
   std::size_t columns = 0;
-  std::size_t forming = 0;  // the band whose rows are being formed
-  bool formingHasRows = false;  // whether it has rows yet
-  std::size_t written = 0;  // text bands written
-  WorkPool* pool = nullptr;
+  std::size_t writeCells = 0;  // the cells of one write: a row, or a part of a long text row
+  std::size_t valueBytes = 0;  // a binary output's bytes a value
+  JobRing ring;                // band s in bands[s % capacity]
+  std::unique_ptr<Band[]> bands;
+  // The writer's: a write that bands cut, gathered; the next band to write.
+  std::unique_ptr<char[], FreeDeleter> gathered;
+  std::size_t gatheredBytes = 0;
+  std::uint64_t gatheredFrom = 0;  // its first cell
+  std::uint64_t nextToWrite = 0;
+  bool writeFailed = false;  // nothing is written after a failure
+  std::thread writer;        // where a thread of its own writes
+  bool stopping = false;
+  RowLock* lock = nullptr;
+
+  OutputBands() = default;
+  OutputBands(const OutputBands&) = delete;
+  OutputBands& operator=(const OutputBands&) = delete;
+  ~OutputBands();
 };
 
-// Whether a text output can be written in bands: rows that one write takes, at least one column,
-// and threads in the pool to format them.
-bool textBandsFit(const GridOutput& output, double ncols, const WorkPool& pool);
+// Sets up `count` bands for the output's rows of ncols (at least 1) columns, and the writer's
+// gathering; false where the memory cannot be had.
+bool prepareBands(OutputBands& bands, GridOutput& output, const GridParameters& working,
+                  std::size_t count, RowLock& lock);
 
-// Sets up jobsPerUser(threads) bands. False where the memory cannot be had: the rows are then
-// formed, formatted and written one by one.
-bool prepareBands(OutputBands& bands, unsigned threads, const GridOutput& output, double ncols,
-                  WorkPool& pool);
+// The band of job `sequence`.
+inline Band& bandOf(OutputBands& bands, std::uint64_t sequence) {
+  return bands.bands[sequence % bands.ring.capacity];
+}
 
-// Whether the output is written in bands.
-inline bool inBands(const OutputBands& bands) { return !bands.ring.empty(); }
+// The pool forms the bands queued in the ring.
+void addBandsTo(OutputBands& bands, WorkPool& pool);
 
-// Where the products of `row` go (positions 1 to ncols): a row of the band being formed.
-double* bandRow(OutputBands& bands, int row);
+// Starts the writer thread; where it cannot be had, the main thread writes.
+void startWriter(OutputBands& bands);
 
-// After the row bandRow gave is formed: hands a full band to the pool to format, and writes the
-// oldest band where every band is in use.
-void rowFormed(OutputBands& bands);
+// With the lock held, on the main thread: the band of `sequence`, done and added up, goes to be
+// written: to the writer thread, or written here with the lock released meanwhile.
+void handToWriter(OutputBands& bands, std::uint64_t sequence, std::unique_lock<std::mutex>& held);
 
-// Hands the band being formed over as it is, and writes every text band formed so far, in
-// order: after the last row, before waiting for an input, before reporting a failure. Status 6
-// where a write fails.
-void writeBands(OutputBands& bands);
+// Ends the writer once it has written what it was handed. The destructor does it too.
+void finishWriter(OutputBands& bands);

@@ -1,57 +1,65 @@
 #include "rows/work_pool.h"
 
 #include <algorithm>  // min
-#include <cassert>
+#include <atomic>
 #include <charconv>      // from_chars
 #include <cstdlib>       // getenv
 #include <cstring>       // strlen
 #include <system_error>  // errc
 
-#include "platform/console.h"
 #include "platform/os.h"
 #include "platform/threads.h"
 
 namespace {
 
-// Takes the oldest queued job, or `wanted` itself where it is still queued; null if none is.
-Job* takeJob(WorkPool& pool, Job* wanted) {
-  if (pool.queued == 0) return nullptr;
-  std::size_t i = 0;
-  if (wanted != nullptr) {
-    while (i < pool.queued && pool.queue[i] != wanted) ++i;
-    if (i == pool.queued) i = 0;
+std::atomic<std::uint64_t> mainJobNanoseconds{0};
+
+// The ring whose next queued job was queued first, or null where none is queued.
+JobRing* oldestQueued(WorkPool& pool) {
+  JobRing* oldest = nullptr;
+  std::uint64_t ticket = 0;
+  for (std::size_t i = 0; i < pool.ringCount; ++i) {
+    JobRing& ring = *pool.rings[i];
+    if (ring.started == ring.given) continue;
+    const std::uint64_t t = slotOf(ring, ring.started).ticket;
+    if (oldest == nullptr || t < ticket) oldest = &ring, ticket = t;
   }
-  Job* job = pool.queue[i];
-  for (; i + 1 < pool.queued; ++i) pool.queue[i] = pool.queue[i + 1];
-  --pool.queued;
-  job->state = Job::State::running;
-  return job;
+  return oldest;
 }
 
-// Does the job with the mutex released, its failures as values; it is locked again after.
-void doJob(std::unique_lock<std::mutex>& lock, Job& job, WorkerScratch& scratch) {
-  lock.unlock();
-  const bool failed = catchFailure([&] { job.work(job.data, scratch); }).has_value();
-  lock.lock();
-  job.failed = failed;
-  job.state = Job::State::done;
+// Does the oldest queued job with the lock released, its failures as values; false where none
+// is queued.
+bool doJob(WorkPool& pool, std::unique_lock<std::mutex>& held, JobScratch& scratch) {
+  JobRing* const ring = oldestQueued(pool);
+  if (ring == nullptr) return false;
+  const std::uint64_t sequence = ring->started++;
+  moveJob(*ring, sequence, JobState::queued, JobState::running);
+  held.unlock();
+  std::optional<CaughtFailure> failure =
+      catchFailure([&] { ring->work(ring->owner, sequence, scratch); });
+  held.lock();
+  slotOf(*ring, sequence).failure = std::move(failure);
+  moveJob(*ring, sequence, JobState::running, JobState::done);
+  wake(pool.lock->main);
+  return true;
 }
 
-void workOn(WorkPool& pool, WorkerScratch& scratch) {
-  std::unique_lock lock(pool.mutex);
-  for (;;) {
-    pool.jobQueued.wait(lock, [&] { return pool.stopping || pool.queued > 0; });
-    if (pool.queued == 0) return;  // stopping, with nothing left
-    doJob(lock, *takeJob(pool, nullptr), scratch);
-    pool.jobDone.notify_one();
+void workOn(WorkPool& pool) {
+  // Under catchFailure: new (std::nothrow) calls operator new's handler, which would end the run.
+  JobScratch scratch;
+  bool ready = pool.scanBytes == 0;
+  catchFailure([&] { ready = ready || initScanner(scratch.scanner, pool.scanBytes); });
+  if (!ready) return;
+  std::optional<CaughtFailure> defect = catchFailure([&] {
+    std::unique_lock held(pool.lock->mutex);
+    while (!pool.stopping)
+      if (!doJob(pool, held, scratch)) waitFor(pool.lock->jobs, held);
+  });
+  if (defect) {
+    std::lock_guard held(pool.lock->mutex);
+    pool.lock->defect = std::move(defect);
+    wake(pool.lock->main);
   }
-}
-
-// Memory that cannot be had leaves the scratch without a buffer, rather than ending the run
-// in operator new's handler.
-bool makeScratch(WorkerScratch& scratch, std::size_t scanBytes) {
-  catchFailure([&] { initScanner(scratch.scanner, scanBytes); });
-  return scratch.scanner.buffer != nullptr;
 }
 
 }  // namespace
@@ -72,67 +80,52 @@ unsigned threadCount() {
   return std::min(usableProcessors(), maxThreads);
 }
 
-bool startPool(WorkPool& pool, unsigned threads, std::size_t scanBytes) {
-  const unsigned workers = threads - 1;
-  // Memory for the vectors and the threads that cannot be had is thrown here, as under
-  // catchFailure, rather than ending the run: the run then goes on with fewer threads.
-  catchFailure([&] {
-    pool.queue.resize(poolUsers * jobsPerUser(threads));
-    pool.scratch.resize(workers + 1);
-    pool.threads.reserve(workers);
-  });
-  if (pool.scratch.size() != workers + 1 || pool.threads.capacity() < workers ||
-      !makeScratch(pool.scratch.back(), scanBytes)) {
-    pool.scratch.clear();
-    pool.queue.clear();
-    return false;
-  }
-  for (unsigned i = 0; i < workers; ++i) {
+bool preparePool(WorkPool& pool, RowLock& lock, std::size_t scanBytes) {
+  pool.lock = &lock;
+  pool.scanBytes = scanBytes;
+  pool.mainScratch.mainThread = true;
+  return scanBytes == 0 || initScanner(pool.mainScratch.scanner, scanBytes);
+}
+
+void addRing(WorkPool& pool, JobRing& ring) {
+  checkRows(pool.ringCount < maxPoolRings, "a ring too many for the pool");
+  pool.rings[pool.ringCount++] = &ring;
+}
+
+void startPoolThreads(WorkPool& pool, unsigned count) {
+  // Memory for the vector that cannot be had is taken as no thread at all.
+  catchFailure([&] { pool.threads.reserve(count); });
+  for (unsigned i = 0; i < count && pool.threads.size() < pool.threads.capacity(); ++i) {
     std::thread thread;
-    if (!makeScratch(pool.scratch[i], scanBytes) ||
-        !startThread(thread, workOn, std::ref(pool), std::ref(pool.scratch[i])))
-      break;
+    if (!startThread(thread, workOn, std::ref(pool))) break;
     pool.threads.push_back(std::move(thread));  // within the capacity reserved
   }
-  return true;
 }
 
-void giveJob(WorkPool& pool, Job& job, void (*work)(void*, WorkerScratch&), void* data) {
-  {
-    std::lock_guard lock(pool.mutex);
-    assert(job.state == Job::State::idle || job.state == Job::State::done);
-    assert(pool.queued < pool.queue.size());
-    job.work = work;
-    job.data = data;
-    job.failed = false;
-    job.state = Job::State::queued;
-    pool.queue[pool.queued++] = &job;
-  }
-  pool.jobQueued.notify_one();
+std::uint64_t queueJob(WorkPool& pool, JobRing& ring) {
+  const std::uint64_t sequence = giveToRing(ring, JobState::queued, ++pool.tickets);
+  if (pool.lock->jobs.waiting > 0) pool.lock->jobs.condition.notify_one();
+  return sequence;
 }
 
-void finishJob(WorkPool& pool, Job& job) {
-  std::unique_lock lock(pool.mutex);
-  while (job.state != Job::State::done) {
-    if (Job* next = takeJob(pool, job.state == Job::State::queued ? &job : nullptr))
-      doJob(lock, *next, pool.scratch.back());
-    else pool.jobDone.wait(lock);
-  }
-  if (!job.failed) return;
-  // Where it failed, as where memory ran short on another thread, the main thread does it as
-  // one thread would, and a failure now ends the run.
-  lock.unlock();
-  job.work(job.data, pool.scratch.back());
-  job.failed = false;
+bool doQueuedJob(WorkPool& pool, std::unique_lock<std::mutex>& held) {
+  const std::uint64_t before = threadCpuNanoseconds();
+  const bool done = doJob(pool, held, pool.mainScratch);
+  if (done) mainJobNanoseconds += threadCpuNanoseconds() - before;
+  return done;
 }
 
 void stopPool(WorkPool& pool) {
+  if (pool.lock == nullptr) return;
   {
-    std::lock_guard lock(pool.mutex);
+    std::lock_guard held(pool.lock->mutex);
     pool.stopping = true;
-    pool.queued = 0;  // pieces given ahead of rows that are no longer wanted
+    pool.lock->jobs.condition.notify_all();
   }
-  pool.jobQueued.notify_all();
   for (std::thread& thread : pool.threads) thread.join();
   pool.threads.clear();
 }
+
+WorkPool::~WorkPool() { stopPool(*this); }
+
+std::uint64_t mainThreadJobTime() { return mainJobNanoseconds.load(); }

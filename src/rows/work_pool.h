@@ -1,50 +1,45 @@
-// Threads that take jobs in the order they are given: pieces of inputs to read, bands of text
-// rows to format. The main thread gives the jobs and uses their results in its own order; where
-// it needs one that is not done, it does queued jobs itself rather than wait, that one first if
-// no thread has taken it; where no thread could be had at all, it does each job when it needs
-// it. Jobs never end the run: on every thread they run with failures as values,
-// memory shortage included; a job that failed is done again by the main thread when it needs
-// it, as one thread would do it, where a failure ends the run. Nothing is allocated once the
-// threads run.
+// Threads that do the jobs of the rings given to them (pieces of inputs to read, bands of
+// products to form), the oldest queued job first, whatever its ring. The main thread queues the
+// jobs and takes their results in its own order; where it has nothing else to do it does the
+// oldest queued job itself rather than wait, so that where no thread could be had it does every
+// job. Jobs never end the run: on every thread they run with failures as values (JobSlot::failure),
+// memory shortage included. Each thread sets its own scratch up; where it cannot have the memory
+// for it, it does without working.
 #pragma once
 
-#include <condition_variable>
-#include <cstddef>
+#include <array>
+#include <cstdint>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
-#include "decimal/scanner.h"
-
-// What a thread needs of its own for any job: the scanner of the text piece reader.
-struct WorkerScratch {
-  TextScanner scanner;
-};
-
-struct Job {
-  void (*work)(void* data, WorkerScratch& scratch) = nullptr;
-  void* data = nullptr;
-  enum class State { idle, queued, running, done } state = State::idle;  // under the pool's mutex
-  bool failed = false;  // the work met a failure, and is to be done again by the main thread
-};
+#include "rows/job_ring.h"
 
 // Beyond this many threads, the in-order use of the results keeps them waiting.
 constexpr unsigned maxThreads = 64;
 
-// The jobs each user of the pool (the pieces of each input, the bands of a text output)
-// keeps given at once: one for each thread and one more, so that no thread runs out of jobs
-// while the main thread uses the results.
-inline std::size_t jobsPerUser(unsigned threads) { return std::size_t{threads} + 1; }
-constexpr std::size_t poolUsers = 3;
+// The jobs of each ring given at once: one for each thread and one more, so that no thread runs
+// out of jobs while the main thread takes the results.
+inline std::size_t jobsPerRing(unsigned threads) { return std::size_t{threads} + 1; }
+
+// The rings a pool takes jobs from: the pieces of two inputs and the bands.
+constexpr std::size_t maxPoolRings = 3;
 
 struct WorkPool {
+  RowLock* lock = nullptr;
   std::vector<std::thread> threads;
-  std::vector<WorkerScratch> scratch;  // one for each thread, the main thread's last
-  std::vector<Job*> queue;             // jobs not yet taken, the oldest first: queued of its size
-  std::size_t queued = 0;
+  std::array<JobRing*, maxPoolRings> rings{};
+  std::size_t ringCount = 0;
+  std::uint64_t tickets = 0;  // jobs queued so far
+  std::size_t scanBytes = 0;  // each thread's scanner, where an input is read in text pieces
   bool stopping = false;
-  std::mutex mutex;
-  std::condition_variable jobQueued, jobDone;
+  JobScratch mainScratch;  // the main thread's, for the jobs it does
+
+  WorkPool() = default;
+  WorkPool(const WorkPool&) = delete;
+  WorkPool& operator=(const WorkPool&) = delete;
+  ~WorkPool();
 };
 
 // The number of threads a run uses, the main thread among them: CELLPROD_THREADS where it is a
@@ -52,22 +47,26 @@ struct WorkPool {
 // at most maxThreads.
 unsigned threadCount();
 
-// Sets the pool up for a run of `threads` threads: the main thread's scratch and the queue
-// (poolUsers * jobsPerUser(threads) jobs), then up to threads - 1 threads, each with a scanner
-// of scanBytes bytes; fewer where a thread or its memory cannot be had. False where not even
-// the main thread's part can be had: the run then reads and formats without the pool.
-bool startPool(WorkPool& pool, unsigned threads, std::size_t scanBytes);
+// Sets the pool up under `lock`, with the main thread's scratch (a scanner of scanBytes where it
+// is more than 0). False where that memory cannot be had.
+bool preparePool(WorkPool& pool, RowLock& lock, std::size_t scanBytes);
 
-// Whether the pool is set up (startPool) and can be given jobs.
-inline bool poolStarted(const WorkPool& pool) { return !pool.queue.empty(); }
+// The pool takes the jobs queued in `ring` too.
+void addRing(WorkPool& pool, JobRing& ring);
 
-// Queues a job that is not queued or running; at most the queue's size at once.
-void giveJob(WorkPool& pool, Job& job, void (*work)(void*, WorkerScratch&), void* data);
+// Starts up to `count` threads; those that cannot be had are done without.
+void startPoolThreads(WorkPool& pool, unsigned count);
 
-// Returns once the job is done, doing queued jobs meanwhile; a job that failed is done again
-// here, where a failure ends the run.
-void finishJob(WorkPool& pool, Job& job);
+// With the lock held: queues the next job of the ring, which must have room; returns its number.
+std::uint64_t queueJob(WorkPool& pool, JobRing& ring);
 
-// Ends the threads once the jobs they are doing are done; queued jobs are dropped. A run that
-// fails ends without it.
+// With the lock held, on the main thread: does the oldest queued job, with the lock released
+// meanwhile; false where none is queued.
+bool doQueuedJob(WorkPool& pool, std::unique_lock<std::mutex>& held);
+
+// Ends the threads once the jobs they are doing are done, queued jobs unstarted, and joins them.
 void stopPool(WorkPool& pool);
+
+// The thread CPU time the main thread has spent in the pool's jobs, in nanoseconds: the part of
+// its work that the other threads could have done.
+std::uint64_t mainThreadJobTime();

@@ -77,20 +77,20 @@ TEST(ProductStatistics, ResetKeepsMinimumAndMaximum) {
 }
 
 // The row-at-a-time forms give the very bits of addSample value by value: addSamples, and the
-// row passes of the product (products, their floats and statistics in one pass) on every
-// instruction set this CPU has. Over rows of every length, rows without counted values, values
-// of every kind, and signs mixed, only positive or only negative (so that zeros of either sign
-// become the minimum or the maximum).
+// statistics passes over products on every instruction set this CPU has; the products and their
+// floats are those of one multiplication and one rounding each. Over rows of every length, rows
+// without counted values, values of every kind, and signs mixed, only positive or only negative
+// (so that zeros of either sign become the minimum or the maximum).
 TEST(ProductStatistics, RowsGiveTheSameBitsAsSingleValues) {
   const double inf = std::numeric_limits<double>::infinity();
   const double special[] = {-9999, -9998,        -9998.5, 0.0,     -0.0,          inf,
                             -inf,  std::nan(""), 1e308,   -1e-300, -std::nan("7")};
-  const std::vector<StatisticsRowPass> passes = availableStatisticsRowPasses();
+  const std::vector<StatisticsPass> passes = availableStatisticsPasses();
   std::mt19937_64 rng(5);
   for (double nodata : {-9999.0, 0.0, 1e300, -1e300})
     for (int signs = 0; signs < 3; ++signs) {  // mixed, positive, negative
       ProductStatistics one, rows;
-      std::vector<ProductStatistics> fused(2 * passes.size());
+      std::vector<ProductStatistics> fused(passes.size());
       one.resetStatistics(nodata);
       rows.resetStatistics(nodata);
       for (ProductStatistics& s : fused) s.resetStatistics(nodata);
@@ -119,23 +119,19 @@ TEST(ProductStatistics, RowsGiveTheSameBitsAsSingleValues) {
         for (double x : products) one.addSample(x);
         rows.addSamples(products.data(), n);
         const Block a1 = blockOf(one);
-        for (std::size_t k = 0; k < fused.size(); ++k) {
-          std::vector<double> product(n + 1, 7.0);
-          std::vector<float> narrowed(n + 1, 7.0f);
-          // Each pass once with products as doubles, once as floats.
-          passes[k / 2](a.data(), b.data(), product.data(), k % 2 ? narrowed.data() : nullptr, n,
-                        nodata, fused[k]);
-          for (std::size_t i = 0; i < n; ++i) {
-            // Of two NaN cells the product is b's NaN, made quiet.
-            const double p = std::isnan(b[i]) && products[i] != nodata ? b[i] * b[i] : products[i];
-            if (k % 2)
-              ASSERT_EQ(std::bit_cast<std::uint32_t>(narrowed[i]),
-                        std::bit_cast<std::uint32_t>(static_cast<float>(p)));
-            else
-              ASSERT_EQ(std::bit_cast<std::uint64_t>(product[i]), std::bit_cast<std::uint64_t>(p));
-          }
-          ASSERT_EQ(k % 2 ? product[n] : narrowed[n], 7.0) << "a cell after the row was written";
+        std::vector<double> product(n + 1, 7.0);
+        std::vector<float> narrowed(n + 1, 7.0f);
+        multiplyCells(a.data(), b.data(), product.data(), n, nodata);
+        narrowProducts(product.data(), narrowed.data(), n);
+        for (std::size_t i = 0; i < n; ++i) {
+          // Of two NaN cells the product is b's NaN, made quiet.
+          const double p = std::isnan(b[i]) && products[i] != nodata ? b[i] * b[i] : products[i];
+          ASSERT_EQ(std::bit_cast<std::uint64_t>(product[i]), std::bit_cast<std::uint64_t>(p));
+          ASSERT_EQ(std::bit_cast<std::uint32_t>(narrowed[i]),
+                    std::bit_cast<std::uint32_t>(static_cast<float>(p)));
         }
+        ASSERT_TRUE(product[n] == 7.0 && narrowed[n] == 7.0f) << "a cell after the row was written";
+        for (std::size_t k = 0; k < passes.size(); ++k) passes[k](product.data(), n, fused[k]);
         for (std::size_t k = 0; k <= fused.size(); ++k) {  // the last: addSamples
           const Block b1 = blockOf(k < fused.size() ? fused[k] : rows);
           for (std::size_t i = 0; i < a1.size(); ++i) {

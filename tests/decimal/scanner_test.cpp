@@ -309,7 +309,7 @@ TEST(TextScanner, RowsOfAPipeAsTheyComeAreTheRowsOfTheFile) {
       rows.asTheyCome = true;
       rows.beforeWait = [] { ++waits; };
       readTextRows(grid, rows, kernels.readNumbers);
-      row += static_cast<int>(rows.done);
+      row += static_cast<int>(rows.got / C);
     }
     EXPECT_GT(waits, 0);
     writer.join();

@@ -1,0 +1,265 @@
+#include "rows/inputs.h"
+
+#include <algorithm>  // clamp, min
+#include <cstdlib>    // calloc
+#include <cstring>    // memcpy
+#include <new>        // nothrow
+
+#include "grid/binary_grid.h"
+#include "grid/text_grid.h"
+#include "platform/byte_order.h"
+#include "platform/threads.h"
+
+namespace {
+
+// A block holds about 32 KiB of rows (at least one row), which stay in the caches until they are
+// used; a reader's ring holds about 2 MiB of them. Memory so stays flat in nrows.
+constexpr std::size_t blockBytes = std::size_t{32} << 10;
+constexpr std::size_t readerRingBytes = std::size_t{2} << 20;
+
+Chunk& chunkOf(InputRows& input, std::uint64_t sequence) {
+  return input.chunks[sequence % input.ring.capacity];
+}
+
+// The values a piece holds at most. A binary piece holds its bytes over the values' size. In
+// text a number and the one after it take at least two bytes (digits, then white space or the
+// sign or point that starts the next); a token that runs on past the next cut adds to a piece,
+// and if the values are full then, it is read on (ChunkEnd::valuesFull).
+std::size_t pieceValues(GridEncoding encoding, std::size_t pieceBytes) {
+  if (encoding == GridEncoding::single) return pieceBytes / sizeof(float);
+  if (encoding == GridEncoding::double_precision) return pieceBytes / sizeof(double);
+  return pieceBytes / 2 + 2;
+}
+
+// A ring of `count` chunks of `values` values each, in place of the input's; false, with the
+// input as it was, where the memory cannot be had.
+bool makeChunks(InputRows& input, std::size_t count, std::size_t values) {
+  std::unique_ptr<Chunk[]> chunks(new (std::nothrow) Chunk[count]);
+  JobRing ring;
+  bool made = chunks != nullptr && makeRing(ring, count);
+  for (std::size_t i = 0; made && i < count; ++i) {
+    chunks[i].values.reset(static_cast<double*>(std::calloc(values + 1, sizeof(double))));
+    made = chunks[i].values != nullptr;
+  }
+  if (!made) return false;
+  input.chunks = std::move(chunks);
+  input.ring = std::move(ring);
+  return true;
+}
+
+void readTextPiece(const Pieces& pieces, Chunk& chunk, TextScanner& scanner) {
+  const std::uint64_t cut = pieces.first + chunk.piece * pieces.pieceBytes;
+  const std::uint64_t limit = cut + pieces.pieceBytes;
+  // Piece 0 starts at the end of the header; every other one from the byte before its cut, which
+  // tells whether a token starts at the cut; a piece read on where its values were full stopped.
+  const bool atCut = chunk.resumeAt == 0;
+  PieceBytes bytes{&pieces.file, !atCut ? chunk.resumeAt : chunk.piece == 0 ? cut : cut - 1, limit};
+  attachScanner(scanner, bytes, bytes.from);
+  scanner.endsAtCtrlZ = pieces.endsAtCtrlZ;
+  if (atCut && chunk.piece > 0 && !skipToTokenStart(scanner, limit)) {
+    if (consumedBytes(scanner) < limit) chunk.end = ChunkEnd::inputEnds;
+    return;
+  }
+  const std::size_t capacity = pieceValues(GridEncoding::text, pieces.pieceBytes);
+  chunk.count = pieces.readNumbers(scanner, chunk.values.get() + 1, capacity);
+  if (chunk.count == capacity) {
+    chunk.end = ChunkEnd::valuesFull;
+    chunk.resumeAt = consumedBytes(scanner);
+  } else if (scanner.outOfMemory) {
+    chunk.end = ChunkEnd::noMemory;
+  } else if (stoppedAtNoNumber(scanner) || !bytes.endedAtLimit) {
+    chunk.end = ChunkEnd::inputEnds;
+  }
+}
+
+// The values of a binary piece. Floats are widened in place, from the last back, so that none is
+// overwritten before it is read.
+template <class T>
+void readBinaryPiece(const Pieces& pieces, Chunk& chunk) {
+  const std::size_t n = pieces.pieceBytes / sizeof(T);
+  double* const values = chunk.values.get() + 1;
+  auto* const bytes = reinterpret_cast<unsigned char*>(values);
+  const BytesRead read = readAt(pieces.file, pieces.first + chunk.piece * n * sizeof(T),
+                                reinterpret_cast<char*>(bytes), n * sizeof(T));
+  chunk.count = read.count / sizeof(T);  // whole values, as a read of the stream counts them
+  if (chunk.count < n) chunk.end = ChunkEnd::inputEnds;
+  if constexpr (sizeof(T) == sizeof(double)) {
+    byte_order::fromLittleEndian(values, chunk.count);
+  } else {
+    for (std::size_t i = chunk.count; i-- > 0;) {
+      const double wide = byte_order::loadLittleEndian<T>(bytes + i * sizeof(T));
+      std::memcpy(bytes + i * sizeof(double), &wide, sizeof wide);
+    }
+  }
+}
+
+void readPiece(InputRows& input, Chunk& chunk, JobScratch& scratch) {
+  const Pieces& pieces = std::get<Pieces>(input.source);
+  chunk.count = 0;
+  chunk.end = ChunkEnd::goesOn;
+  chunk.readByWorker = !scratch.mainThread;
+  switch (input.grid->encoding) {
+    case GridEncoding::text: return readTextPiece(pieces, chunk, scratch.scanner);
+    case GridEncoding::single: return readBinaryPiece<float>(pieces, chunk);
+    case GridEncoding::double_precision: return readBinaryPiece<double>(pieces, chunk);
+  }
+}
+
+void doPiece(void* owner, std::uint64_t sequence, JobScratch& scratch) {
+  InputRows& input = *static_cast<InputRows*>(owner);
+  readPiece(input, chunkOf(input, sequence), scratch);
+}
+
+// Reads the next rows of the input into the chunk, as many as a block holds and the grid has
+// left, with one read of all their values; from a stream, the rows after the first only as far
+// as their bytes have come. The main thread shows the rows it has finished before it waits for
+// a slow writer.
+void readBlock(InputRows& input, Chunk& chunk, bool mainThread) {
+  Blocks& blocks = std::get<Blocks>(input.source);
+  GridInput& grid = *input.grid;
+  const auto left = static_cast<std::size_t>(blocks.rows - blocks.nextRow + 1);
+  RowRange rows{chunk.values.get(), input.columns, blocks.nextRow,
+                std::min(blocks.rowsPerBlock, left)};
+  rows.asTheyCome = grid.streamed;
+  if (mainThread) rows.beforeWait = showProgressNow;
+  if (grid.encoding == GridEncoding::text) readTextRows(grid, rows);
+  else readBinaryRows(grid, rows, blocks.staging.get());
+  chunk.count = rows.got;
+  chunk.end = rows.noMemory ? ChunkEnd::noMemory
+              : rows.ended  ? ChunkEnd::inputEnds
+                            : ChunkEnd::goesOn;
+  blocks.nextRow += static_cast<std::int32_t>(rows.got / input.columns);
+}
+
+// Fills block `sequence`, given to the ring as running, with the lock released meanwhile, its
+// failures as values; true where more blocks are to come.
+bool fillBlock(InputRows& input, std::uint64_t sequence, bool mainThread,
+               std::unique_lock<std::mutex>& held) {
+  Chunk& chunk = chunkOf(input, sequence);
+  held.unlock();
+  std::optional<CaughtFailure> failure = catchFailure([&] { readBlock(input, chunk, mainThread); });
+  held.lock();
+  const bool more = !failure && chunk.end == ChunkEnd::goesOn &&
+                    std::get<Blocks>(input.source).nextRow <= std::get<Blocks>(input.source).rows;
+  slotOf(input.ring, sequence).failure = std::move(failure);
+  moveJob(input.ring, sequence, JobState::running, JobState::done);
+  wake(input.lock->main);
+  return more;
+}
+
+// The reader thread: reads block after block ahead until the rows end or the main thread stops
+// it. A failure outside the reading of a block ends it, for the main thread to report.
+void readAhead(InputRows& input) {
+  Blocks& blocks = std::get<Blocks>(input.source);
+  std::optional<CaughtFailure> defect = catchFailure([&] {
+    std::unique_lock held(input.lock->mutex);
+    while (!blocks.stopping) {
+      if (!ringHasRoom(input.ring)) waitFor(input.lock->readers, held);
+      else if (!fillBlock(input, giveToRing(input.ring, JobState::running), false, held)) break;
+    }
+  });
+  if (defect) {
+    std::lock_guard held(input.lock->mutex);
+    input.lock->defect = std::move(defect);
+    wake(input.lock->main);
+  }
+}
+
+}  // namespace
+
+bool prepareBlocks(InputRows& input, GridInput& grid, const GridParameters& working,
+                   RowLock& lock) {
+  input.grid = &grid;
+  input.lock = &lock;
+  input.columns = columnCount(working.ncols);
+  Blocks& blocks = input.source.emplace<Blocks>();
+  blocks.rows = working.nrows < 1 ? 0 : static_cast<std::int32_t>(working.nrows);
+  input.cells = static_cast<std::uint64_t>(blocks.rows) * input.columns;
+  const std::size_t rowBytes = input.columns * sizeof(double);
+  blocks.rowsPerBlock = std::clamp<std::size_t>(blockBytes / rowBytes, 1,
+                                                static_cast<std::size_t>(std::max(blocks.rows, 1)));
+  const std::size_t values = blocks.rowsPerBlock * input.columns;
+  if (grid.encoding == GridEncoding::single) {
+    blocks.staging.reset(static_cast<float*>(std::calloc(values + 1, sizeof(float))));
+    if (!blocks.staging) return false;
+  }
+  return makeChunks(input, 1, values);
+}
+
+bool preparePieces(InputRows& input, WorkPool& pool, unsigned threads, std::size_t pieceBytes) {
+  GridInput& grid = *input.grid;
+  Pieces pieces;
+  if (grid.kept.count > 0 || !isRegularFile(grid.file) || !openPositional(grid.file, pieces.file))
+    return false;
+  const bool text = grid.encoding == GridEncoding::text;
+  const std::optional<std::uint64_t> first =
+      text ? fileOffsetOfText(pieces.file, consumedBytes(grid.text))
+           : headerValues * (grid.encoding == GridEncoding::single ? 4 : 8);
+  if (!first || !makeChunks(input, jobsPerRing(threads), pieceValues(grid.encoding, pieceBytes))) {
+    closePositional(pieces.file);
+    return false;
+  }
+  pieces.first = *first;
+  pieces.endsAtCtrlZ = textModeEndsAtCtrlZ || grid.text.endsAtCtrlZ;
+  pieces.readNumbers = kernelsForThisCpu().readNumbers;
+  pieces.pieceBytes = pieceBytes;
+  input.source = std::move(pieces);
+  input.ring.work = doPiece;
+  input.ring.owner = &input;
+  addRing(pool, input.ring);
+  grid.text.buffer.reset();  // the header's scanner is done with
+  return true;
+}
+
+void startReader(InputRows& input, unsigned threads) {
+  Blocks* const blocks = std::get_if<Blocks>(&input.source);
+  // With one thread, threads would only take turns, and rows read far ahead would leave the
+  // caches.
+  if (blocks == nullptr || threads < 2 || input.cells == 0) return;
+  const std::size_t blockSize = blocks->rowsPerBlock * input.columns * sizeof(double);
+  const std::size_t blocksOfRows =
+      (static_cast<std::size_t>(blocks->rows) + blocks->rowsPerBlock - 1) / blocks->rowsPerBlock;
+  const std::size_t wanted =
+      std::min(blocksOfRows, std::max<std::size_t>(readerRingBytes / blockSize, 1));
+  if (wanted > 1 && !makeChunks(input, wanted, blocks->rowsPerBlock * input.columns)) return;
+  startThread(blocks->reader, readAhead, std::ref(input));  // else the main thread reads alone
+}
+
+void givePieces(InputRows& input, WorkPool& pool) {
+  Pieces& pieces = std::get<Pieces>(input.source);
+  while (ringHasRoom(input.ring)) {
+    const std::uint64_t sequence = queueJob(pool, input.ring);
+    Chunk& chunk = chunkOf(input, sequence);
+    chunk.piece = pieces.nextPiece++;
+    chunk.resumeAt = 0;
+  }
+}
+
+void readBlockHere(InputRows& input, std::unique_lock<std::mutex>& held) {
+  fillBlock(input, giveToRing(input.ring, JobState::running), true, held);
+}
+
+void readChunkHere(InputRows& input, std::uint64_t sequence, WorkPool& pool,
+                   std::unique_lock<std::mutex>& held) {
+  Chunk& chunk = chunkOf(input, sequence);
+  held.unlock();
+  std::optional<CaughtFailure> failure =
+      catchFailure([&] { readPiece(input, chunk, pool.mainScratch); });
+  held.lock();
+  slotOf(input.ring, sequence).failure = std::move(failure);
+}
+
+void finishInput(InputRows& input) {
+  if (Blocks* blocks = std::get_if<Blocks>(&input.source); blocks && blocks->reader.joinable()) {
+    {
+      std::lock_guard held(input.lock->mutex);
+      blocks->stopping = true;
+      wake(input.lock->readers);
+    }
+    blocks->reader.join();
+  }
+  if (Pieces* pieces = std::get_if<Pieces>(&input.source)) closePositional(pieces->file);
+  input.source.emplace<Blocks>();
+}
+
+InputRows::~InputRows() { finishInput(*this); }
