@@ -14,13 +14,12 @@
 
 #include "grid/binary_grid.h"
 #include "grid/detect.h"
-#include "rows/row_source.h"
+#include "grid/messages.h"
 #include "support/capture.h"
 #include "support/reference.h"
+#include "support/run_rows.h"
 
 namespace {
-
-bool ncolsZero(const GridParameters& working) { return columnCount(working.ncols) == 0; }
 
 template <class T>
 double valueAt(const std::string& bytes, std::size_t index) {
@@ -32,7 +31,8 @@ double valueAt(const std::string& bytes, std::size_t index) {
 struct Outcome {
   GridEncoding encoding = GridEncoding::text;
   std::vector<double> header;
-  std::vector<double> cells;
+  std::vector<double> cells;  // or their products with the factor, where it is not 0
+  double factor = 0;
   int status = 0;
   std::string message;
 };
@@ -78,9 +78,10 @@ Outcome expectedReading(const std::string& bytes, const std::string& name) {
   return o;
 }
 
-// The tool's reading: row by row through the stream, or, with pieceBytes, in pieces placed into
-// rows by the run's own row source, its pool doing every piece on this thread.
-Outcome actualReading(const std::string& name, std::size_t pieceBytes) {
+// The tool's reading: row by row through the stream, or, with threads, through the run's own
+// row machinery (in pieces of pieceBytes where there are several), the values multiplied by the
+// run's factors and the dots of the rows before a failure counted.
+Outcome actualReading(const std::string& name, unsigned threads, std::size_t pieceBytes) {
   Outcome o;
   GridInput grid;
   grid.name = name;
@@ -91,27 +92,22 @@ Outcome actualReading(const std::string& name, std::size_t pieceBytes) {
       readBinaryHeader(grid);
       o.header.assign(grid.header.values.begin(), grid.header.values.end());
       const GridParameters working = parametersOf(grid.header);
-      RowSource source;
-      WorkPool pool;
-      if (pieceBytes > 0 && rowsAreSmall(working.ncols, working.nrows)) {
-        prepareRowSource(source, grid, working);
-        startPool(pool, 1, pieceScanBuffer(pieceBytes));
-        check(startPieces(source, pool, 1, pieceBytes) || source.rows == 0 || ncolsZero(working));
-      }
-      if (!source.pieces.ring.empty()) {
-        for (int row = 1; row <= working.nrows; ++row) {
-          const double* values = takeRow(source);
-          if (values == nullptr) reportFailure(source);
-          o.cells.insert(o.cells.end(), values + 1, values + 1 + source.columns);
-        }
-        finishRowSource(source);
-      } else if (rowsAreSmall(working.ncols, working.nrows)) {
-        const std::size_t n = columnCount(working.ncols);
+      const bool small = rowsAreSmall(working.ncols, working.nrows);
+      const std::size_t n = small ? columnCount(working.ncols) : 0;
+      if (threads > 0 && small && n > 0 && working.nrows >= 1) {
+        const RowsThroughRun run = rowsThroughRun(grid, pieceBytes, threads);
+        check(run.dots * n == run.products.size());
+        o.cells = run.products;
+        o.factor = run.factor;
+        o.status = run.status;
+        o.message = run.message;
+      } else if (small) {
         std::vector<double> values(n + 1);
         std::vector<float> floatRow(n + 1);
         for (int row = 1; row <= working.nrows; ++row) {
           RowRange one{values.data(), n, row, 1};
           readBinaryRows(grid, one, floatRow.data());
+          if (one.got < n) fail(rowReadFailure(name, row, one.got));
           o.cells.insert(o.cells.end(), values.begin() + 1, values.end());
         }
       }
@@ -137,12 +133,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(std::fclose(f) == 0);
 
   const Outcome expected = expectedReading(bytes, name);
-  for (std::size_t pieceBytes : {std::size_t{0}, 8 * (1 + size % 32)}) {
-    const Outcome actual = actualReading(name, pieceBytes);
+  for (unsigned threads : {0u, 1u + static_cast<unsigned>(size % 3)}) {
+    const Outcome actual = actualReading(name, threads, 8 * (1 + size % 32));
     check(actual.status == expected.status && actual.message == expected.message);
     check(actual.encoding == expected.encoding);
     check(sameValues(actual.header, expected.header));
-    check(sameValues(actual.cells, expected.cells));
+    std::vector<double> cells = expected.cells;
+    if (actual.factor != 0)
+      for (double& v : cells) v = productOf(v, expected.header[5], actual.factor);
+    check(sameValues(actual.cells, cells));
   }
   return 0;
 }

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "grid/messages.h"
 #include "grid/text_grid.h"
-#include "rows/row_source.h"
-#include "rows/work_pool.h"
 #include "support/capture.h"
 #include "support/reference.h"
+#include "support/run_rows.h"
 
 namespace {
 
@@ -114,6 +114,7 @@ Outcome readWith(const std::string& text, std::size_t capacity, NumberReader rea
       for (int row = 1; row <= working.nrows; ++row) {
         RowRange one{values.data(), n, row, 1};
         readTextRows(grid, one, readNumbers);
+        if (one.got < n) fail(rowReadFailure(gridName, row, one.got));
         o.cells.insert(o.cells.end(), values.begin() + 1, values.end());
       }
     }
@@ -125,11 +126,10 @@ Outcome readWith(const std::string& text, std::size_t capacity, NumberReader rea
   return o;
 }
 
-// The rows read in pieces cut every pieceBytes and placed into rows by the run's own row source,
-// its pool doing every piece on this thread: the values until the first piece that ends the
-// input, or the failure the rows meet there.
-Outcome readInPieces(const std::string& text, std::size_t pieceBytes) {
-  Outcome o;
+// The rows through the run's own row machinery on `threads` threads, in pieces cut every
+// pieceBytes where there are several: the values until the first row that fails, multiplied by
+// the run's factors, the dots of the rows before it, or the failure there.
+RowsThroughRun readThroughRun(const std::string& text, std::size_t pieceBytes, unsigned threads) {
   // A file in memory, which pieces read by position as they read a file on disk.
   std::FILE* file = fdopen(memfd_create("grid", 0), "w+");
   check(file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size());
@@ -139,30 +139,10 @@ Outcome readInPieces(const std::string& text, std::size_t pieceBytes) {
   grid.file = file;
   initScanner(grid.text);
   attachScanner(grid.text, grid.bytes.emplace<StreamBytes>(StreamBytes{file}));
-  try {
-    readTextHeader(grid);
-    const GridParameters working = parametersOf(grid.header);
-    if (rowsAreSmall(working.ncols, working.nrows) && columnCount(working.ncols) > 0 &&
-        working.nrows >= 1) {
-      RowSource source;
-      WorkPool pool;
-      prepareRowSource(source, grid, working);
-      check(startPool(pool, 1, pieceScanBuffer(pieceBytes)) &&
-            startPieces(source, pool, 1, pieceBytes));
-      const std::size_t n = columnCount(working.ncols);
-      for (int row = 1; row <= working.nrows; ++row) {
-        const double* values = takeRow(source);
-        if (values == nullptr) reportFailure(source);
-        o.cells.insert(o.cells.end(), values + 1, values + 1 + n);
-      }
-      finishRowSource(source);
-    }
-  } catch (const RunEnded& e) {
-    o.status = e.status;
-    o.message = e.message;
-  }
+  readTextHeader(grid);  // the reference has read it
+  RowsThroughRun r = rowsThroughRun(grid, pieceBytes, threads);
   std::fclose(file);
-  return o;
+  return r;
 }
 
 }  // namespace
@@ -181,15 +161,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(o.status == expected.status && o.message == expected.message);
     check(sameValues(o.header, expected.header));
     check(sameValues(o.cells, expected.cells));
-    // In pieces that cut every number and token, and in pieces that hold many numbers.
-    // Pieces of a few bytes over the padding would only find white space, slowly.
+    // Through the run, in pieces that cut every number and token, and in pieces that hold many
+    // numbers. Pieces of a few bytes over the padding would only find white space, slowly.
     const std::size_t pieceBytes = pieceSizes[(data[0] >> 4) & 7];
-    if (expected.header.empty() || (pieceBytes < 8 && text.size() > 1024)) continue;
+    const double ncols = expected.header.empty() ? 0 : expected.header[0];
+    const double nrows = expected.header.empty() ? 0 : expected.header[1];
+    if (!rowsAreSmall(ncols, nrows) || columnCount(ncols) == 0 || nrows < 1 ||
+        (pieceBytes < 8 && text.size() > 1024))
+      continue;
     if (path.readNumbers != kernelsForThisCpu().readNumbers) continue;  // the run's own
-    const Outcome pieces = readInPieces(text, pieceBytes);
-    check(pieces.status == (expected.status == 5 ? 5 : 0) &&
-          (pieces.status == 0 || pieces.message == expected.message));
-    check(sameValues(pieces.cells, expected.cells));
+    const RowsThroughRun run = readThroughRun(text, pieceBytes, 1 + (data[0] >> 2) % 3);
+    check(run.status == (expected.status == 5 ? 5 : 0) &&
+          (run.status == 0 || run.message == expected.message));
+    std::vector<double> products;
+    for (double v : expected.cells)
+      products.push_back(productOf(v, expected.header[5], run.factor));
+    check(sameValues(run.products, products));
+    check(run.dots == expected.cells.size() / columnCount(ncols));
   }
   return 0;
 }

@@ -21,13 +21,15 @@ Chunk& chunkOf(InputRows& input, std::uint64_t sequence) {
   return input.chunks[sequence % input.ring.capacity];
 }
 
-// The values a piece holds at most. A binary piece holds its bytes over the values' size. In
+// The values a piece holds at most. A binary piece holds its bytes over the values' size (one
+// value at least, for the small pieces of tests). In
 // text a number and the one after it take at least two bytes (digits, then white space or the
 // sign or point that starts the next); a token that runs on past the next cut adds to a piece,
 // and if the values are full then, it is read on (ChunkEnd::valuesFull).
 std::size_t pieceValues(GridEncoding encoding, std::size_t pieceBytes) {
-  if (encoding == GridEncoding::single) return pieceBytes / sizeof(float);
-  if (encoding == GridEncoding::double_precision) return pieceBytes / sizeof(double);
+  if (encoding == GridEncoding::single) return std::max(pieceBytes / sizeof(float), std::size_t{1});
+  if (encoding == GridEncoding::double_precision)
+    return std::max(pieceBytes / sizeof(double), std::size_t{1});
   return pieceBytes / 2 + 2;
 }
 
@@ -76,7 +78,8 @@ void readTextPiece(const Pieces& pieces, Chunk& chunk, TextScanner& scanner) {
 // overwritten before it is read.
 template <class T>
 void readBinaryPiece(const Pieces& pieces, Chunk& chunk) {
-  const std::size_t n = pieces.pieceBytes / sizeof(T);
+  const std::size_t n = pieceValues(
+      sizeof(T) == 4 ? GridEncoding::single : GridEncoding::double_precision, pieces.pieceBytes);
   double* const values = chunk.values.get() + 1;
   auto* const bytes = reinterpret_cast<unsigned char*>(values);
   const BytesRead read = readAt(pieces.file, pieces.first + chunk.piece * n * sizeof(T),

@@ -97,6 +97,7 @@ bool readOn(RowRun& run, InputRows& input, std::unique_lock<std::mutex>& held) {
   input.available += chunk.count;
   input.ended = failure || chunk.end == ChunkEnd::inputEnds || chunk.end == ChunkEnd::noMemory;
   input.endedBy = chunk.end;
+  input.bandChunk = sequence;  // the next band starts among its new values
   if (chunk.end != ChunkEnd::valuesFull) input.readingOn.reset();
   return true;
 }
@@ -243,7 +244,7 @@ bool takeWritten(RowRun& run) {
 }  // namespace
 
 void prepareRowRun(RowRun& run, GridInput& grid1, GridInput& grid2, GridOutput& output,
-                   const GridParameters& working, unsigned threads) {
+                   const GridParameters& working, unsigned threads, std::size_t pieceBytes) {
   run.columns = columnCount(working.ncols);
   if (!prepareBlocks(run.inputs[0], grid1, working, run.lock) ||
       !prepareBlocks(run.inputs[1], grid2, working, run.lock) ||
@@ -259,11 +260,11 @@ void prepareRowRun(RowRun& run, GridInput& grid1, GridInput& grid2, GridOutput& 
   // new's handler, which would end the run.
   catchFailure([&] {
     const bool text = grid1.encoding == GridEncoding::text || grid2.encoding == GridEncoding::text;
-    const std::size_t scanBytes = pieceScanBuffer(defaultPieceBytes);
+    const std::size_t scanBytes = pieceScanBuffer(pieceBytes);
     const bool scans = !text || (initScanner(run.pool.mainScratch.scanner, scanBytes) &&
                                  (run.pool.scanBytes = scanBytes) > 0);
     for (InputRows& input : run.inputs) {
-      if (scans) preparePieces(input, run.pool, threads);
+      if (scans) preparePieces(input, run.pool, threads, pieceBytes);
       startReader(input, threads);
     }
     prepareBands(run.bands, output, working, jobsPerRing(threads), run.lock);
@@ -290,7 +291,9 @@ void runRows(RowRun& run, ProductStatistics* statistics) {
     progress |= takeBands(run, statistics, held);
     progress |= takeWritten(run);
     if (run.bandsWritten == run.bandsTaken && run.bandFailure) report(*run.bandFailure);
-    if (run.bandsWritten == run.bands.ring.given && run.banded == end.cells) {
+    // Bands given before a failure was known may reach into its row, whose write they never
+    // complete.
+    if (run.bandsWritten == run.bands.ring.given && run.banded >= end.cells) {
       if (end.failing != nullptr) reportInputFailure(run, *end.failing);
       if (end.cells == run.cells) return;
     }

@@ -46,7 +46,8 @@ struct RowRun {
 // pieces of inputs in regular files, readers of streams, more bands and the threads, each only
 // where it can be had.
 void prepareRowRun(RowRun& run, GridInput& grid1, GridInput& grid2, GridOutput& output,
-                   const GridParameters& working, unsigned threads);
+                   const GridParameters& working, unsigned threads,
+                   std::size_t pieceBytes = defaultPieceBytes);
 
 // Multiplies and writes every row, a dot after each, adding the products to `statistics` in row
 // order where it is given; ends the run at the first failure in row order.
