@@ -303,7 +303,8 @@ TEST(TextScanner, RowsOfAPipeAsTheyComeAreTheRowsOfTheFile) {
     attachScanner(grid.text, grid.bytes.emplace<ArrivingBytes>(ArrivingBytes{grid.file}));
     std::vector<double> values(R * C + 1);
     // In ranges of 12 rows: the first waited for, then the rows whole so far.
-    static int waits = 0;
+    static int waits;
+    waits = 0;
     for (int row = 1; row <= R;) {
       RowRange rows{values.data() + (row - 1) * C, C, row, std::min<std::size_t>(12, R - row + 1)};
       rows.asTheyCome = true;

@@ -607,6 +607,49 @@ TEST_F(GridCase, LargestUsableColumnCount) {
 
 // Names longer than any path the system takes are still used whole: in the message for an
 // input that cannot be opened, and in the dialogue for an output.
+// Memory that runs out while row r is read (a number's digits, a test seam), on whichever
+// thread meets it, in a piece read again by the main thread or in a reader's block: r - 1 dots,
+// rows 1 to r - 1 on disk and the memory status, at every thread count, one included.
+TEST_F(GridCase, MemoryRunningOutInARow) {
+  constexpr int rows = 3000, columns = 10, shortRow = 2500;
+  std::string grid = textHeader("10", "3000"), plain = grid;
+  for (int i = 0; i < rows * columns; ++i) {
+    const std::string cell = std::to_string(i % 997) + (i % columns == columns - 1 ? "\n" : " ");
+    plain += cell;
+    grid += i == (shortRow - 1) * columns + 3 ? "1" + std::string(std::size_t{2} << 20, '0') + " "
+                                              : cell;
+  }
+  for (const std::string format : {"-f:t", "-f:s"}) {
+    inputs(plain, plain);
+    ASSERT_EQ(run(format.c_str()).status, 0);
+    std::string before = readFile(out);  // the first shortRow - 1 rows of the whole product
+    if (format == "-f:s") {  // with the provisional statistics block of a text grid 1: zeros
+      before.resize(48 + (shortRow - 1) * columns * 4);
+      std::fill(before.begin() + 24, before.begin() + 48, '\0');
+    } else {
+      std::size_t end = 0;
+      for (int line = 0; line < 6 + shortRow - 1; ++line) end = before.find('\n', end) + 1;
+      before.resize(end);
+    }
+    writeFile(a, grid);
+    for (int threads : {1, 2, 8}) {
+      const ToolResult r = runTool(dir, {aName, bName, outName, format},
+                                   RunSetup{.threads = threads, .digitsInMemory = 100});
+      EXPECT_EQ(r.status, 3) << format << threads;
+      EXPECT_EQ(r.out, console(std::string(shortRow - 1, '.') + "not enough memory\n"));
+      EXPECT_TRUE(readFile(out) == before) << format << " " << threads << " threads";
+    }
+#ifndef CELLPROD_WINDOWS_TARGET
+    const std::string fifo = "fifo" + format + ".asc";
+    const ToolResult piped =
+        runTool(dir, {fifo, bName, outName, format},
+                {.fifos = {{fifo, grid}}, .threads = 2, .digitsInMemory = 100});
+    EXPECT_EQ(piped.out, console(std::string(shortRow - 1, '.') + "not enough memory\n"));
+    EXPECT_TRUE(readFile(out) == before) << format << " through a pipe";
+#endif
+  }
+}
+
 // From the least address space the tool starts in to more than two reader threads take, a run
 // on two, four or eight threads ends as on one: complete, or with status 3, never by a
 // signal; also where cells need the exact conversion, which takes memory on whichever thread

@@ -1,6 +1,10 @@
 // The tool as the tests run it where a file alone cannot make the case:
 // - CELLPROD_TEST_READ_FAULT_AT=N: every read of an input fails at byte N of its file, as a bad
 //   sector there would;
+// - CELLPROD_TEST_DIGITS_IN_MEMORY=N: a number read one byte at a time cannot have the memory to
+//   keep more than N of its digits, as where memory runs short inside a row;
+// - CELLPROD_TEST_JOB_TIME=1: after a complete run, the CPU time the main thread spent in the
+//   pool's jobs, in nanoseconds, on standard error;
 // - `positional-check FILE`: status 0 only where reading FILE by position leaves its unbuffered
 //   stream where it was;
 // - `hold-output FILE`: opens FILE as a run opens its output, says "held", and keeps it until
@@ -18,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "decimal/conversion.h"  // limitLongNumberMemory
 #include "driver/run.h"
 #include "platform/os.h"
 #include "rows/work_pool.h"  // threadCount
@@ -69,5 +74,10 @@ int main(int argc, char** argv) {
 #endif
   if (const char* at = std::getenv("CELLPROD_TEST_READ_FAULT_AT"))
     failReadsAt(std::strtoull(at, nullptr, 10));
-  return runCellprod(argc, argv);
+  if (const char* digits = std::getenv("CELLPROD_TEST_DIGITS_IN_MEMORY"))
+    limitLongNumberMemory(std::strtoull(digits, nullptr, 10));
+  const int status = runCellprod(argc, argv);
+  if (std::getenv("CELLPROD_TEST_JOB_TIME") != nullptr)
+    std::fprintf(stderr, "%llu\n", static_cast<unsigned long long>(mainThreadJobTime()));
+  return status;
 }

@@ -90,7 +90,7 @@ ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
               err = (io / "stderr").string();
   writeFile(in, input);
 
-  const bool testTool = setup.testTool || setup.readFaultAt >= 0;
+  const bool testTool = setup.testTool || setup.readFaultAt >= 0 || setup.digitsInMemory >= 0;
 #ifdef CELLPROD_LAUNCHER
   std::vector<std::string> argvText{CELLPROD_LAUNCHER,
                                     testTool ? CELLPROD_TARGET_TEST_TOOL_EXE : CELLPROD_TARGET_EXE};
@@ -144,6 +144,8 @@ ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
     if (setup.threadsVariable) ::setenv("CELLPROD_THREADS", setup.threadsVariable, 1);
     if (setup.readFaultAt >= 0)
       ::setenv("CELLPROD_TEST_READ_FAULT_AT", std::to_string(setup.readFaultAt).c_str(), 1);
+    if (setup.digitsInMemory >= 0)
+      ::setenv("CELLPROD_TEST_DIGITS_IN_MEMORY", std::to_string(setup.digitsInMemory).c_str(), 1);
     ::alarm(runTimeLimitSeconds);  // the pending alarm survives exec and ends a hung run
     const rlimit space{static_cast<rlim_t>(setup.addressSpace),
                        static_cast<rlim_t>(setup.addressSpace)};

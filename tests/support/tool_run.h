@@ -50,7 +50,8 @@ ToolResult runToolWithFileLimit(const ScratchDir& dir, const std::vector<std::st
 // closed; the first processor alone; limits of address space and of the files written; the
 // threads the tool uses (CELLPROD_THREADS, where above 0, or its text); the tool with its seams
 // (cellprod_test_tool), with every read of an input failing at byte readFaultAt where that is
-// 0 or more.
+// 0 or more, and no memory for more than digitsInMemory digits of a number read one byte at a
+// time where that is 0 or more.
 struct RunSetup {
   std::string input{};
   std::vector<std::pair<std::string, std::string>> fifos{};
@@ -63,6 +64,7 @@ struct RunSetup {
   const char* threadsVariable = nullptr;  // CELLPROD_THREADS as it stands, where given
   bool testTool = false;
   long readFaultAt = -1;
+  long digitsInMemory = -1;
 };
 ToolResult runTool(const ScratchDir& dir, const std::vector<std::string>& args,
                    const RunSetup& setup);
