@@ -100,6 +100,7 @@ void startPoolThreads(WorkPool& pool, unsigned count) {
     if (!startThread(thread, workOn, std::ref(pool))) break;
     pool.threads.push_back(std::move(thread));  // within the capacity reserved
   }
+  pool.mainHelps = pool.threads.size() < usableProcessors();
 }
 
 std::uint64_t queueJob(WorkPool& pool, JobRing& ring) {
@@ -109,6 +110,7 @@ std::uint64_t queueJob(WorkPool& pool, JobRing& ring) {
 }
 
 bool doQueuedJob(WorkPool& pool, std::unique_lock<std::mutex>& held) {
+  if (!pool.mainHelps) return false;
   const std::uint64_t before = threadCpuNanoseconds();
   const bool done = doJob(pool, held, pool.mainScratch);
   if (done) mainJobNanoseconds += threadCpuNanoseconds() - before;

@@ -19,9 +19,9 @@
 // Beyond this many threads, the in-order use of the results keeps them waiting.
 constexpr unsigned maxThreads = 64;
 
-// The jobs of each ring given at once: one for each thread and one more, so that no thread runs
-// out of jobs while the main thread takes the results.
-inline std::size_t jobsPerRing(unsigned threads) { return std::size_t{threads} + 1; }
+// The jobs of each ring given at once: two for each thread and two more, so that no thread runs
+// out of queued jobs while the main thread takes the results or does a job itself.
+inline std::size_t jobsPerRing(unsigned threads) { return 2 * std::size_t{threads} + 2; }
 
 // The rings a pool takes jobs from: the pieces of two inputs and the bands.
 constexpr std::size_t maxPoolRings = 3;
@@ -34,6 +34,7 @@ struct WorkPool {
   std::uint64_t tickets = 0;  // jobs queued so far
   std::size_t scanBytes = 0;  // each thread's scanner, where an input is read in text pieces
   bool stopping = false;
+  bool mainHelps = true;   // the main thread does queued jobs: it has a processor of its own
   JobScratch mainScratch;  // the main thread's, for the jobs it does
 
   WorkPool() = default;
@@ -61,7 +62,8 @@ void startPoolThreads(WorkPool& pool, unsigned count);
 std::uint64_t queueJob(WorkPool& pool, JobRing& ring);
 
 // With the lock held, on the main thread: does the oldest queued job, with the lock released
-// meanwhile; false where none is queued.
+// meanwhile; false where none is queued, or where the threads of the pool fill every processor
+// and the main thread leaves the jobs to them.
 bool doQueuedJob(WorkPool& pool, std::unique_lock<std::mutex>& held);
 
 // Ends the threads once the jobs they are doing are done, queued jobs unstarted, and joins them.
