@@ -51,43 +51,10 @@ RowsEnd endOfRows(const RowRun& run) {
   fail(rowReadFailure(input.grid->name, static_cast<int>(row + 1), input.available % run.columns));
 }
 
-// Takes the input's chunks that are done, in order, and places their values after those
-// before. A piece whose job failed or ran short of memory on another thread is read again here
-// first, as one thread would read it. After a chunk that ends the input none is taken; after one
-// whose values were full, none until it has been read on.
-bool takeChunks(RowRun& run, InputRows& input, std::unique_lock<std::mutex>& held) {
-  bool took = false;
-  while (!input.ended && !input.readingOn && input.taken < input.ring.given &&
-         slotOf(input.ring, input.taken).state == JobState::done) {
-    JobSlot& slot = slotOf(input.ring, input.taken);
-    Chunk& chunk = chunkAt(input, input.taken);
-    if (chunk.readByWorker && (slot.failure || chunk.end == ChunkEnd::noMemory)) {
-      readChunkHere(input, input.taken, run.pool, held);
-      continue;
-    }
-    if (slot.failure) {
-      chunk.count = 0;
-      input.failure = slot.failure;
-    }
-    chunk.firstCell = input.available;
-    input.available += chunk.count;
-    input.ended =
-        slot.failure || chunk.end == ChunkEnd::inputEnds || chunk.end == ChunkEnd::noMemory;
-    input.endedBy = chunk.end;
-    if (chunk.end == ChunkEnd::valuesFull) input.readingOn = input.taken;
-    ++input.taken;
-    took = true;
-  }
-  return took;
-}
-
-// A chunk whose values were full is read on, into its own place, once the bands that use its
-// values are done.
-bool readOn(RowRun& run, InputRows& input, std::unique_lock<std::mutex>& held) {
-  if (!input.readingOn || run.takenCells < input.available) return false;
-  const std::uint64_t sequence = *input.readingOn;
+// Places the values of chunk `sequence`, done, after those before; after a chunk that ends the
+// input none is taken, after one whose values were full none until it is read on.
+void placeChunk(InputRows& input, std::uint64_t sequence) {
   Chunk& chunk = chunkAt(input, sequence);
-  readChunkHere(input, sequence, run.pool, held);
   const std::optional<CaughtFailure>& failure = slotOf(input.ring, sequence).failure;
   if (failure) {
     chunk.count = 0;
@@ -97,8 +64,32 @@ bool readOn(RowRun& run, InputRows& input, std::unique_lock<std::mutex>& held) {
   input.available += chunk.count;
   input.ended = failure || chunk.end == ChunkEnd::inputEnds || chunk.end == ChunkEnd::noMemory;
   input.endedBy = chunk.end;
-  input.bandChunk = sequence;  // the next band starts among its new values
-  if (chunk.end != ChunkEnd::valuesFull) input.readingOn.reset();
+  if (chunk.end == ChunkEnd::valuesFull) input.readingOn = sequence;
+  else if (input.readingOn == sequence) input.readingOn.reset();
+}
+
+// Takes the input's chunks that are done, in order. A piece whose job failed or ran short of
+// memory on another thread is read again here first, as one thread would read it.
+bool takeChunks(RowRun& run, InputRows& input, std::unique_lock<std::mutex>& held) {
+  bool took = false;
+  while (!input.ended && !input.readingOn && input.taken < input.ring.given &&
+         slotOf(input.ring, input.taken).state == JobState::done) {
+    const Chunk& chunk = chunkAt(input, input.taken);
+    if (chunk.readByWorker && (slotOf(input.ring, input.taken).failure || chunk.end == ChunkEnd::noMemory))
+      readChunkHere(input, input.taken, run.pool, held);
+    placeChunk(input, input.taken++);
+    took = true;
+  }
+  return took;
+}
+
+// A chunk whose values were full is read on, into its own place, once the bands that use its
+// values are done; the next band starts among its new values.
+bool readOn(RowRun& run, InputRows& input, std::unique_lock<std::mutex>& held) {
+  if (!input.readingOn || run.takenCells < input.available) return false;
+  input.bandChunk = *input.readingOn;
+  readChunkHere(input, *input.readingOn, run.pool, held);
+  placeChunk(input, input.bandChunk);
   return true;
 }
 
