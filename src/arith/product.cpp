@@ -30,35 +30,49 @@ void checkCompatible(const GridInput& grid1, const GridInput& grid2) {
 
 namespace {
 
-using ProductRow = void (*)(const double* a, const double* b, double* product, std::size_t n,
-                            double nodata);
+using ProductRow = void (*)(const double* a, const double* b, double* product, float* narrowed,
+                            std::size_t n, double nodata);
 
-// The products of n cells, nodata where a cell of either row is empty. Empty cells lie at
-// random in a grid, so the loop has no branches: the compiler turns the choices into vector
-// compares and blends. Where both cells are NaN, which of the two a multiplication gives back
-// is the instruction's and the compiler's choice: b is multiplied by itself then, so that the
-// product is always b's NaN (made quiet), on every CPU and path.
+// The product of two cells, nodata where either is empty. Empty cells lie at random in a grid, so
+// there are no branches: the compiler turns the choices into vector compares and blends. Where
+// both cells are NaN, which of the two a multiplication gives back is the instruction's and the
+// compiler's choice: b is multiplied by itself then, so that the product is always b's NaN (made
+// quiet), on every CPU and path.
+CELLPROD_ALWAYS_INLINE double productOf(double a, double b, double nodata) {
+  double p = b * (b != b ? b : a);
+  p = a == nodata ? nodata : p;
+  return b == nodata ? nodata : p;
+}
+
+// The products of n cells where `product` is given, their nearest floats where `narrowed` is.
+template <bool keep, bool narrow>
 CELLPROD_ALWAYS_INLINE void productCells(const double* a, const double* b, double* product,
-                                         std::size_t n, double nodata) {
+                                         float* narrowed, std::size_t n, double nodata) {
   for (std::size_t i = 0; i < n; ++i) {
-    double p = b[i] * (b[i] != b[i] ? b[i] : a[i]);
-    p = a[i] == nodata ? nodata : p;
-    p = b[i] == nodata ? nodata : p;
-    product[i] = p;
+    const double p = productOf(a[i], b[i], nodata);
+    if constexpr (keep) product[i] = p;
+    if constexpr (narrow) narrowed[i] = static_cast<float>(p);
   }
 }
 
-void productRowPlain(const double* a, const double* b, double* product, std::size_t n,
-                     double nodata) {
-  productCells(a, b, product, n, nodata);
+CELLPROD_ALWAYS_INLINE void productCells(const double* a, const double* b, double* product,
+                                         float* narrowed, std::size_t n, double nodata) {
+  if (narrowed == nullptr) productCells<true, false>(a, b, product, narrowed, n, nodata);
+  else if (product == nullptr) productCells<false, true>(a, b, product, narrowed, n, nodata);
+  else productCells<true, true>(a, b, product, narrowed, n, nodata);
+}
+
+void productRowPlain(const double* a, const double* b, double* product, float* narrowed,
+                     std::size_t n, double nodata) {
+  productCells(a, b, product, narrowed, n, nodata);
 }
 
 #if CELLPROD_VECTOR_PATHS
-// The same loop for AVX-512, eight cells at a time: the same multiplies and exact comparisons,
+// The same loops for AVX-512, eight cells at a time: the same multiplies and exact comparisons,
 // so the same bits.
 CELLPROD_TARGET_AVX512 void productRowAvx512(const double* a, const double* b, double* product,
-                                             std::size_t n, double nodata) {
-  productCells(a, b, product, n, nodata);
+                                             float* narrowed, std::size_t n, double nodata) {
+  productCells(a, b, product, narrowed, n, nodata);
 }
 #endif
 
@@ -70,29 +84,42 @@ ProductRow productRowForThisCpu() {
   return productRowPlain;
 }
 
-// The plain pass over the products, which defines the statistics.
-void statisticsPlain(const double* products, std::size_t n, ProductStatistics& stats) {
-  stats.addSamples(products, n);
+// The plain pass, which defines the statistics: the products formed again, in pieces small
+// enough to stay in the cache, and added in their order.
+void statisticsPlain(const double* a, const double* b, std::size_t n, double nodata,
+                     ProductStatistics& stats) {
+  constexpr std::size_t piece = 256;
+  double products[piece];
+  for (std::size_t start = 0; start < n; start += piece) {
+    const std::size_t m = std::min(piece, n - start);
+    productCells<true, false>(a + start, b + start, products, nullptr, m, nodata);
+    stats.addSamples(products, m);
+  }
 }
 
 #if CELLPROD_VECTOR_PATHS
 // The first counted product that equals zero. Zeros of either sign compare equal, so a vector
 // minimum or maximum of zero does not tell which came first, as the plain pass keeps it.
-double firstCountedZero(const double* products, std::size_t n, double above) {
-  for (std::size_t i = 0; i < n; ++i)
-    if (products[i] == 0 && products[i] > above) return products[i];
+double firstCountedZero(const double* a, const double* b, std::size_t n, double nodata,
+                        double above) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const double p = a[i] == nodata || b[i] == nodata ? nodata : b[i] * a[i];  // not NaN
+    if (p == 0 && p > above) return p;
+  }
   return 0;  // not reached: the caller saw such a product
 }
 
-// The pass for AVX-512, eight products at a time, with the same comparisons and roundings as
-// the plain pass. Count, minimum and maximum do not depend on the order of the products, and
-// are kept in vector form; the sum and the sum of squares do, and are added one product after
-// the other in one chain, the two side by side in one register. An uncounted product adds -0.0
-// to both, which leaves every sum as it is.
-CELLPROD_TARGET_AVX512 void statisticsAvx512(const double* products, std::size_t n,
-                                             ProductStatistics& stats) {
+// The pass for AVX-512, eight cells at a time, with the same multiplies, comparisons and
+// roundings as the plain pass. Count, minimum and maximum do not depend on the order of the
+// products, and are kept in vector form; the sum and the sum of squares do, and are added one
+// product after the other in one chain, the two side by side in one register, whose latency the
+// products' own work hides. An uncounted product adds -0.0 to both, which leaves every sum as it
+// is.
+CELLPROD_TARGET_AVX512 void statisticsAvx512(const double* a, const double* b, std::size_t n,
+                                             double nodata, ProductStatistics& stats) {
   constexpr double inf = std::numeric_limits<double>::infinity();
-  const __m512d above = _mm512_set1_pd(stats.threshold + 1.0), noSum = _mm512_set1_pd(-0.0);
+  const __m512d empty = _mm512_set1_pd(nodata), above = _mm512_set1_pd(stats.threshold + 1.0);
+  const __m512d noSum = _mm512_set1_pd(-0.0);
   // Each product beside its square: x0 x0² x1 x1² ... from the eight x and the eight squares.
   const __m512i firstFour = _mm512_setr_epi64(0, 8, 1, 9, 2, 10, 3, 11);
   const __m512i lastFour = _mm512_setr_epi64(4, 12, 5, 13, 6, 14, 7, 15);
@@ -101,7 +128,11 @@ CELLPROD_TARGET_AVX512 void statisticsAvx512(const double* products, std::size_t
   std::uint64_t counted = 0;
   for (std::size_t i = 0; i < n; i += 8) {
     const __mmask8 lanes = n - i >= 8 ? 0xFF : static_cast<__mmask8>((1u << (n - i)) - 1);
-    const __m512d p = _mm512_maskz_loadu_pd(lanes, products + i);
+    const __m512d x = _mm512_maskz_loadu_pd(lanes, a + i), y = _mm512_maskz_loadu_pd(lanes, b + i);
+    const __mmask8 emptyCell =
+        _mm512_cmp_pd_mask(x, empty, _CMP_EQ_OQ) | _mm512_cmp_pd_mask(y, empty, _CMP_EQ_OQ);
+    const __m512d z = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(y, y, _CMP_UNORD_Q), x, y);
+    const __m512d p = _mm512_mask_blend_pd(emptyCell, _mm512_mul_pd(y, z), empty);
     const __mmask8 count = _mm512_mask_cmp_pd_mask(lanes, p, above, _CMP_GT_OQ);
     counted += static_cast<unsigned>(__builtin_popcount(count));
     minimum = _mm512_mask_min_pd(minimum, count, minimum, p);
@@ -128,9 +159,9 @@ CELLPROD_TARGET_AVX512 void statisticsAvx512(const double* products, std::size_t
   const bool first = stats.count == 0;
   const double low = _mm512_reduce_min_pd(minimum), high = _mm512_reduce_max_pd(maximum);
   if (first || low < stats.minimum)
-    stats.minimum = low == 0 ? firstCountedZero(products, n, countedAbove) : low;
+    stats.minimum = low == 0 ? firstCountedZero(a, b, n, nodata, countedAbove) : low;
   if (first || high > stats.maximum)
-    stats.maximum = high == 0 ? firstCountedZero(products, n, countedAbove) : high;
+    stats.maximum = high == 0 ? firstCountedZero(a, b, n, nodata, countedAbove) : high;
   stats.count += static_cast<double>(counted);
 }
 #endif
@@ -153,17 +184,14 @@ std::vector<StatisticsPass> availableStatisticsPasses() {
   return passes;
 }
 
-void multiplyCells(const double* a, const double* b, double* product, std::size_t n,
-                   double nodata) {
+void multiplyCells(const double* a, const double* b, double* product, float* narrowed,
+                   std::size_t n, double nodata) {
   static const ProductRow forThisCpu = productRowForThisCpu();
-  forThisCpu(a, b, product, n, nodata);
+  forThisCpu(a, b, product, narrowed, n, nodata);
 }
 
-void narrowProducts(const double* products, float* narrowed, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) narrowed[i] = static_cast<float>(products[i]);
-}
-
-void addProductStatistics(const double* products, std::size_t n, ProductStatistics& stats) {
+void addProductStatistics(const double* a, const double* b, std::size_t n, double nodata,
+                          ProductStatistics& stats) {
   static const StatisticsPass forThisCpu = statisticsForThisCpu();
-  forThisCpu(products, n, stats);
+  forThisCpu(a, b, n, nodata, stats);
 }

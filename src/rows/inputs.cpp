@@ -141,12 +141,10 @@ bool fillBlock(InputRows& input, std::uint64_t sequence, bool mainThread,
   Chunk& chunk = chunkOf(input, sequence);
   held.unlock();
   std::optional<CaughtFailure> failure = catchFailure([&] { readBlock(input, chunk, mainThread); });
-  held.lock();
+  relock(held);
   const bool more = !failure && chunk.end == ChunkEnd::goesOn &&
                     std::get<Blocks>(input.source).nextRow <= std::get<Blocks>(input.source).rows;
-  slotOf(input.ring, sequence).failure = std::move(failure);
-  moveJob(input.ring, sequence, JobState::running, JobState::done);
-  wake(input.lock->main);
+  jobDone(input.ring, sequence, std::move(failure), *input.lock);
   return more;
 }
 
@@ -248,7 +246,7 @@ void readChunkHere(InputRows& input, std::uint64_t sequence, WorkPool& pool,
   held.unlock();
   std::optional<CaughtFailure> failure =
       catchFailure([&] { readPiece(input, chunk, pool.mainScratch); });
-  held.lock();
+  relock(held);
   slotOf(input.ring, sequence).failure = std::move(failure);
 }
 

@@ -3,11 +3,20 @@
 #include <new>  // nothrow
 
 #include "grid/messages.h"
+#include "platform/threads.h"
 
 void waitFor(Waiters& waiters, std::unique_lock<std::mutex>& held) {
   ++waiters.waiting;
   waiters.condition.wait(held);
   --waiters.waiting;
+}
+
+void relock(std::unique_lock<std::mutex>& held) {
+  for (int tries = 0; tries < 256; ++tries) {
+    if (held.try_lock()) return;
+    relaxProcessor();
+  }
+  held.lock();
 }
 
 bool makeRing(JobRing& ring, std::size_t capacity) {
@@ -40,6 +49,13 @@ void moveJob(JobRing& ring, std::uint64_t sequence, JobState from, JobState to) 
   JobSlot& slot = slotOf(ring, sequence);
   checkRows(slot.state == from, "a job in an unexpected state");
   slot.state = to;
+}
+
+void jobDone(JobRing& ring, std::uint64_t sequence, std::optional<CaughtFailure> failure,
+             RowLock& lock) {
+  slotOf(ring, sequence).failure = std::move(failure);
+  moveJob(ring, sequence, JobState::running, JobState::done);
+  if (sequence == ring.awaited) wake(lock.main);
 }
 
 void releaseJob(JobRing& ring, JobState state) {

@@ -27,6 +27,10 @@ struct Waiters {
 // Waits, with the lock held by `held`, until woken.
 void waitFor(Waiters& waiters, std::unique_lock<std::mutex>& held);
 
+// Takes the lock back after work done without it: a few tries first, since it is held only for
+// moments, where a thread that sleeps on it costs a wake-up.
+void relock(std::unique_lock<std::mutex>& held);
+
 // Wakes whoever waits; call it with the lock held.
 inline void wake(Waiters& waiters) {
   if (waiters.waiting > 0) waiters.condition.notify_all();
@@ -70,6 +74,7 @@ struct JobRing {
   std::uint64_t given = 0;     // jobs given so far
   std::uint64_t started = 0;   // queued jobs a thread has started
   std::uint64_t released = 0;  // jobs whose slots are free again
+  std::uint64_t awaited = 0;   // the job whose result the main thread takes next
   // For the pool: does job `sequence` of the ring, for its owner.
   void (*work)(void* owner, std::uint64_t sequence, JobScratch& scratch) = nullptr;
   void* owner = nullptr;
@@ -90,6 +95,12 @@ std::uint64_t giveToRing(JobRing& ring, JobState state, std::uint64_t ticket = 0
 
 // Job `sequence` moves from state `from` to `to`.
 void moveJob(JobRing& ring, std::uint64_t sequence, JobState from, JobState to);
+
+// Job `sequence` is done, its failure, if any, with it; the main thread is woken where it waits
+// for this very job, the one it takes next: a job done ahead waits for it, without a wake-up,
+// which costs most where threads sleep (and on virtual machines more).
+void jobDone(JobRing& ring, std::uint64_t sequence, std::optional<CaughtFailure> failure,
+             RowLock& lock);
 
 // The oldest job not released, which must be in state `state`, frees its slot.
 void releaseJob(JobRing& ring, JobState state);

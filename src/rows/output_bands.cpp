@@ -51,29 +51,21 @@ void formatBand(const OutputBands& out, Band& band) {
   }
 }
 
-// A band's job: the products of its cells, from the runs of values of both inputs, then their
-// floats or their text.
+// A band's job: the products of its cells, from the runs of values of both inputs, as doubles,
+// floats or text as the output takes them. Where the bands are formed in order, by the main
+// thread alone, the products go to the statistics here too, while their values are in the cache.
 void formBand(void* owner, std::uint64_t sequence, JobScratch&) {
   OutputBands& out = *static_cast<OutputBands*>(owner);
   Band& band = bandOf(out, sequence);
-  const auto& [one, two] = band.segments;
-  std::size_t i = 0, j = 0, inOne = 0, inTwo = 0;  // the segments, and the place in each
-  for (std::size_t at = 0; at < band.cells;) {
-    const std::size_t n = std::min(one[i].count - inOne, two[j].count - inTwo);
-    multiplyCells(one[i].values + inOne, two[j].values + inTwo, band.products.get() + at, n,
-                  out.nodata);
-    at += n;
-    inOne += n;
-    inTwo += n;
-    if (inOne == one[i].count) ++i, inOne = 0;
-    if (inTwo == two[j].count) ++j, inTwo = 0;
-  }
-  if (out.output->encoding == GridEncoding::single) {
-    narrowProducts(band.products.get(), band.narrowed.get(), band.cells);
-    byte_order::toLittleEndian(band.narrowed.get(), band.cells);
-  } else if (out.output->encoding == GridEncoding::text) {
-    formatBand(out, band);
-  }
+  double* const products = band.products.get();
+  float* const narrowed = band.narrowed.get();
+  forEachRun(band, [&](const double* a, const double* b, std::size_t at, std::size_t n) {
+    multiplyCells(a, b, products != nullptr ? products + at : nullptr,
+                  narrowed != nullptr ? narrowed + at : nullptr, n, out.nodata);
+    if (out.statistics != nullptr) addProductStatistics(a, b, n, out.nodata, *out.statistics);
+  });
+  if (narrowed != nullptr) byte_order::toLittleEndian(narrowed, band.cells);
+  if (out.output->encoding == GridEncoding::text) formatBand(out, band);
 }
 
 // One write of the output, as one thread makes it: the bytes of cells from `cell` on, one row or
@@ -139,9 +131,13 @@ void writeInOrder(OutputBands& out) {
         ++out.nextToWrite;
         held.unlock();
         writeBand(out, bandOf(out, next));
-        held.lock();
+        relock(held);
         moveJob(out.ring, next, JobState::handed, JobState::written);
-        wake(out.lock->main);
+        // The main thread learns of written bands when the writer has none left, or a write
+        // failed: it needs them for its dots and the slots, not one by one.
+        const bool more = out.nextToWrite < out.ring.given &&
+                          slotOf(out.ring, out.nextToWrite).state == JobState::handed;
+        if (!more || bandOf(out, next).writeFailure) wake(out.lock->main);
       } else if (out.stopping) {
         return;
       } else {
@@ -178,12 +174,14 @@ bool prepareBands(OutputBands& out, GridOutput& output, const GridParameters& wo
   bool made = bands != nullptr && makeRing(ring, count);
   for (std::size_t i = 0; made && i < count; ++i) {
     Band& band = bands[i];
-    band.products = uninitialized<double>(bandCells);
-    made = band.products != nullptr;
-    if (made && output.encoding == GridEncoding::single) {
+    if (output.encoding == GridEncoding::single) {
       band.narrowed = uninitialized<float>(bandCells);
       made = band.narrowed != nullptr;
-    } else if (made && text) {
+      continue;
+    }
+    band.products = uninitialized<double>(bandCells);
+    made = band.products != nullptr;
+    if (made && text) {
       band.text.reset(static_cast<char*>(std::malloc(bandCells * (maxGeneralLength + 1))));
       band.partEnds = uninitialized<std::uint32_t>(bandCells);
       made = band.text != nullptr && band.partEnds != nullptr;
@@ -203,12 +201,21 @@ void startWriter(OutputBands& out) { startThread(out.writer, writeInOrder, std::
 
 void handToWriter(OutputBands& out, std::uint64_t sequence, std::unique_lock<std::mutex>& held) {
   moveJob(out.ring, sequence, JobState::done, JobState::handed);
-  if (out.writer.joinable()) return wake(out.lock->writer);
+  if (out.writer.joinable()) {
+    if (sequence + 1 - out.nextToWrite >= writerBatch) wake(out.lock->writer);
+    return;
+  }
   checkRows(out.nextToWrite++ == sequence, "a band written out of order");
   held.unlock();
   writeBand(out, bandOf(out, sequence));
-  held.lock();
+  relock(held);
   moveJob(out.ring, sequence, JobState::handed, JobState::written);
+}
+
+void wakeWriter(OutputBands& out) {
+  if (out.nextToWrite < out.ring.given &&
+      slotOf(out.ring, out.nextToWrite).state == JobState::handed)
+    wake(out.lock->writer);
 }
 
 void finishWriter(OutputBands& out) {

@@ -8,6 +8,7 @@
 // thread reports after the rows before them.
 #pragma once
 
+#include <algorithm>  // min
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include <optional>
 #include <thread>
 
+#include "arith/statistics.h"
 #include "grid/grid.h"
 #include "rows/job_ring.h"
 #include "rows/work_pool.h"
@@ -33,7 +35,7 @@ struct Band {
   std::uint64_t firstCell = 0;
   std::size_t cells = 0;
   std::array<std::array<Segment, maxSegments>, 2> segments;  // of grid 1 and of grid 2
-  CallocArray<double> products;                              // cells of them
+  CallocArray<double> products;  // cells of them, for a text or double-precision output
   CallocArray<float> narrowed;                               // a single-precision output's floats
   std::unique_ptr<char[], FreeDeleter> text;                 // a text output's
   CallocArray<std::uint32_t> partEnds;  // text: where the band's part of each write ends
@@ -46,6 +48,9 @@ struct OutputBands {
   GridOutput* output = nullptr;
   double ncols = 0;
   double nodata = 0;  // the run's nodata_value
+  // Where the bands are formed one after the other in order, by the main thread alone, the
+  // statistics their jobs add the products to; else the main thread adds them up.
+  ProductStatistics* statistics = nullptr;
   std::size_t columns = 0;
   std::size_t writeCells = 0;  // the cells of one write: a row, or a part of a long text row
   std::size_t valueBytes = 0;  // a binary output's bytes a value
@@ -72,6 +77,23 @@ struct OutputBands {
 bool prepareBands(OutputBands& bands, GridOutput& output, const GridParameters& working,
                   std::size_t count, RowLock& lock);
 
+// Calls work(a, b, at, n) for each run of n cells from the band's cell `at` on whose values lie
+// together in both inputs' chunks, a and b pointing at them.
+template <class Work>
+void forEachRun(const Band& band, Work work) {
+  const auto& [one, two] = band.segments;
+  std::size_t i = 0, j = 0, inOne = 0, inTwo = 0;  // the segments, and the place in each
+  for (std::size_t at = 0; at < band.cells;) {
+    const std::size_t n = std::min(one[i].count - inOne, two[j].count - inTwo);
+    work(one[i].values + inOne, two[j].values + inTwo, at, n);
+    at += n;
+    inOne += n;
+    inTwo += n;
+    if (inOne == one[i].count) ++i, inOne = 0;
+    if (inTwo == two[j].count) ++j, inTwo = 0;
+  }
+}
+
 // The band of job `sequence`.
 inline Band& bandOf(OutputBands& bands, std::uint64_t sequence) {
   return bands.bands[sequence % bands.ring.capacity];
@@ -84,8 +106,13 @@ void addBandsTo(OutputBands& bands, WorkPool& pool);
 void startWriter(OutputBands& bands);
 
 // With the lock held, on the main thread: the band of `sequence`, done and added up, goes to be
-// written: to the writer thread, or written here with the lock released meanwhile.
+// written: to the writer thread, woken once writerBatch bands wait for it, or written here with
+// the lock released meanwhile.
+constexpr std::uint64_t writerBatch = 4;
 void handToWriter(OutputBands& bands, std::uint64_t sequence, std::unique_lock<std::mutex>& held);
+
+// With the lock held: wakes the writer where bands wait for it, before the main thread waits.
+void wakeWriter(OutputBands& bands);
 
 // Ends the writer once it has written what it was handed. The destructor does it too.
 void finishWriter(OutputBands& bands);

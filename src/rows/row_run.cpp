@@ -78,6 +78,7 @@ bool takeChunks(RowRun& run, InputRows& input, std::unique_lock<std::mutex>& hel
     if (chunk.readByWorker && (slotOf(input.ring, input.taken).failure || chunk.end == ChunkEnd::noMemory))
       readChunkHere(input, input.taken, run.pool, held);
     placeChunk(input, input.taken++);
+    input.ring.awaited = input.taken;
     took = true;
   }
   return took;
@@ -177,8 +178,8 @@ bool giveBands(RowRun& run, const RowsEnd& end) {
   return gave;
 }
 
-// Takes the bands that are done, in order: adds their products to the statistics, frees the
-// chunks they used and hands them to the writer.
+// Takes the bands that are done, in order: adds their products to the statistics and hands
+// them to the writer; the chunks they used are freed after.
 bool takeBands(RowRun& run, ProductStatistics* statistics, std::unique_lock<std::mutex>& held) {
   OutputBands& out = run.bands;
   bool took = false;
@@ -190,13 +191,15 @@ bool takeBands(RowRun& run, ProductStatistics* statistics, std::unique_lock<std:
       run.bandFailure = slotOf(out.ring, sequence).failure;
       break;
     }
-    if (statistics != nullptr) {
+    if (statistics != nullptr && out.statistics == nullptr) {
       held.unlock();
-      addProductStatistics(band.products.get(), band.cells, *statistics);
-      held.lock();
+      forEachRun(band, [&](const double* a, const double* b, std::size_t, std::size_t n) {
+        addProductStatistics(a, b, n, out.nodata, *statistics);
+      });
+      relock(held);
     }
     run.takenCells = band.firstCell + band.cells;
-    ++run.bandsTaken;
+    out.ring.awaited = ++run.bandsTaken;
     handToWriter(out, sequence, held);
     took = true;
   }
@@ -266,6 +269,8 @@ void prepareRowRun(RowRun& run, GridInput& grid1, GridInput& grid2, GridOutput& 
 
 void runRows(RowRun& run, ProductStatistics* statistics) {
   std::unique_lock held(run.lock.mutex);
+  // Without the pool's threads, the main thread forms every band itself, in order.
+  if (run.pool.threads.empty()) run.bands.statistics = statistics;
   bool shown = false;  // the dots were flushed since the last progress
   for (;;) {
     if (run.lock.defect) report(*run.lock.defect);
@@ -294,9 +299,10 @@ void runRows(RowRun& run, ProductStatistics* statistics) {
       // Rows finished before a wait for a slow writer are shown first.
       held.unlock();
       showProgressNow();
-      held.lock();
+      relock(held);
       shown = true;
     } else {
+      wakeWriter(run.bands);
       waitFor(run.lock.main, held);
     }
   }

@@ -6,6 +6,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>  // memcmp
 #include <initializer_list>
 #include <limits>
 #include <random>
@@ -121,8 +122,10 @@ TEST(ProductStatistics, RowsGiveTheSameBitsAsSingleValues) {
         const Block a1 = blockOf(one);
         std::vector<double> product(n + 1, 7.0);
         std::vector<float> narrowed(n + 1, 7.0f);
-        multiplyCells(a.data(), b.data(), product.data(), n, nodata);
-        narrowProducts(product.data(), narrowed.data(), n);
+        std::vector<double> alone(n + 1, 7.0);  // the products without their floats
+        multiplyCells(a.data(), b.data(), product.data(), narrowed.data(), n, nodata);
+        multiplyCells(a.data(), b.data(), alone.data(), nullptr, n, nodata);
+        ASSERT_EQ(std::memcmp(product.data(), alone.data(), n * sizeof(double)), 0);
         for (std::size_t i = 0; i < n; ++i) {
           // Of two NaN cells the product is b's NaN, made quiet.
           const double p = std::isnan(b[i]) && products[i] != nodata ? b[i] * b[i] : products[i];
@@ -131,7 +134,8 @@ TEST(ProductStatistics, RowsGiveTheSameBitsAsSingleValues) {
                     std::bit_cast<std::uint32_t>(static_cast<float>(p)));
         }
         ASSERT_TRUE(product[n] == 7.0 && narrowed[n] == 7.0f) << "a cell after the row was written";
-        for (std::size_t k = 0; k < passes.size(); ++k) passes[k](product.data(), n, fused[k]);
+        for (std::size_t k = 0; k < passes.size(); ++k)
+          passes[k](a.data(), b.data(), n, nodata, fused[k]);
         for (std::size_t k = 0; k <= fused.size(); ++k) {  // the last: addSamples
           const Block b1 = blockOf(k < fused.size() ? fused[k] : rows);
           for (std::size_t i = 0; i < a1.size(); ++i) {

@@ -78,6 +78,7 @@ TEST(JobRing, JobsStartInTheirQueuedOrderAndFailAsValues) {
       for (int j = 0; j < 2; ++j)
         while (taken[j] < r.rings[j].given) {
           JobSlot& slot = slotOf(r.rings[j], taken[j]);
+          r.rings[j].awaited = taken[j];  // the job whose end wakes the main thread
           if (slot.state != JobState::done) {
             if (!doQueuedJob(r.pool, held)) waitFor(r.lock.main, held);
             continue;

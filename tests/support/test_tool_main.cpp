@@ -76,8 +76,9 @@ int main(int argc, char** argv) {
     failReadsAt(std::strtoull(at, nullptr, 10));
   if (const char* digits = std::getenv("CELLPROD_TEST_DIGITS_IN_MEMORY"))
     limitLongNumberMemory(std::strtoull(digits, nullptr, 10));
+  const bool jobTime = std::getenv("CELLPROD_TEST_JOB_TIME") != nullptr;
+  if (jobTime) countMainThreadJobTime();
   const int status = runCellprod(argc, argv);
-  if (std::getenv("CELLPROD_TEST_JOB_TIME") != nullptr)
-    std::fprintf(stderr, "%llu\n", static_cast<unsigned long long>(mainThreadJobTime()));
+  if (jobTime) std::fprintf(stderr, "%llu\n", static_cast<unsigned long long>(mainThreadJobTime()));
   return status;
 }
