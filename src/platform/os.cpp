@@ -300,6 +300,18 @@ bool isRegularFile(std::FILE* file) {
 #endif
 }
 
+std::optional<std::uint64_t> regularFileSize(std::FILE* file) {
+#ifdef _WIN32
+  struct _stat64 status;
+  if (_fstat64(_fileno(file), &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG)
+    return std::nullopt;
+#else
+  struct stat status;
+  if (::fstat(::fileno(file), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+#endif
+  return static_cast<std::uint64_t>(status.st_size);
+}
+
 unsigned usableProcessors() {
 #ifdef __linux__
   cpu_set_t set;

@@ -82,6 +82,9 @@ bool stdoutIsTerminal();
 // once is gone from it.
 bool isRegularFile(std::FILE* file);
 
+// The size of the regular file the open stream reads, in bytes; nothing for any other file.
+std::optional<std::uint64_t> regularFileSize(std::FILE* file);
+
 // Whether reading a file in text mode ends at its first Ctrl-Z byte, as it does on Windows.
 #ifdef _WIN32
 constexpr bool textModeEndsAtCtrlZ = true;

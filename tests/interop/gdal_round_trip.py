@@ -4,11 +4,13 @@
 gdal_translate writes pairs of text grids from rasters a GIS user would have, by the README's
 recipes (gdalwarp first where the empty cells hold the lowest float or NaN); cellprod
 multiplies each pair into a text, a single and a double output; GDAL opens every output (the
-binary ones through an ENVI sidecar header and through a VRT, as the README shows) and every
-cell, the georeference, the coordinate system and the statistics block are checked; then
-cellprod multiplies its own outputs and the empty cells must stay empty.
+binary ones through the ENVI header that cellprod-hdr writes, with and without grid 1's .prj,
+and through a VRT, as the README shows) and every cell, the georeference, the nodata value, the
+coordinate system and the statistics block are checked; then cellprod multiplies its own outputs
+and the empty cells must stay empty. cellprod-hdr must refuse a header it did not write, a short
+output and a text grid.
 
-Usage: gdal_round_trip.py CELLPROD. Exits 77 (skipped) with the reason where GDAL's Python
+Usage: gdal_round_trip.py CELLPROD CELLPROD_HDR. Exits 77 (skipped) with the reason where GDAL's Python
 bindings, numpy or gdal_translate are missing.
 """
 import os
@@ -40,6 +42,7 @@ gdal.UseExceptions()
 gdal.SetConfigOption("AAIGRID_DATATYPE", "Float64")
 
 TOOL = os.path.abspath(sys.argv[1])
+HEADER_TOOL = os.path.abspath(sys.argv[2])
 LOWEST_FLOAT = -3.4028234663852886e38
 SRS = osr.SpatialReference()
 SRS.ImportFromEPSG(25832)
@@ -151,17 +154,13 @@ def expected_statistics(products, counted):
     return [count, x.min(), x.max(), total, mean, deviation]
 
 
-def envi_header(path, case, value_type, nodata, prj):
-    """The ENVI sidecar of a binary output: `name.hdr` beside `name.flt`."""
-    offset, code = (48, 4) if value_type == np.float32 else (96, 5)
-    top = case.yll + case.nrows * case.cellsize
-    with open(os.path.splitext(path)[0] + ".hdr", "w") as f:
-        f.write(f"ENVI\nsamples = {case.ncols}\nlines = {case.nrows}\nbands = 1\n"
-                f"header offset = {offset}\nfile type = ENVI Standard\ndata type = {code}\n"
-                f"interleave = bsq\nbyte order = 0\n"
-                f"map info = {{Arbitrary, 1, 1, {case.xll!r}, {top!r}, {case.cellsize!r}, "
-                f"{case.cellsize!r}}}\ncoordinate system string = {{{prj}}}\n"
-                f"data ignore value = {nodata!r}\n")
+def companion_header(workdir, path, *args):
+    """The ENVI header of a binary output, as cellprod-hdr writes it: `name.flt.hdr`."""
+    r = subprocess.run([HEADER_TOOL, os.path.basename(path), *args], cwd=workdir,
+                       capture_output=True)
+    expect((r.returncode, r.stdout, r.stderr) == (0, (os.path.basename(path) + ".hdr\n").encode(),
+                                                  b""),
+           f"cellprod-hdr {path} {args}: status {r.returncode}, {r.stdout!r}, {r.stderr!r}")
 
 
 def vrt(path, case, value_type, nodata):
@@ -213,9 +212,12 @@ def check_binary_output(workdir, case, value_type, option, empty, products):
     stats = np.array(expected_statistics(products, counted)).astype(value_type)
     expect(np.array_equal(header[6:], stats),
            f"{case.name}: statistics block {header[6:]} instead of {stats}")
-    envi_header(path, case, value_type, nodata,
-                open(os.path.join(workdir, case.a[:-4] + ".prj")).read().strip())
-    expect_srs(path)
+    # The single output's header with grid 1's coordinate system, the double one's without.
+    if value_type == np.float32:
+        companion_header(workdir, path, case.a[:-4] + ".prj")
+        expect_srs(path)
+    else:
+        companion_header(workdir, path)
     for name in (path, vrt(path, case, value_type, nodata)):
         gt, got_nodata, got = read_grid(name)
         expect(gt == case.geotransform(), f"{case.name}: {name} georeference {gt}")
@@ -250,13 +252,38 @@ def check_case(workdir, case):
           f"text, single and double outputs as GDAL reads them")
 
 
+def check_refusals(workdir):
+    """What cellprod-hdr leaves alone: another program's header, a short output, a text grid."""
+    product = os.path.join(workdir, "product.flt")
+    with open(product + ".hdr", "w") as f:
+        f.write("ENVI\nsamples = 1\n")
+    with open(product, "rb") as f:
+        whole = f.read()
+    with open(os.path.join(workdir, "short.flt"), "wb") as f:
+        f.write(whole[:-3])
+    for args, status, text in (
+            (["product.flt"], 4, "product.flt.hdr exists and was not written by cellprod-hdr: "
+                                 "it is left as it is\n"),
+            (["short.flt"], 3, f"short.flt is no whole single or double grid of cellprod: its "
+                               f"{len(whole) - 3} bytes are neither 48 + 4 x ncols x nrows nor 96 "
+                               f"+ 8 x ncols x nrows of its header\n"),
+            ([CASES[0].a], 3, None)):
+        r = subprocess.run([HEADER_TOOL, *args], cwd=workdir, capture_output=True, text=True)
+        expect(r.returncode == status and (text is None or r.stdout == text) and r.stderr == "",
+               f"cellprod-hdr {args}: status {r.returncode}, {r.stdout!r}")
+    with open(product + ".hdr") as f:
+        expect(f.read() == "ENVI\nsamples = 1\n", "cellprod-hdr changed a header of another")
+    print("cellprod-hdr refuses another program's header, a short output and a text grid")
+
+
 def main():
-    if len(sys.argv) != 2:
-        fail("usage: gdal_round_trip.py CELLPROD")
+    if len(sys.argv) != 3:
+        fail("usage: gdal_round_trip.py CELLPROD CELLPROD_HDR")
     print("GDAL", gdal.__version__)
     with tempfile.TemporaryDirectory(prefix="cellprod-gdal-") as workdir:
         for case in CASES:
             check_case(workdir, case)
+        check_refusals(workdir)
 
 
 if __name__ == "__main__":
