@@ -104,7 +104,9 @@ bool releaseChunks(RowRun& run, InputRows& input) {
     input.bandChunk = std::max(input.bandChunk, input.ring.released);
   }
   if (input.ring.released == before) return false;
-  wake(run.lock.readers);
+  // A reader waits for half its ring to be free again, or for the main thread to wait: one
+  // wake-up for many blocks.
+  if (input.ring.given - input.ring.released <= input.ring.capacity / 2) wake(run.lock.readers);
   return true;
 }
 
@@ -303,6 +305,7 @@ void runRows(RowRun& run, ProductStatistics* statistics) {
       shown = true;
     } else {
       wakeWriter(run.bands);
+      wake(run.lock.readers);
       waitFor(run.lock.main, held);
     }
   }
