@@ -152,18 +152,13 @@ bool fillBlock(InputRows& input, std::uint64_t sequence, bool mainThread,
 // it. A failure outside the reading of a block ends it, for the main thread to report.
 void readAhead(InputRows& input) {
   Blocks& blocks = std::get<Blocks>(input.source);
-  std::optional<CaughtFailure> defect = catchFailure([&] {
+  runThreadLoop(*input.lock, [&] {
     std::unique_lock held(input.lock->mutex);
     while (!blocks.stopping) {
       if (!ringHasRoom(input.ring)) waitFor(input.lock->readers, held);
       else if (!fillBlock(input, giveToRing(input.ring, JobState::running), false, held)) break;
     }
   });
-  if (defect) {
-    std::lock_guard held(input.lock->mutex);
-    input.lock->defect = std::move(defect);
-    wake(input.lock->main);
-  }
 }
 
 }  // namespace

@@ -46,6 +46,17 @@ struct RowLock {
   std::optional<CaughtFailure> defect;  // what ended a thread other than the main one outside a job
 };
 
+// Runs the loop of a thread other than the main one with its failures as values: one that ends
+// it is the run's defect (RowLock::defect), for the main thread to report.
+template <class Loop>
+void runThreadLoop(RowLock& lock, Loop loop) {
+  std::optional<CaughtFailure> failure = catchFailure(loop);
+  if (!failure) return;
+  std::lock_guard held(lock.mutex);
+  lock.defect = std::move(failure);
+  wake(lock.main);
+}
+
 enum class JobState : std::uint8_t {
   free,     // no job in the slot
   queued,   // given to the pool

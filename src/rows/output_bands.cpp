@@ -123,7 +123,7 @@ void writeBand(OutputBands& out, Band& band) {
 
 // The writer thread: writes the bands handed to it in order until it is stopped.
 void writeInOrder(OutputBands& out) {
-  std::optional<CaughtFailure> defect = catchFailure([&] {
+  runThreadLoop(*out.lock, [&] {
     std::unique_lock held(out.lock->mutex);
     for (;;) {
       const std::uint64_t next = out.nextToWrite;
@@ -145,11 +145,6 @@ void writeInOrder(OutputBands& out) {
       }
     }
   });
-  if (defect) {
-    std::lock_guard held(out.lock->mutex);
-    out.lock->defect = std::move(defect);
-    wake(out.lock->main);
-  }
 }
 
 }  // namespace

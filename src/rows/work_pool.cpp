@@ -49,16 +49,11 @@ void workOn(WorkPool& pool) {
   bool ready = pool.scanBytes == 0;
   catchFailure([&] { ready = ready || initScanner(scratch.scanner, pool.scanBytes); });
   if (!ready) return;
-  std::optional<CaughtFailure> defect = catchFailure([&] {
+  runThreadLoop(*pool.lock, [&] {
     std::unique_lock held(pool.lock->mutex);
     while (!pool.stopping)
       if (!doJob(pool, held, scratch)) waitFor(pool.lock->jobs, held);
   });
-  if (defect) {
-    std::lock_guard held(pool.lock->mutex);
-    pool.lock->defect = std::move(defect);
-    wake(pool.lock->main);
-  }
 }
 
 }  // namespace
