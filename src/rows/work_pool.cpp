@@ -48,7 +48,12 @@ void workOn(WorkPool& pool) {
   JobScratch scratch;
   bool ready = pool.scanBytes == 0;
   catchFailure([&] { ready = ready || initScanner(scratch.scanner, pool.scanBytes); });
-  if (!ready) return;
+  if (!ready) {  // one thread fewer: the main thread does jobs too, so that none is left undone
+    std::lock_guard held(pool.lock->mutex);
+    pool.threadLost = true;
+    wake(pool.lock->main);
+    return;
+  }
   runThreadLoop(*pool.lock, [&] {
     std::unique_lock held(pool.lock->mutex);
     while (!pool.stopping)
@@ -104,7 +109,7 @@ std::uint64_t queueJob(WorkPool& pool, JobRing& ring) {
 }
 
 bool doQueuedJob(WorkPool& pool, std::unique_lock<std::mutex>& held) {
-  if (!pool.mainHelps) return false;
+  if (!pool.mainHelps && !pool.threadLost) return false;
   if (!countingJobTime.load(std::memory_order_relaxed)) return doJob(pool, held, pool.mainScratch);
   const std::uint64_t before = threadCpuNanoseconds();
   const bool done = doJob(pool, held, pool.mainScratch);

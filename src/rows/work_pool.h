@@ -35,6 +35,7 @@ struct WorkPool {
   std::size_t scanBytes = 0;  // each thread's scanner, where an input is read in text pieces
   bool stopping = false;
   bool mainHelps = true;   // the main thread does queued jobs: it has a processor of its own
+  bool threadLost = false;  // a thread could not set its scratch up: the main thread helps too
   JobScratch mainScratch;  // the main thread's, for the jobs it does
 
   WorkPool() = default;
