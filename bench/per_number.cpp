@@ -78,7 +78,7 @@ void inMemory(TextScanner& s, const std::string& text) {
 
 int main(int argc, char** argv) {
   // per_number [SPELLING]: one spelling alone (%.18g, %.20g, %.18e or %.6g).
-  const char* names[] = {"plain", "avx512", "avx512, long numbers gathered"};
+  const char* names[] = {"plain", "avx512"};
   bool allSame = true;
   for (const char* kind : {"%.18g", "%.20g", "%.18e", "%.6g"}) {
     if (argc > 1 && std::strcmp(argv[1], kind) != 0) continue;

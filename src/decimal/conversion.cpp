@@ -6,7 +6,6 @@
 #include <cstdint>   // SIZE_MAX
 #include <limits>
 #include <new>  // bad_alloc
-#include <optional>
 #include <system_error>
 
 namespace {
@@ -15,16 +14,6 @@ namespace {
 std::int64_t saturatedSum(std::int64_t a, std::int64_t b) {
   return std::clamp(a + b, -exponentLimit, exponentLimit);
 }
-
-#if CELLPROD_FAST_FLOAT
-// w with the count digits at p appended, eight at a time.
-std::uint64_t appendDigits(std::uint64_t w, const char* p, std::int64_t count) {
-  for (; count >= 8; p += 8, count -= 8)
-    w = w * 100'000'000 + fast_float::parse_eight_digits_unrolled(eightCharacters(p));
-  for (; count > 0; ++p, --count) w = w * 10 + static_cast<unsigned>(*p - '0');
-  return w;
-}
-#endif
 
 // Whether any of the count digits at p is not a zero.
 bool anyNonZero(const char* p, std::int64_t count) {
@@ -89,41 +78,13 @@ double exactValue(const NumberText& n) {
   return value;
 }
 
-// convertNumber(), for inlining into convertScanned, where the record then stays in registers.
-CELLPROD_ALWAYS_INLINE double convertText(const NumberText& n) {
-  // w takes the first maxFastDigits significant digits, those before the point first, and the
-  // place of the last one taken gives q.
-  std::optional<double> value;
-  if (n.wholeDigits + n.fractionDigits <= maxFastDigits) {
-    std::uint64_t w = n.gathered;
-#if CELLPROD_FAST_FLOAT
-    if (w == 0)
-      w = appendDigits(appendDigits(0, n.whole, n.wholeDigits), n.fraction, n.fractionDigits);
-#endif
-    value = fromLeadingDigits(n.negative, w, saturatedSum(n.exponent, -n.fractionDigits), false);
-  } else {
-#if CELLPROD_FAST_FLOAT
-    const Significant d = significantDigits(n);
-    const std::int64_t fromWhole = std::min<std::int64_t>(d.wholeDigits, maxFastDigits);
-    const std::int64_t fromFraction = std::min(maxFastDigits - fromWhole, d.fractionDigits);
-    const std::uint64_t w =
-        appendDigits(appendDigits(0, d.whole, fromWhole), d.fraction, fromFraction);
-    const std::int64_t q =
-        saturatedSum(n.exponent, d.wholeDigits - fromWhole - d.leadingZeros - fromFraction);
-    const bool truncated = anyNonZero(d.whole + fromWhole, d.wholeDigits - fromWhole) ||
-                           anyNonZero(d.fraction + fromFraction, d.fractionDigits - fromFraction);
-    value = fromLeadingDigits(n.negative, w, q, truncated);
-#endif
-  }
-  return value ? *value : exactValue(n);
-}
-
 }  // namespace
 
-double convertNumber(const NumberText& n) { return convertText(n); }
+double convertNumber(const NumberText& n) { return exactValue(n); }
 
-double convertScanned(const char* begin, const char* fraction, std::int64_t fractionDigits,
-                      std::int64_t exponent, std::uint64_t mantissa) {
+double convertScanned(const char* begin, const char* end, const char* fraction,
+                      std::int64_t fractionDigits, std::int64_t exponent) {
+  if (double value; fromChars(begin, end, value)) return value;
   NumberText n;
   n.negative = *begin == '-';
   n.whole = begin + (n.negative || *begin == '+');
@@ -132,11 +93,13 @@ double convertScanned(const char* begin, const char* fraction, std::int64_t frac
   n.fraction = fraction;
   n.fractionDigits = fractionDigits;
   n.exponent = exponent;
-  n.gathered = mantissa;
-  return convertText(n);
+  return exactValue(n);
 }
 
 bool convertToken(const char* first, const char* last, double& value) {
+  // A token that from_chars reads whole is one number of the grammar: from its first byte on it
+  // reads a subset of it, and the token ends where the number does.
+  if (fromChars(first, last, value)) return true;
   const NumberExtent n = scanNumber(first);
   if (!n.hasDigits || n.end != last) return false;
   value = n.value;

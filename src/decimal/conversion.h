@@ -7,12 +7,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>  // errc
 
 #if CELLPROD_FAST_FLOAT
-#include <fast_float/fast_float.h>  // eight digits at a time; compute_float, to_float
+#include <fast_float/fast_float.h>  // from_chars
 #endif
 
 #include "decimal/powers_of_ten.h"
@@ -21,12 +21,27 @@
 
 constexpr bool isDigit(int c) { return c >= '0' && c <= '9'; }
 
-#if CELLPROD_FAST_FLOAT
-// Eight characters as one word, the first in its lowest byte, as fast_float reads digits.
+// Eight characters as one word, the first in its lowest byte.
 inline std::uint64_t eightCharacters(const char* p) {
   return byte_order::loadLittleEndian<std::uint64_t>(reinterpret_cast<const unsigned char*>(p));
 }
-#endif
+
+// Whether the eight characters of such a word are all digits: each byte's high half is 3, and
+// still is with 6 added ('9' + 6 is 0x3F, ':' + 6 is 0x40). A byte of 0xFA or more, whose 6 would
+// carry into the next, already fails the first test.
+constexpr bool eightDigits(std::uint64_t w) {
+  constexpr std::uint64_t ones = 0x0101010101010101, high = ones * 0xF0;
+  return (w & high) == ones * 0x30 && ((w + ones * 6) & high) == ones * 0x30;
+}
+
+// The value of eight digits in such a word, the first the most significant: pairs, fours, then
+// the eight, each step a multiply-add of neighbouring lanes, none of which overflows its lane.
+constexpr std::uint32_t valueOfEightDigits(std::uint64_t w) {
+  w -= 0x3030303030303030;                                   // bytes 0 to 9
+  w = (w * 10 + (w >> 8)) & 0x00FF00FF00FF00FF;              // 16-bit lanes 0 to 99
+  w = (w * 100 + (w >> 16)) & 0x0000FFFF0000FFFF;            // 32-bit lanes 0 to 9999
+  return static_cast<std::uint32_t>(w * 10000 + (w >> 32));  // the low 32 bits
+}
 
 // How many bytes after the byte that ends a number scanNumber may read: it looks at the digits
 // after the point eight at a time.
@@ -48,8 +63,7 @@ constexpr std::int64_t withExponentDigit(std::int64_t e, int d) {
 // A number text as a reader found it: its sign, its digits before and after the point, and the
 // exponent it was written with (beyond ±exponentLimit it counts as ±exponentLimit). Its value is
 // ±(the digits before the point, then those after it, read as one integer) x 10^(exponent -
-// fractionDigits). Every reader describes a number so, and one conversion, convertNumber(), makes
-// it a double.
+// fractionDigits).
 struct NumberText {
   bool negative = false;
   const char* whole = nullptr;
@@ -57,52 +71,50 @@ struct NumberText {
   const char* fraction = nullptr;
   std::int64_t fractionDigits = 0;
   std::int64_t exponent = 0;
-  // The digits as one integer where there are at most maxFastDigits of them, as a reader that
-  // gathered them gives it (0: the conversion gathers them itself); not looked at otherwise.
-  std::uint64_t gathered = 0;
 };
 
 // The value of a number text, correctly rounded; beyond the double range an infinity, below it
-// 0 or a subnormal. By one multiplication with a power of ten of 128 bits (Eisel-Lemire, through
-// fast_float) from its first maxFastDigits significant digits, and by the exact conversion of
-// its first maxSignificantDigits where the digits beyond could change the rounding (or in a
-// build without fast_float).
+// 0 or a subnormal: the exact conversion of its first maxSignificantDigits significant digits
+// and whether a non-zero one follows them.
 double convertNumber(const NumberText& n);
 
-// The value w x 10^q, negative if so, where `truncated` says that a non-zero digit follows the
-// digits of w: one multiplication with a power of ten of 128 bits (Eisel-Lemire, through
-// fast_float). With digits dropped, the value lies between w and w + 1 at this scale: where
-// those round apart, or the step cannot tell, nothing, and the exact conversion decides (as it
-// always does in a build without fast_float).
-CELLPROD_ALWAYS_INLINE std::optional<double> fromLeadingDigits(bool negative, std::uint64_t w,
-                                                               std::int64_t q, bool truncated) {
-#if !CELLPROD_FAST_FLOAT
-  (void)negative, (void)w, (void)q, (void)truncated;
-  return std::nullopt;
+// The value of a number text from begin on, not beyond end, by fast_float::from_chars, where the
+// text starts, after an optional '-', with a digit or a point (so neither "inf" nor "nan", which
+// it reads, nor a leading '+', which it does not): returns where it stopped, or null where it
+// took nothing, and in a build without it. Beyond the double range too: from its release 4 on
+// it says so (result_out_of_range) with the infinity or zero, correctly rounded, set; before
+// it, it says nothing, with the same value.
+CELLPROD_ALWAYS_INLINE const char* fromCharsUntil(const char* begin, const char* end,
+                                                  double& value) {
+#if CELLPROD_FAST_FLOAT
+  const char* digits = begin + (*begin == '-');
+  if (!isDigit(*digits) && *digits != '.') return nullptr;
+  const fast_float::from_chars_result r = fast_float::from_chars(begin, end, value);
+  return r.ec == std::errc() || r.ec == std::errc::result_out_of_range ? r.ptr : nullptr;
 #else
-  using Double = fast_float::binary_format<double>;
-  const fast_float::adjusted_mantissa am = fast_float::compute_float<Double>(q, w);
-  if (am.power2 < 0 || (truncated && am != fast_float::compute_float<Double>(q, w + 1)))
-    return std::nullopt;
-  double value = 0;
-  fast_float::to_float(negative, am, value);
-  return value;
+  (void)begin, (void)end, (void)value;
+  return nullptr;
 #endif
 }
 
-// convertNumber() of the number the scan below found at begin, with its fraction digits, its
-// exponent and the integer of its digits (NumberText::gathered); the arguments are plain
-// values, so that the scan keeps what it gathered in registers until it needs this.
-double convertScanned(const char* begin, const char* fraction, std::int64_t fractionDigits,
-                      std::int64_t exponent, std::uint64_t mantissa);
+// Whether from_chars reads the whole text [begin, end) as its number, and its value.
+CELLPROD_ALWAYS_INLINE bool fromChars(const char* begin, const char* end, double& value) {
+  return fromCharsUntil(begin, end, value) == end;
+}
+
+// The value of the number the scan below found from begin to end (its sign, digits, point and
+// exponent), with its fraction digits and its exponent as the scan read them: by
+// fast_float::from_chars, the library's documented interface, where it takes the whole text
+// (without a leading '+', which it does not take), else by convertNumber().
+double convertScanned(const char* begin, const char* end, const char* fraction,
+                      std::int64_t fractionDigits, std::int64_t exponent);
 
 // Where a number starting at p ends, by the grammar, and its value. The text must be followed
 // by a byte that cannot continue a number (the scanner's end mark, '\0'), so the loops need no
 // bounds checks, and numberOverread readable bytes after that; a number that reaches the end
 // mark of a scanner may go on beyond the bytes at hand. While scanning, the digits are
 // gathered; where they and the exponent lie within the fast-path limits (powers_of_ten.h) the
-// value is computed at once, by one exact operation, and otherwise convertScanned() takes it
-// from what the scan found.
+// value is computed at once, by one exact operation, and otherwise convertScanned() takes it.
 struct NumberExtent {
   const char* end;
   bool hasDigits;
@@ -122,11 +134,8 @@ CELLPROD_ALWAYS_INLINE NumberExtent scanNumber(const char* p) {
   const char* fraction = q;
   if (*q == '.') {
     fraction = ++q;
-#if CELLPROD_FAST_FLOAT
-    for (std::uint64_t eight; fast_float::is_made_of_eight_digits_fast(eight = eightCharacters(q));
-         q += 8)
-      mantissa = mantissa * 100'000'000 + fast_float::parse_eight_digits_unrolled(eight);
-#endif
+    for (std::uint64_t eight; eightDigits(eight = eightCharacters(q)); q += 8)
+      mantissa = mantissa * 100'000'000 + valueOfEightDigits(eight);
     for (unsigned d; (d = static_cast<unsigned char>(*q) - unsigned{'0'}) <= 9; ++q)
       mantissa = mantissa * 10 + d;
     fractionDigits = q - fraction;
@@ -150,7 +159,7 @@ CELLPROD_ALWAYS_INLINE NumberExtent scanNumber(const char* p) {
     const double v = e < 0 ? m / powerOfTen(-e) : m * powerOfTen(e);
     n.value = negative ? -v : v;
   } else {
-    n.value = convertScanned(p, fraction, fractionDigits, exponent, mantissa);
+    n.value = convertScanned(p, q, fraction, fractionDigits, exponent);
   }
   return n;
 }

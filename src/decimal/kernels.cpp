@@ -7,7 +7,6 @@ namespace {
 constexpr NumberKernels plainKernels{readNumbersPlain, writeCellsPlain};
 #if CELLPROD_VECTOR_PATHS
 constexpr NumberKernels avx512Kernels{readNumbersAvx512, writeCellsAvx512};
-constexpr NumberKernels avx512BytesKernels{readNumbersAvx512Bytes, writeCellsAvx512};
 #endif
 
 }  // namespace
@@ -16,7 +15,6 @@ std::vector<NumberKernels> availableKernels() {
   std::vector<NumberKernels> kernels{plainKernels};
 #if CELLPROD_VECTOR_PATHS
   if (cpuFeatures().avx512) kernels.push_back(avx512Kernels);
-  if (cpuFeatures().avx512Bytes) kernels.push_back(avx512BytesKernels);
 #endif
   return kernels;
 }
@@ -24,7 +22,6 @@ std::vector<NumberKernels> availableKernels() {
 // Chosen without allocating anything, so that a reader thread may be the first to ask.
 const NumberKernels& kernelsForThisCpu() {
 #if CELLPROD_VECTOR_PATHS
-  if (cpuFeatures().avx512Bytes) return avx512BytesKernels;
   if (cpuFeatures().avx512) return avx512Kernels;
 #endif
   return plainKernels;

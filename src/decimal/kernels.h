@@ -32,8 +32,6 @@ const NumberKernels& kernelsForThisCpu();
 #if CELLPROD_VECTOR_PATHS
 // The AVX-512 kernels; call them only where cpuFeatures().avx512 holds.
 std::size_t readNumbersAvx512(TextScanner& scanner, double* values, std::size_t n);
-// The same, with long numbers gathered in batches; where cpuFeatures().avx512Bytes holds.
-std::size_t readNumbersAvx512Bytes(TextScanner& scanner, double* values, std::size_t n);
 char* writeCellsAvx512(char* out, const double* values, std::size_t n,
                        const NodataSpelling& nodata);
 #endif

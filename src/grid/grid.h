@@ -96,7 +96,7 @@ struct RowRange {
   bool noMemory = false;  // as `ended`, where the memory for the next number could not be had
   // From a stream (GridInput::streamed), with asTheyCome: the rows after the first are read only
   // while their bytes have come, so that the rows whole so far are used while a slow writer has
-  // sent nothing more; the range then ends early, with `done` rows and no failure. Before a
+  // sent nothing more; the range then ends early, after its rows whole so far. Before a
   // read waits for the writer, beforeWait is called where given.
   bool asTheyCome = false;
   void (*beforeWait)() = nullptr;

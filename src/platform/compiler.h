@@ -16,11 +16,6 @@
 #if defined(__GNUC__)
 #define CELLPROD_TARGET_AVX512 \
   __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx512cd,bmi,bmi2,popcnt")))
-// With VBMI and VBMI2 (CpuFeatures::avx512Bytes) too.
-#define CELLPROD_TARGET_AVX512_BYTES                                                      \
-  __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx512cd,avx512vbmi,avx512vbmi2," \
-                        "bmi,bmi2,popcnt")))
 #else
 #define CELLPROD_TARGET_AVX512
-#define CELLPROD_TARGET_AVX512_BYTES
 #endif

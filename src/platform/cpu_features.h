@@ -5,8 +5,6 @@ struct CpuFeatures {
   // AVX-512 F, BW, DQ, VL and CD, with BMI1, BMI2 and POPCNT, and an operating system
   // that keeps the vector registers.
   bool avx512 = false;
-  // With it, AVX-512 VBMI and VBMI2: bytes permuted and compressed across the vector.
-  bool avx512Bytes = false;
 };
 
 // Detected on the first call. In a build without vector paths, or on a CPU other than x86-64,

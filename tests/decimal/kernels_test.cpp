@@ -32,8 +32,6 @@ std::vector<Path> vectorPaths() {
   std::vector<Path> paths;
 #if CELLPROD_VECTOR_PATHS
   paths.push_back({"avx512", readNumbersAvx512, writeCellsAvx512, cpuFeatures().avx512});
-  paths.push_back({"avx512 bytes", readNumbersAvx512Bytes, writeCellsAvx512,
-                   cpuFeatures().avx512Bytes});
 #endif
   return paths;
 }

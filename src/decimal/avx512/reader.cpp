@@ -12,15 +12,6 @@
 // conversion if it is exactly one number; one that is not (a character that is no number,
 // "1-2") ends the batch there, and the plain reader takes it, as it takes the bytes near the
 // end of those at hand. Where most numbers of a batch are long, it takes the rest of the batch.
-//
-// On a CPU with VBMI2 (CpuFeatures::avx512Bytes), a batch that turns out mostly long goes on
-// with long numbers read in batches of their own, in two passes: the first finds each one's
-// significant digits, compresses them together and makes the first 19 an integer, with the
-// place of the point; the second converts them (Eisel-Lemire, fromLeadingDigits), one after
-// the other without waiting on the gathering, and hands the rare number it cannot decide to
-// the exact conversion. Long numbers that end in an exponent, as printf's %e spells them,
-// are converted at once instead, and where those are most of the batch the plain reader takes
-// the rest: its scan reads them sooner than the gathering does.
 
 // GCC 12 warns of uninitialized values inside its own AVX-512 headers, where the intrinsics
 // build vectors from undefined ones that they then fill; the warnings say nothing of this code.
@@ -31,7 +22,6 @@
 #include <immintrin.h>
 
 #include <cstdint>
-#include <optional>
 
 #include "decimal/conversion.h"
 #include "decimal/kernels.h"
@@ -50,8 +40,6 @@ constexpr std::size_t blockBytes = 64;
 constexpr std::size_t simpleLoadBytes = 16;  // read after a token's sign
 constexpr std::size_t bytesFromBlock = 2 * blockBytes;
 static_assert((blockBytes - 1) + 1 + simpleLoadBytes <= bytesFromBlock);
-// A token of more bytes than this cannot have the simple form: it is a long number.
-constexpr unsigned longestSimpleToken = 1 + simpleLoadBytes;
 
 // The white space of the C locale (' ' and '\t' to '\r') among 64 bytes, one bit a byte.
 CELLPROD_TARGET_AVX512 inline std::uint64_t whiteSpace(const char* p) {
@@ -122,155 +110,26 @@ CELLPROD_TARGET_AVX512 inline bool simpleNumber(const char* p, unsigned length, 
   return true;
 }
 
-// A long token met by the block reader and read in the next batch of long tokens: where it is,
-// and which value it gives.
-struct LongToken {
-  const char* text;
-  unsigned length;
-  std::size_t index;
-};
+// A token of more bytes than this cannot have the simple form: it is a long number.
+constexpr unsigned longestSimpleToken = 1 + simpleLoadBytes;
 
-// The long tokens of a batch, and the longest: a sign and 32 bytes, one vector's worth.
-constexpr std::size_t longTokensInBatch = 256;
-constexpr unsigned longestGathered = 1 + 32;
-
-// How far a batch has come: the numbers read, how many of them were longer than the simple
-// form, and the long tokens not yet read.
-struct Batch {
-  std::size_t done = 0;
-  std::size_t longNumbers = 0;
-  std::size_t pending = 0;
-  LongToken longTokens[longTokensInBatch];
-};
-
-// Whether a batch's numbers are mostly long, judged from four long ones on: those the block
-// reader hands to the plain reader's conversion one by one, on which it gains nothing. The rest
-// of the batch then goes to a reader that does better on them (readNumbersWithBlocks).
+// Whether the numbers read are mostly long, judged from four long ones on: the block reader
+// gains nothing on them, and from_chars reads them one after the other sooner (readLongTokens).
 inline bool mostlyLong(std::size_t done, std::size_t longNumbers) {
   return longNumbers >= 4 && 4 * longNumbers >= done;
 }
 
-// What the gathering found of a long token: the integer w of its first maxFastDigits
-// significant digits and the power of ten q of the last, whether a non-zero digit follows them,
-// and its sign. Not `gathered` where the token has another form than [+|-]digits[.digits], or
-// is longer than a sign and one vector: convertToken decides those (an exponent among them:
-// such tokens are never queued, exponentAtEnd).
-struct GatheredDigits {
-  std::uint64_t w = 0;
-  std::int64_t q = 0;
-  bool negative = false;
-  bool truncated = false;
-  bool gathered = false;
-};
-
-// The lowest n bits (n at most 32).
-constexpr std::uint32_t lowBits(unsigned n) {
-  return static_cast<std::uint32_t>((std::uint64_t{1} << n) - 1);
-}
-
-// Up to 24 digit values at the end of 32 bytes (zeros before them) to their integer: pairs and
-// fours by multiply-adds, then eights, each lane packing its own; the integer of the last three
-// eights. The first of those holds at most three digits where the caller keeps to 19.
-CELLPROD_TARGET_AVX512_BYTES inline std::uint64_t integerOfLastDigits(__m256i d) {
-  const __m256i pairs = _mm256_maddubs_epi16(d, _mm256_set1_epi16(0x010A));
-  const __m256i fours = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x00010064));
-  const __m256i eights =
-      _mm256_madd_epi16(_mm256_packus_epi32(fours, fours), _mm256_set1_epi32(0x00012710));
-  // Lane 0 holds eights 0 and 1 in its first two words, lane 1 eights 2 and 3.
-  const __m128i low = _mm256_castsi256_si128(eights), high = _mm256_extracti128_si256(eights, 1);
-  const std::uint64_t e1 = static_cast<std::uint32_t>(_mm_extract_epi32(low, 1));
-  const std::uint64_t e2 = static_cast<std::uint32_t>(_mm_cvtsi128_si32(high));
-  const std::uint64_t e3 = static_cast<std::uint32_t>(_mm_extract_epi32(high, 1));
-  return (e1 * 100'000'000 + e2) * 100'000'000 + e3;
-}
-
-// The digits of the long token of `length` bytes at p, whose 32 bytes after its sign are
-// readable: a sign, then digits with at most one point, and at least one digit.
-CELLPROD_TARGET_AVX512_BYTES inline GatheredDigits gatherDigits(const char* p, unsigned length) {
-  GatheredDigits g;
-  g.negative = *p == '-';
-  const unsigned sign = g.negative | (*p == '+');
-  const unsigned m = length - sign;
-  if (m > 32) return g;
-  const __m256i text = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + sign));
-  const __m256i values = _mm256_sub_epi8(text, _mm256_set1_epi8('0'));
-  const std::uint32_t inToken = lowBits(m);
-  const std::uint32_t digits = _mm256_cmple_epu8_mask(values, _mm256_set1_epi8(9)) & inToken;
-  const std::uint32_t point = _mm256_cmpeq_epi8_mask(text, _mm256_set1_epi8('.')) & inToken;
-  if ((digits | point) != inToken || (point & (point - 1)) != 0 || digits == 0) return g;
-  // The significant digits start at the first that is not a zero; without one, the value is 0.
-  const std::uint32_t nonZero = _mm256_mask_cmpneq_epi8_mask(digits, text, _mm256_set1_epi8('0'));
-  const std::uint32_t significant =
-      nonZero != 0 ? digits & ~lowBits(static_cast<unsigned>(_tzcnt_u32(nonZero))) : 0;
-  const unsigned count = static_cast<unsigned>(_mm_popcnt_u32(significant));
-  const unsigned taken = count < maxFastDigits ? count : maxFastDigits;
-  const __m256i packed = _mm256_maskz_compress_epi8(significant, values);
-  // The taken digits moved to the end of the vector, the last to byte 31.
-  const __m256i toEnd =
-      _mm256_add_epi8(_mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17,
-                                       18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31),
-                      _mm256_set1_epi8(static_cast<char>(taken - 32)));
-  g.w = integerOfLastDigits(_mm256_maskz_permutexvar_epi8(~lowBits(32 - taken), toEnd, packed));
-  g.truncated = count > taken &&
-                _mm256_mask_test_epi8_mask(lowBits(count) & ~lowBits(taken), packed, packed) != 0;
-  const std::uint32_t fraction =
-      point != 0 ? digits & ~lowBits(static_cast<unsigned>(_tzcnt_u32(point))) : 0;
-  g.q = static_cast<std::int64_t>(count - taken) - _mm_popcnt_u32(fraction);
-  g.gathered = true;
-  return g;
-}
-
-// Whether one of the last eight bytes before `end` (of a token longer than the simple form) is
-// an exponent marker, 'e' or 'E', as in the spellings of printf's %e: a byte equal to 'e' once
-// 0x20 is set in every byte.
-inline bool exponentAtEnd(const char* end) {
-  const std::uint64_t x = (byte_order::loadLittleEndian<std::uint64_t>(
-                               reinterpret_cast<const unsigned char*>(end - 8)) |
-                           0x2020202020202020u) ^
-                          0x6565656565656565u;
-  return ((x - 0x0101010101010101u) & ~x & 0x8080808080808080u) != 0;
-}
-
-// Reads the long tokens of the batch not yet read: all gathered first, then all converted. One
-// that is not exactly one number ends the batch before it, as the plain reader would have met
-// it there; false then.
-CELLPROD_TARGET_AVX512_BYTES CELLPROD_NOINLINE bool readLongTokens(TextScanner& s, double* values,
-                                                                   Batch& batch) {
-  GatheredDigits gathered[longTokensInBatch];
-  const std::size_t count = batch.pending;
-  batch.pending = 0;
-  for (std::size_t i = 0; i < count; ++i)
-    gathered[i] = gatherDigits(batch.longTokens[i].text, batch.longTokens[i].length);
-  for (std::size_t i = 0; i < count; ++i) {
-    const GatheredDigits& g = gathered[i];
-    const LongToken& t = batch.longTokens[i];
-    const std::optional<double> value =
-        g.gathered ? fromLeadingDigits(g.negative, g.w, g.q, g.truncated) : std::nullopt;
-    if (value) {
-      values[t.index] = *value;
-    } else if (!convertToken(t.text, t.text + t.length, values[t.index])) {
-      batch.done = t.index;
-      s.pos = static_cast<std::size_t>(t.text - s.buffer.get());
-      return false;
-    }
-  }
-  return true;
-}
-
-// Reads tokens that are each exactly one number into values[batch.done..n), from the scanner's
+// Reads tokens that are each exactly one number into values[done..n), from the scanner's
 // position on, while whole blocks lie well inside the bytes at hand; stops before the first
-// token it does not take, and after the one that shows the batch mostly long. Where long
-// tokens are `gathered`, they wait in the batch (Batch::longTokens), to be read after this
-// returns; true where it stopped because those filled the batch.
-template <bool gathered>
-CELLPROD_TARGET_AVX512 bool readNumberTokens(TextScanner& s, double* values, std::size_t n,
-                                             Batch& batch) {
+// token it does not take, and after the one that shows the numbers mostly long. Returns the
+// numbers read in all.
+CELLPROD_TARGET_AVX512 std::size_t readNumberTokens(TextScanner& s, double* values, std::size_t n,
+                                                    std::size_t done, std::size_t& longNumbers) {
   const char* const buffer = s.buffer.get();
   const char* block = buffer + s.pos;
-  if (s.end - s.pos < bytesFromBlock) return false;
+  if (s.end - s.pos < bytesFromBlock) return done;
   const char* const lastBlock = buffer + s.end - bytesFromBlock;
-  const char* resume = block;  // after the last number read
-  std::size_t done = batch.done;
+  const char* resume = block;     // after the last number read
   std::uint64_t spaceBefore = 1;  // the reading position starts a token whatever lies before
   std::uint64_t space = whiteSpace(block);
   for (; block <= lastBlock; block += blockBytes) {
@@ -283,79 +142,57 @@ CELLPROD_TARGET_AVX512 bool readNumberTokens(TextScanner& s, double* values, std
       const unsigned length = after != 0 ? static_cast<unsigned>(_tzcnt_u64(after))
                                          : 64 - first + static_cast<unsigned>(_tzcnt_u64(next));
       const char* token = block + first;
-      bool taken = !(after == 0 && next == 0) && simpleNumber(token, length, values[done]);
-      bool pended = false;
-      if (gathered && !taken && !(after == 0 && next == 0) && length > longestSimpleToken &&
-          length <= longestGathered && !exponentAtEnd(token + length)) {
-        // A long number without an exponent waits for the gathering.
-        batch.longTokens[batch.pending++] = {token, length, done};
-        taken = pended = true;
-      }
-      // A token of another form is converted as the plain reader would, if it is exactly one
-      // number (long ones that end in an exponent among them, which the plain conversion reads
-      // sooner than the gathering does); one that is not, and one longer than the two blocks,
-      // are the plain reader's.
-      if (!taken &&
-          ((after == 0 && next == 0) || !convertToken(token, token + length, values[done]))) {
+      const bool inBlocks = !(after == 0 && next == 0);
+      const bool taken = inBlocks && (simpleNumber(token, length, values[done]) ||
+                                      fromChars(token, token + length, values[done]));
+      // A token of another form (a long number, an exponent) is converted as the plain reader
+      // would, if it is exactly one number; one that is not, and one longer than the two
+      // blocks, are the plain reader's.
+      if (!taken && (!inBlocks || !convertToken(token, token + length, values[done]))) {
         s.pos = static_cast<std::size_t>(token - buffer);
-        batch.done = done;
-        return false;
+        return done;
       }
       resume = token + length;
-      ++done;
-      // The long tokens met fill the batch: they are read before the next.
-      if (gathered && batch.pending == longTokensInBatch) {
+      if (++done == n || (length > longestSimpleToken && mostlyLong(done, ++longNumbers))) {
         s.pos = static_cast<std::size_t>(resume - buffer);
-        batch.done = done;
-        return true;
-      }
-      if (done == n ||
-          (length > longestSimpleToken && !pended && mostlyLong(done, ++batch.longNumbers))) {
-        s.pos = static_cast<std::size_t>(resume - buffer);
-        batch.done = done;
-        return false;
+        return done;
       }
     }
     spaceBefore = space >> 63;
     space = next;
   }
   s.pos = static_cast<std::size_t>(resume - buffer);
-  batch.done = done;
-  return false;
+  return done;
 }
 
-// The batch reader. Where its numbers turn out mostly long, it leaves the rest of the batch to
-// `whenLong`: the plain reader, or, where the CPU has VBMI2, this reader with long numbers
-// gathered, which for short numbers is a little slower than without.
-template <bool gathered>
-std::size_t readNumbersWithBlocks(TextScanner& s, double* values, std::size_t n,
-                                  NumberReader whenLong) {
-  Batch batch;
-  while (batch.done < n) {
-    bool full = readNumberTokens<gathered>(s, values, n, batch);
-    // The long tokens met: one that is not a number moves the end of the batch back to it.
-    if (gathered && batch.pending > 0 && !readLongTokens(s, values, batch)) full = false;
-    if (batch.done == n) break;
-    if (full) continue;
-    if (mostlyLong(batch.done, batch.longNumbers))
-      return batch.done + whenLong(s, values + batch.done, n - batch.done);
-    // Whatever the block reader left: one number by the plain reader, which refills.
-    if (!readNumber(s, values[batch.done])) return batch.done;
-    ++batch.done;
+// Long numbers one after the other, each by from_chars from where the white space before it
+// ends, while each ends within the bytes at hand with white space after it; stops before the
+// first number that does not (near the end of the bytes at hand, a number from_chars does not
+// take whole, a token that is more than one number), which the plain reader takes.
+std::size_t readLongTokens(TextScanner& s, double* values, std::size_t n, std::size_t done) {
+  const char* const buffer = s.buffer.get();
+  const char* const end = buffer + s.end;
+  const char* p = buffer + s.pos;
+  for (; done < n; ++done) {
+    const char* token = p;
+    while (isSpace(static_cast<unsigned char>(*token))) ++token;  // stops at the end mark
+    const char* const after = fromCharsUntil(token, end, values[done]);
+    if (after == nullptr || !isSpace(static_cast<unsigned char>(*after))) break;
+    p = after;
   }
-  return batch.done;
-}
-
-std::size_t readNumbersGathered(TextScanner& s, double* values, std::size_t n) {
-  return readNumbersWithBlocks<true>(s, values, n, readNumbersPlain);
+  s.pos = static_cast<std::size_t>(p - buffer);
+  return done;
 }
 
 }  // namespace
 
 std::size_t readNumbersAvx512(TextScanner& s, double* values, std::size_t n) {
-  return readNumbersWithBlocks<false>(s, values, n, readNumbersPlain);
-}
-
-std::size_t readNumbersAvx512Bytes(TextScanner& s, double* values, std::size_t n) {
-  return readNumbersWithBlocks<false>(s, values, n, readNumbersGathered);
+  std::size_t done = 0, longNumbers = 0;
+  while (done < n) {
+    done = readNumberTokens(s, values, n, done, longNumbers);
+    if (done < n && mostlyLong(done, longNumbers)) done = readLongTokens(s, values, n, done);
+    // Whatever the block reader left: one number by the plain reader, which refills.
+    if (done < n && !readNumber(s, values[done++])) return done - 1;
+  }
+  return done;
 }
