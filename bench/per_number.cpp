@@ -1,9 +1,11 @@
 // per_number: thread CPU time a number of this project's readers, fast_float::from_chars and
 // strtod, over 1,000,000 numbers of each spelling (GDAL's Float32, %.18g of a float; its
 // Float64, %.20g; numpy's savetxt, %.18e; the six digits of the benchmark's grids), in memory,
-// lowest of 15 runs.
-// Every reader's values are checked against strtod's, bit for bit. Run it on one core
-// (taskset -c 0); bench/run does.
+// lowest of 15 runs; then the time a cell of each cell writer, the plain one and those of the
+// vector paths, on the products of bench/gengrid's two 4000 x 4000 text grids.
+// Every reader's values are checked against strtod's, bit for bit, and every writer's text
+// against printf's "%lg" with an exponent of three digits; the status is 1 where any differs.
+// Run it on one core (taskset -c 0); bench/run does.
 #include <fast_float/fast_float.h>
 #include <time.h>
 
@@ -16,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "decimal/format.h"
 #include "decimal/kernels.h"
 #include "decimal/scanner.h"
 
@@ -64,7 +67,7 @@ double timed(Read read, std::vector<double>& out) {
 }
 
 // A scanner over the text in memory, which it never refills: its end mark after the text, and
-// the input at its end.
+// the input at its end. Set up once; a reading starts over by s.pos = 0.
 void inMemory(TextScanner& s, const std::string& text) {
   s.capacity = text.size() + 64;
   s.buffer.reset(new char[s.capacity + 1]());
@@ -72,6 +75,36 @@ void inMemory(TextScanner& s, const std::string& text) {
   s.pos = 0;
   s.end = text.size();
   s.atEof = true;
+}
+
+// The cells of bench/gengrid's text grid of this seed, as it makes them: -9999, or a value in
+// [0, 1000) of six significant digits.
+std::vector<double> gridCells(std::uint64_t seed, std::size_t n) {
+  state = seed;
+  std::vector<double> cells(n);
+  char b[32];
+  for (double& c : cells) {
+    if (next() % 100 < 5) {
+      c = -9999;
+      continue;
+    }
+    std::snprintf(b, sizeof b, "%.6g", static_cast<double>(next() >> 11) * 0x1p-53 * 1000.0);
+    c = std::strtod(b, nullptr);
+  }
+  return cells;
+}
+
+// printf's "%lg" of each value followed by a tab, with an exponent of at least three digits.
+std::string printfCells(const std::vector<double>& values) {
+  std::string text;
+  char b[64];
+  for (double v : values) {
+    std::string t(b, static_cast<std::size_t>(std::snprintf(b, sizeof b, "%g", v)));
+    if (const std::size_t e = t.find('e'); e != std::string::npos && t.size() - e - 2 < 3)
+      t.insert(e + 2, 3 - (t.size() - e - 2), '0');
+    text += t + '\t';
+  }
+  return text;
 }
 
 }  // namespace
@@ -111,15 +144,41 @@ int main(int argc, char** argv) {
                                         },
                                         got));
     const std::vector<NumberKernels> kernels = availableKernels();
+    TextScanner s;
+    inMemory(s, text);
     for (std::size_t k = 0; k < kernels.size(); ++k) {
-      TextScanner s;
       check(names[k], timed(
                           [&](double* v) {
-                            inMemory(s, text);
+                            s.pos = 0;
                             if (kernels[k].readNumbers(s, v, numbers) != numbers) std::exit(1);
                           },
                           got));
     }
+  }
+  if (argc > 1) return allSame ? 0 : 1;
+  // The writers, on the products of the two grids, nodata -9999 where either cell is empty.
+  constexpr std::size_t cells = std::size_t{4000} * 4000;
+  std::vector<double> products = gridCells(1, cells);
+  const std::vector<double> second = gridCells(2, cells);
+  for (std::size_t i = 0; i < cells; ++i)
+    products[i] = products[i] == -9999 || second[i] == -9999 ? -9999 : second[i] * products[i];
+  const std::string oracle = printfCells(products);
+  const NodataSpelling nodata = spellNodata(-9999);
+  std::string out(cells * (maxGeneralLength + 1), '\0');
+  const std::vector<NumberKernels> kernels = availableKernels();
+  for (std::size_t k = 0; k < kernels.size(); ++k) {
+    double best = 1e30;
+    std::size_t length = 0;
+    for (int r = 0; r < 5; ++r) {
+      const double start = threadSeconds();
+      length = static_cast<std::size_t>(
+          kernels[k].writeCells(out.data(), products.data(), cells, nodata) - out.data());
+      best = std::min(best, threadSeconds() - start);
+    }
+    const bool same = out.compare(0, length, oracle) == 0 && length == oracle.size();
+    allSame &= same;
+    std::printf("writer %-32s %6.1f ns a cell%s\n", names[k], best / cells * 1e9,
+                same ? "" : "  TEXT DIFFERS FROM printf");
   }
   return allSame ? 0 : 1;
 }
