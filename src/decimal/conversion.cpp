@@ -42,10 +42,12 @@ Significant significantDigits(const NumberText& n) {
   return d;
 }
 
+}  // namespace
+
 // The exact conversion: the first maxSignificantDigits significant digits, and a 1 after them
 // where a non-zero digit follows, as "0.digits" times a power of ten, by std::from_chars, which
 // rounds correctly. Far outside the double range the answer is known without converting.
-double exactValue(const NumberText& n) {
+double convertNumber(const NumberText& n) {
   constexpr double inf = std::numeric_limits<double>::infinity();
   const double zero = n.negative ? -0.0 : 0.0, infinity = n.negative ? -inf : inf;
   const Significant d = significantDigits(n);
@@ -78,13 +80,9 @@ double exactValue(const NumberText& n) {
   return value;
 }
 
-}  // namespace
-
-double convertNumber(const NumberText& n) { return exactValue(n); }
-
 double convertScanned(const char* begin, const char* end, const char* fraction,
                       std::int64_t fractionDigits, std::int64_t exponent) {
-  if (double value; fromChars(begin, end, value)) return value;
+  if (double value; fromCharsUntil(begin, end, value) == end) return value;
   NumberText n;
   n.negative = *begin == '-';
   n.whole = begin + (n.negative || *begin == '+');
@@ -93,13 +91,13 @@ double convertScanned(const char* begin, const char* end, const char* fraction,
   n.fraction = fraction;
   n.fractionDigits = fractionDigits;
   n.exponent = exponent;
-  return exactValue(n);
+  return convertNumber(n);
 }
 
 bool convertToken(const char* first, const char* last, double& value) {
   // A token that from_chars reads whole is one number of the grammar: from its first byte on it
   // reads a subset of it, and the token ends where the number does.
-  if (fromChars(first, last, value)) return true;
+  if (fromCharsUntil(first, last, value) == last) return true;
   const NumberExtent n = scanNumber(first);
   if (!n.hasDigits || n.end != last) return false;
   value = n.value;

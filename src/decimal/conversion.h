@@ -73,17 +73,15 @@ struct NumberText {
   std::int64_t exponent = 0;
 };
 
-// The value of a number text, correctly rounded; beyond the double range an infinity, below it
-// 0 or a subnormal: the exact conversion of its first maxSignificantDigits significant digits
-// and whether a non-zero one follows them.
+// The value of a number text, correctly rounded (an infinity or 0 beyond the double range): the
+// exact conversion of its first maxSignificantDigits significant digits and whether a non-zero
+// one follows them.
 double convertNumber(const NumberText& n);
 
-// The value of a number text from begin on, not beyond end, by fast_float::from_chars, where the
-// text starts, after an optional '-', with a digit or a point (so neither "inf" nor "nan", which
-// it reads, nor a leading '+', which it does not): returns where it stopped, or null where it
-// took nothing, and in a build without it. Beyond the double range too: from its release 4 on
-// it says so (result_out_of_range) with the infinity or zero, correctly rounded, set; before
-// it, it says nothing, with the same value.
+// The value of a number text from begin on, not beyond end, by fast_float::from_chars where
+// the text starts, after an optional '-', with a digit or a point (not "inf", "nan" or a '+'):
+// where it stopped, or null (also without fast_float). An infinity or zero beyond the double
+// range is set with result_out_of_range from release 4 on, without it before: both taken.
 CELLPROD_ALWAYS_INLINE const char* fromCharsUntil(const char* begin, const char* end,
                                                   double& value) {
 #if CELLPROD_FAST_FLOAT
@@ -97,15 +95,9 @@ CELLPROD_ALWAYS_INLINE const char* fromCharsUntil(const char* begin, const char*
 #endif
 }
 
-// Whether from_chars reads the whole text [begin, end) as its number, and its value.
-CELLPROD_ALWAYS_INLINE bool fromChars(const char* begin, const char* end, double& value) {
-  return fromCharsUntil(begin, end, value) == end;
-}
-
-// The value of the number the scan below found from begin to end (its sign, digits, point and
-// exponent), with its fraction digits and its exponent as the scan read them: by
-// fast_float::from_chars, the library's documented interface, where it takes the whole text
-// (without a leading '+', which it does not take), else by convertNumber().
+// The value of the number the scan below found from begin to end, with its fraction digits and
+// exponent as the scan read them: by fromCharsUntil() where it takes the whole text, else
+// convertNumber().
 double convertScanned(const char* begin, const char* end, const char* fraction,
                       std::int64_t fractionDigits, std::int64_t exponent);
 
@@ -164,17 +156,15 @@ CELLPROD_ALWAYS_INLINE NumberExtent scanNumber(const char* p) {
   return n;
 }
 
-// The value of the token [first, last) if it is exactly one number by the grammar above, as
-// the scanner would read it; false otherwise. The byte at last must be one that no number
-// continues with (white space, or the end mark).
+// The value of the token [first, last) if it is exactly one number by the grammar above, as the
+// scanner would read it; the byte at last must be white space or the end mark.
 bool convertToken(const char* first, const char* last, double& value);
 
 // Converts a complete number text by the grammar above (for example "12.5e-3", "-.5", "1e");
 // returns false if the text is not exactly one such number.
 bool parseNumber(std::string_view text, double& value);
 
-// A seam for tests of memory that runs short inside a row: from the call on, a number read one
-// byte at a time cannot have the memory to keep more than `digits` of its digits.
+// A test seam: a number read one byte at a time has memory for at most `digits` of its digits.
 void limitLongNumberMemory(std::size_t digits);
 
 // A number read one byte at a time (where it runs past the bytes a scanner holds), kept within

@@ -75,14 +75,12 @@ inline std::uint64_t consumedBytes(const TextScanner& s) { return s.dropped + s.
 // Skips white space, then consumes one token of any length. False at the end of the input.
 bool readToken(TextScanner& scanner);
 
-// Skips white space and reads one number by the grammar of conversion.h. False if no digit was
-// found.
+// Skips white space and reads one number by the grammar of conversion.h; false without a digit.
 bool readNumber(TextScanner& scanner, double& value);
 
 // After a read of numbers that stopped short: true when a number failed (also for want of
-// memory: outOfMemory), false when the input ended (only white space was left). A number that ends
-// the file without white space after it counts as failed: after it, too, the input gives no more
-// numbers. So does a read that failed: a number that reaches the failing byte is not read.
+// memory), false when the input ended (only white space was left). A number that ends the file
+// without white space after it, or reaches a byte whose read failed, counts as failed.
 bool stoppedAtNoNumber(const TextScanner& scanner);
 
 // Reads up to n numbers into values[0..n), one after the other as readNumber does; returns how

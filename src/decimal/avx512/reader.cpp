@@ -3,15 +3,16 @@
 // The plain reader finds where a number starts only once the one before it has ended, so each
 // number waits for the last. Here the white space of 64 bytes at a time is found with one
 // compare, which gives where every token of the block starts and ends; each token is then
-// checked and converted on its own, so the CPU works on several at once. Only tokens of the
-// simple form [+|-]digits[.digits], of at most 16 digits and point together, are converted
-// here, by the same exact rule as the plain reader's quick path (an integer that a double
-// holds exactly, divided by an exact power of ten), in stages: the form is checked, the point
-// taken out, the digits put at the end of a 16-byte vector and combined into an integer. A
-// token of another form (an exponent, a long number) is converted by the plain reader's own
-// conversion if it is exactly one number; one that is not (a character that is no number,
-// "1-2") ends the batch there, and the plain reader takes it, as it takes the bytes near the
-// end of those at hand. Where most numbers of a batch are long, it takes the rest of the batch.
+// checked and converted on its own, so the CPU works on several at once. Tokens of the simple
+// form [+|-]digits[.digits], of at most 16 digits and point together, are converted here, by the
+// same exact rule as the plain reader's quick path (an integer that a double holds exactly,
+// divided by an exact power of ten), in stages: the form is checked, the point taken out, the
+// digits put at the end of a 16-byte vector and combined into an integer. A token of another
+// form (an exponent, a long number) takes fast_float::from_chars's value where it reads the
+// token whole, else the plain conversion's if it is exactly one number; one that is not ("1-2",
+// a character that starts no number) ends the batch there, and the plain reader takes it, as it
+// takes the bytes near the end of those at hand. Where most numbers are long, from_chars reads
+// them one after the other instead, which needs no search for where tokens end.
 
 // GCC 12 warns of uninitialized values inside its own AVX-512 headers, where the intrinsics
 // build vectors from undefined ones that they then fill; the warnings say nothing of this code.
@@ -26,7 +27,6 @@
 #include "decimal/conversion.h"
 #include "decimal/kernels.h"
 #include "decimal/powers_of_ten.h"
-#include "platform/byte_order.h"
 #include "platform/compiler.h"
 
 namespace {
@@ -143,8 +143,9 @@ CELLPROD_TARGET_AVX512 std::size_t readNumberTokens(TextScanner& s, double* valu
                                          : 64 - first + static_cast<unsigned>(_tzcnt_u64(next));
       const char* token = block + first;
       const bool inBlocks = !(after == 0 && next == 0);
-      const bool taken = inBlocks && (simpleNumber(token, length, values[done]) ||
-                                      fromChars(token, token + length, values[done]));
+      const bool taken =
+          inBlocks && (simpleNumber(token, length, values[done]) ||
+                       fromCharsUntil(token, token + length, values[done]) == token + length);
       // A token of another form (a long number, an exponent) is converted as the plain reader
       // would, if it is exactly one number; one that is not, and one longer than the two
       // blocks, are the plain reader's.
