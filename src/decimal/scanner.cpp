@@ -243,9 +243,22 @@ CELLPROD_ALWAYS_INLINE bool readOneNumber(TextScanner& s, double& value) {
   const char* const buffer = s.buffer.get();
   const char* p = buffer + s.pos;
   while (isSpace(static_cast<unsigned char>(*p))) ++p;  // stops at the end mark
-  if (static_cast<std::size_t>(buffer + s.end - p) < lookahead) {
+  const char* const end = buffer + s.end;
+  if (static_cast<std::size_t>(end - p) < lookahead) {
     s.pos = static_cast<std::size_t>(p - buffer);
     return readNumberNearEnd(s, value);
+  }
+  // A token of more than 16 bytes is most likely a long number: from_chars alone reads it,
+  // where it ends within the bytes at hand and not at an exponent marker, which the grammar
+  // would consume. Any other number, or a token that was not one, the scan reads.
+  const auto* const bytes = reinterpret_cast<const unsigned char*>(p);
+  if ((spaceBytes(byte_order::loadLittleEndian<std::uint64_t>(bytes)) |
+       spaceBytes(byte_order::loadLittleEndian<std::uint64_t>(bytes + 8))) == 0) {
+    const char* const after = fromCharsUntil(p, end, value);
+    if (after != nullptr && after < end && (*after | 0x20) != 'e') {
+      s.pos = static_cast<std::size_t>(after - buffer);
+      return true;
+    }
   }
   return consumeNumber(s, p, value);
 }
