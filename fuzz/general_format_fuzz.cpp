@@ -42,11 +42,11 @@ void checkValue(double x) {
 }
 
 // Sixteen values around x through every cell writer this CPU runs: the same text as the plain
-// writer, with x itself, or another value, as the nodata_value.
-void checkCellWriters(double x, double nodata) {
+// writer, with x itself, or another value, as the nodata_value. The scales mix the forms of
+// "%lg", or keep to those a vector of eight may write at once (x from 1 to 10).
+void checkCellWriters(double x, double nodata, const double (&scale)[8]) {
   double values[16];
   for (int i = 0; i < 16; ++i) {
-    const double scale[] = {1, -1, 10, 0.1, 1e5, 1e-5, 1e6, -1e-6};
     values[i] = i < 8 ? x * scale[i] : std::nextafter(values[i - 8], i % 2 ? 0.0 : 1e308);
   }
   values[11] = nodata;
@@ -78,6 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   checkValue(x);
   checkValue(static_cast<float>(x));  // the values of single-precision grids
-  checkCellWriters(x, (data[0] & 2) ? x : -9999.0);
+  checkCellWriters(x, (data[0] & 2) ? x : -9999.0, {1, -1, 10, 0.1, 1e5, 1e-5, 1e6, -1e-6});
+  checkCellWriters(x, (data[0] & 2) ? x : -9999.0, {1, -1, 10, -100, 1e3, 1e4, -1e4, 1e5});
   return 0;
 }

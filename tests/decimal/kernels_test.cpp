@@ -222,7 +222,9 @@ std::string firstDifference(const std::string& a, const std::string& b) {
 // Values of every kind a product row holds: six-digit products, halves and near-halves at six
 // digits, the fixed/exponent boundaries, powers of ten, random bits, and the values the vector
 // steps leave to the plain writer.
-std::vector<double> valuesToWrite(std::mt19937_64& rng, std::size_t n) {
+// Values of every form of "%lg", or, `fixed`, mostly those from 1 to 999999.5 that a vector of
+// eight writes at once, with the roundings up to 1e6, zeros at the end and a few others.
+std::vector<double> valuesToWrite(std::mt19937_64& rng, std::size_t n, bool fixed = false) {
   std::vector<double> v;
   const double special[] = {0.0, -0.0, std::numeric_limits<double>::infinity(),
                             -std::numeric_limits<double>::infinity(),
@@ -233,7 +235,7 @@ std::vector<double> valuesToWrite(std::mt19937_64& rng, std::size_t n) {
     const double u = static_cast<double>(rng() % 1000000) / 1000.0;
     const double w = static_cast<double>(rng() % 1000000) / 1000.0;
     const int e = static_cast<int>(rng() % 41) - 20;
-    switch (rng() % 10) {
+    switch (fixed && rng() % 16 ? 7 + rng() % 5 : rng() % 10) {
       case 0: v.push_back(std::bit_cast<double>(rng())); break;
       case 1: v.push_back((static_cast<double>(rng() % 1000000) + 0.5) * std::pow(10.0, e)); break;
       case 2: v.push_back(std::nextafter(9.999995 * std::pow(10.0, e), rng() % 2 ? 0.0 : 1e300)); break;
@@ -241,7 +243,11 @@ std::vector<double> valuesToWrite(std::mt19937_64& rng, std::size_t n) {
       case 4: v.push_back(special[rng() % std::size(special)]); break;
       case 5: v.push_back(static_cast<float>(u * w)); break;
       case 6: v.push_back(-u * std::pow(10.0, e)); break;
-      default: v.push_back(u * w); break;
+      case 10: v.push_back(std::round(u) * std::pow(10.0, e % 4)); break;
+      case 11:
+        v.push_back(std::nextafter(999999.5, rng() % 2 ? 0.0 : 1e300) * (rng() % 2 ? 1 : -1));
+        break;
+      default: v.push_back(u * w * (rng() % 8 ? 1 : -1)); break;
     }
   }
   return v;
@@ -249,17 +255,19 @@ std::vector<double> valuesToWrite(std::mt19937_64& rng, std::size_t n) {
 
 TEST(NumberKernels, WritersGiveThePlainText) {
   std::mt19937_64 rng(3);
-  const std::vector<double> values = valuesToWrite(rng, 2'000'000);
-  for (const Path& path : vectorPaths()) {
-    if (!path.available) GTEST_SKIP() << "path " << path.name << " is not on this CPU";
-    for (double nodata : {-9999.0, -99999.99, -3.4028234663852886e38, 0.0}) {
-      const NodataSpelling spelling = spellNodata(nodata);
-      for (std::size_t n : {values.size(), std::size_t{13}, std::size_t{8}, std::size_t{1}}) {
-        const std::vector<double> part(values.begin(), values.begin() + static_cast<long>(n));
-        const std::string fast = written(path.writeCells, part, spelling);
-        const std::string plain = written(writeCellsPlain, part, spelling);
-        EXPECT_TRUE(fast == plain) << path.name << " nodata " << nodata << " n " << n << ": "
-                                   << firstDifference(fast, plain);
+  for (const bool fixed : {false, true}) {
+    const std::vector<double> values = valuesToWrite(rng, 2'000'000, fixed);
+    for (const Path& path : vectorPaths()) {
+      if (!path.available) GTEST_SKIP() << "path " << path.name << " is not on this CPU";
+      for (double nodata : {-9999.0, -99999.99, -3.4028234663852886e38, 0.0, 1.5}) {
+        const NodataSpelling spelling = spellNodata(nodata);
+        for (std::size_t n : {values.size(), std::size_t{13}, std::size_t{8}, std::size_t{1}}) {
+          const std::vector<double> part(values.begin(), values.begin() + static_cast<long>(n));
+          const std::string fast = written(path.writeCells, part, spelling);
+          const std::string plain = written(writeCellsPlain, part, spelling);
+          EXPECT_TRUE(fast == plain) << path.name << " nodata " << nodata << " n " << n << ": "
+                                     << firstDifference(fast, plain);
+        }
       }
     }
   }

@@ -29,6 +29,7 @@
 
 #include "decimal/kernels.h"
 #include "decimal/powers_of_ten.h"
+#include "platform/byte_order.h"
 #include "platform/compiler.h"
 
 namespace {
@@ -306,11 +307,62 @@ CELLPROD_TARGET_AVX512 inline void shuffleTexts(Lanes characters, Lanes exponent
   _mm512_store_si512(texts[1], odd);
 }
 
+// A text and its tab in the low bytes of a lane (the first byte lowest), its length, and the
+// lanes where they fit in eight bytes.
+struct ShortTexts {
+  Lanes text, length;
+  LaneMask fit;
+};
+
+// The low n bytes of a lane set, for n from 0 to 8.
+CELLPROD_TARGET_AVX512 inline Lanes lowBytes(Lanes n) {
+  const Lanes ones = broadcast(~std::uint64_t{0});
+  return _mm512_andnot_si512(_mm512_sllv_epi64(ones, _mm512_slli_epi64(n, 3)), ones);
+}
+
+// Stage "short texts", the common case: fixed notation with the decimal exponent 0 to 5, the
+// text with its tab in at most eight bytes ("-123.45" is the longest). The point goes in by
+// shifting the digits after it one byte up, and the text ends after the last significant digit
+// or, where none is left after the point, before the point. No pattern, no shuffle.
+CELLPROD_TARGET_AVX512 inline ShortTexts shortTexts(Lanes digits, Lanes exponent, Lanes significant,
+                                                    LaneMask negative) {
+  const Lanes whole = _mm512_add_epi64(exponent, broadcast(1));  // digits before the point
+  const Lanes pointShift = _mm512_slli_epi64(whole, 3);
+  const Lanes pointed = _mm512_or_si512(
+      _mm512_and_si512(digits, lowBytes(whole)),
+      _mm512_or_si512(_mm512_sllv_epi64(broadcast('.'), pointShift),
+                      _mm512_sllv_epi64(_mm512_srlv_epi64(digits, pointShift),
+                                        _mm512_add_epi64(pointShift, broadcast(8)))));
+  const Lanes textLength = _mm512_mask_add_epi64(whole, _mm512_cmpgt_epi64_mask(significant, whole),
+                                                 significant, broadcast(1));
+  const Lanes text =
+      _mm512_or_si512(_mm512_and_si512(pointed, lowBytes(textLength)),
+                      _mm512_sllv_epi64(broadcast('\t'), _mm512_slli_epi64(textLength, 3)));
+  const Lanes length = _mm512_mask_add_epi64(_mm512_add_epi64(textLength, broadcast(1)), negative,
+                                             textLength, broadcast(2));
+  return {_mm512_mask_or_epi64(text, negative, _mm512_slli_epi64(text, 8), broadcast('-')), length,
+          static_cast<LaneMask>(_mm512_cmple_epu64_mask(exponent, broadcast(5)) &
+                                _mm512_cmple_epu64_mask(length, broadcast(8)))};
+}
+
+// Stage "store" of short texts: eight bytes a lane, each text after the one before.
+CELLPROD_TARGET_AVX512 inline void storeShortTexts(char*& out, Lanes text, Lanes length) {
+  alignas(64) std::uint64_t texts[8], lengths[8];
+  _mm512_store_si512(texts, text);
+  _mm512_store_si512(lengths, length);
+  for (int lane = 0; lane < 8; ++lane) {
+    std::memcpy(out, &texts[lane], 8);
+    out += lengths[lane];
+  }
+}
+
 // An empty cell's text as the stages use it: the spelling and a tab in 16 bytes, when it fits.
 struct NodataText {
   bool fits;
   Lanes texts;   // the text in each 16-byte lane
   Lanes length;  // its length in each lane
+  bool length8;  // whether it fits in eight bytes,
+  Lanes text8;   // as it is then in each lane
 };
 
 CELLPROD_TARGET_AVX512 inline NodataText nodataText(const NodataSpelling& nodata) {
@@ -319,7 +371,9 @@ CELLPROD_TARGET_AVX512 inline NodataText nodataText(const NodataSpelling& nodata
   std::memcpy(text, nodata.text, fits ? nodata.length : 0);
   text[fits ? nodata.length : 0] = '\t';
   return {fits, _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(text))),
-          broadcast(nodata.length + 1)};
+          broadcast(nodata.length + 1), nodata.length < 8,
+          broadcast(byte_order::loadLittleEndian<std::uint64_t>(
+              reinterpret_cast<const unsigned char*>(text)))};
 }
 
 }  // namespace
@@ -349,11 +403,20 @@ CELLPROD_TARGET_AVX512 char* writeCellsAvx512(char* out, const double* values, s
     const Lanes exponent =
         _mm512_mask_mov_epi64(rounded.exponent, elsewhere, _mm512_setzero_si512());
 
+    Lanes significant;
+    const Lanes digits = sixDigits(whole, significant);
+    ShortTexts short8 = shortTexts(digits, exponent, significant, negative);
+    const LaneMask shortEmpty = empties.length8 ? empty : 0;
+    if (static_cast<LaneMask>((short8.fit & ~elsewhere) | shortEmpty) == 0xff) {
+      storeShortTexts(out, _mm512_mask_mov_epi64(short8.text, empty, empties.text8),
+                      _mm512_mask_mov_epi64(short8.length, empty, empties.length));
+      continue;
+    }
+
     // Each value's characters: its digits, '.' and '-' in the low eight bytes, the exponent in
     // the high eight.
-    Lanes significant;
     const Lanes characters = _mm512_or_si512(
-        sixDigits(whole, significant),
+        digits,
         broadcast((std::uint64_t{'.'} << (8 * pointAt)) | (std::uint64_t{'-'} << (8 * minusAt))));
     Picks picks = choosePatterns(exponent, negative, significant);
     picks.length = _mm512_mask_mov_epi64(picks.length, empty, empties.length);
