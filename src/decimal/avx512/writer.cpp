@@ -9,9 +9,9 @@
 //                    guard around halves);
 //   digits           the six digits, and how many are left after trailing zeros, by integer
 //                    multiplies and shifts and a leading-zero count;
-//   patterns         each value's text as a byte shuffle of its characters (the digits, '.',
-//                    '-', the exponent, a tab), looked up by its form, sign and digit count;
-//   shuffle, store   the texts put together and stored one after the other.
+//   texts            each value's text and its tab put together in its lane by shifts: eight
+//                    bytes in the common case (fixed notation, 1 <= |x| < 999999.5), else 16;
+//   store            the texts one after the other.
 // Empty cells take the header's spelling. A value the stages are not sure of (a rounding
 // within a hair of a half, and whatever lies outside 1e-17 <= |x| < 1e17: zero, infinities,
 // NaN) goes to the plain writer, so the bytes are always the plain ones.
@@ -174,82 +174,22 @@ CELLPROD_TARGET_AVX512 inline Lanes sixDigits(Lanes n, Lanes& significant) {
   return _mm512_add_epi64(digits, broadcast(0x303030303030));
 }
 
-// A value's characters, in the 16 bytes a shuffle picks from: the six digits, then these.
-constexpr int pointAt = 6, minusAt = 7, eAt = 8, exponentSignAt = 9, zeroAt = 10,
-              exponentDigitsAt = 11, tabAt = 13;
-
-// Forms of a text: 0 to 9 for fixed notation with the decimal exponent -4 to 5, 10 for
-// exponent notation.
-constexpr int fixedForms = 10, forms = 11;
-
-struct TextPattern {
-  unsigned char picks[16];  // for each byte of the text, where it comes from (0x80: nothing)
-  std::uint64_t length;     // bytes of the text, its tab included
+// A value's text and its tab in 16 bytes, the first byte lowest: bytes 0 to 7 in `low`, 8 to 15
+// in `high`.
+struct Texts {
+  Lanes low, high;
 };
 
-// The text of each form, sign and count of significant digits (1 to 6), as the plain writer
-// spells it, followed by a tab.
-constexpr TextPattern textPattern(int form, bool negative, int significant) {
-  TextPattern t{};
-  int n = 0;
-  auto pick = [&](int from) { t.picks[n++] = static_cast<unsigned char>(from); };
-  if (negative) pick(minusAt);
-  if (form == fixedForms) {  // d.ddddde+0XX
-    pick(0);
-    if (significant > 1) pick(pointAt);
-    for (int d = 1; d < significant; ++d) pick(d);
-    for (int c : {eAt, exponentSignAt, zeroAt, exponentDigitsAt, exponentDigitsAt + 1}) pick(c);
-  } else if (const int exponent = form - 4; exponent >= 0) {  // the integer digits, then the rest
-    for (int d = 0; d <= exponent; ++d) pick(d);
-    if (significant > exponent + 1) pick(pointAt);
-    for (int d = exponent + 1; d < significant; ++d) pick(d);
-  } else {  // 0.000ddd
-    pick(zeroAt);
-    pick(pointAt);
-    for (int z = 1; z < -exponent; ++z) pick(zeroAt);
-    for (int d = 0; d < significant; ++d) pick(d);
-  }
-  pick(tabAt);
-  t.length = static_cast<std::uint64_t>(n);
-  while (n < 16) pick(0x80);
-  return t;
+// The low n bytes of a lane set, for n from 0 to 8.
+CELLPROD_TARGET_AVX512 inline Lanes lowBytes(Lanes n) {
+  const Lanes ones = broadcast(~std::uint64_t{0});
+  return _mm512_andnot_si512(_mm512_sllv_epi64(ones, _mm512_slli_epi64(n, 3)), ones);
 }
 
-constexpr int patternIndex(int form, bool negative, int significant) {
-  return (form * 2 + negative) * 6 + significant - 1;
-}
-
-struct TextPatterns {
-  // The picks split in halves, so that a 64-bit gather fetches each. The last byte of a text
-  // pattern picks for a byte no text reaches (they are 14 bytes at most), and holds its length.
-  std::uint64_t low[forms * 12], high[forms * 12];
-};
-
-constexpr TextPatterns makeTextPatterns() {
-  TextPatterns p{};
-  for (int form = 0; form < forms; ++form) {
-    for (int negative = 0; negative < 2; ++negative) {
-      for (int significant = 1; significant <= 6; ++significant) {
-        const TextPattern t = textPattern(form, negative, significant);
-        const int i = patternIndex(form, negative, significant);
-        for (int b = 0; b < 8; ++b) {
-          p.low[i] |= std::uint64_t{t.picks[b]} << (8 * b);
-          p.high[i] |= std::uint64_t{t.picks[b + 8]} << (8 * b);
-        }
-        p.high[i] = (p.high[i] & 0x00ffffffffffffff) | (t.length << 56);
-      }
-    }
-  }
-  return p;
-}
-
-constexpr TextPatterns textPatterns = makeTextPatterns();
-
-// Stage "digits", the exponent: 'e', its sign, '0', its two digits and a tab, at bytes 8 to
-// 13 of a value's characters (exponentText() puts them in the low bytes of its lane).
+// Stage "exponent text": 'e', its sign, '0' and its two digits, in the low five bytes.
 CELLPROD_TARGET_AVX512 inline Lanes exponentText(Lanes exponent) {
-  constexpr std::uint64_t positive = 'e' | ('+' << 8) | ('0' << 16) | (std::uint64_t{'\t'} << 40);
-  constexpr std::uint64_t negative = 'e' | ('-' << 8) | ('0' << 16) | (std::uint64_t{'\t'} << 40);
+  constexpr std::uint64_t positive = 'e' | ('+' << 8) | ('0' << 16);
+  constexpr std::uint64_t negative = 'e' | ('-' << 8) | ('0' << 16);
   const Lanes a = _mm512_abs_epi64(exponent);  // below 100 in the lanes that use it
   const Lanes tens = quotient64(a, by10);
   const Lanes units = _mm512_sub_epi64(a, _mm512_mul_epu32(tens, broadcast(10)));
@@ -261,119 +201,108 @@ CELLPROD_TARGET_AVX512 inline Lanes exponentText(Lanes exponent) {
                              _mm512_slli_epi64(_mm512_add_epi64(units, broadcast('0')), 32)));
 }
 
-struct Picks {
-  Lanes low, high;  // the two halves of each value's pattern
-  Lanes length;     // the length of each value's text, its tab included
-};
-
-// Stage "patterns": each value's pattern by its form (fixed for the exponents -4 to 5, else
-// exponent notation), sign and digit count.
-CELLPROD_TARGET_AVX512 inline Picks choosePatterns(Lanes exponent, LaneMask negative,
-                                                   Lanes significant) {
-  const LaneMask exponentForm = _mm512_cmplt_epi64_mask(exponent, broadcast(-4)) |
-                                _mm512_cmpge_epi64_mask(exponent, broadcast(6));
-  const Lanes form = _mm512_mask_mov_epi64(_mm512_add_epi64(exponent, broadcast(4)), exponentForm,
-                                           broadcast(fixedForms));
-  // patternIndex(form, negative, significant), lane by lane.
-  const Lanes index = _mm512_add_epi64(
-      _mm512_mul_epu32(_mm512_add_epi64(_mm512_add_epi64(form, form),
-                                        _mm512_maskz_mov_epi64(negative, broadcast(1))),
-                       broadcast(6)),
-      _mm512_sub_epi64(significant, broadcast(1)));
-  const Lanes high = _mm512_i64gather_epi64(index, textPatterns.high, 8);
-  return {_mm512_i64gather_epi64(index, textPatterns.low, 8), high, _mm512_srli_epi64(high, 56)};
-}
-
-// The mask of the 64-bit lanes of the 16-byte lanes whose value has its bit in m (bits 0, 2,
-// 4 and 6: the first value of each 16-byte lane).
-constexpr __mmask8 pairs(unsigned m) { return static_cast<__mmask8>(m | (m << 1)); }
-
-// Stage "shuffle": the texts of values 0, 2, 4, 6 (texts[0]) and 1, 3, 5, 7 (texts[1]), one to
-// each 16-byte lane, each picked from its characters; empty cells take the spelling.
-CELLPROD_TARGET_AVX512 inline void shuffleTexts(Lanes characters, Lanes exponentCharacters,
-                                                const Picks& picks, LaneMask empty,
-                                                Lanes nodataTexts, char (&texts)[2][64]) {
-  const Lanes even = _mm512_mask_blend_epi64(
-      pairs(empty & 0x55),
-      _mm512_shuffle_epi8(_mm512_unpacklo_epi64(characters, exponentCharacters),
-                          _mm512_unpacklo_epi64(picks.low, picks.high)),
-      nodataTexts);
-  const Lanes odd = _mm512_mask_blend_epi64(
-      pairs((empty >> 1) & 0x55),
-      _mm512_shuffle_epi8(_mm512_unpackhi_epi64(characters, exponentCharacters),
-                          _mm512_unpackhi_epi64(picks.low, picks.high)),
-      nodataTexts);
-  _mm512_store_si512(texts[0], even);
-  _mm512_store_si512(texts[1], odd);
-}
-
-// A text and its tab in the low bytes of a lane (the first byte lowest), its length, and the
-// lanes where they fit in eight bytes.
-struct ShortTexts {
-  Lanes text, length;
-  LaneMask fit;
-};
-
-// The low n bytes of a lane set, for n from 0 to 8.
-CELLPROD_TARGET_AVX512 inline Lanes lowBytes(Lanes n) {
-  const Lanes ones = broadcast(~std::uint64_t{0});
-  return _mm512_andnot_si512(_mm512_sllv_epi64(ones, _mm512_slli_epi64(n, 3)), ones);
-}
-
-// Stage "short texts", the common case: fixed notation with the decimal exponent 0 to 5, the
-// text with its tab in at most eight bytes ("-123.45" is the longest). The point goes in by
-// shifting the digits after it one byte up, and the text ends after the last significant digit
-// or, where none is left after the point, before the point. No pattern, no shuffle.
-CELLPROD_TARGET_AVX512 inline ShortTexts shortTexts(Lanes digits, Lanes exponent, Lanes significant,
-                                                    LaneMask negative) {
-  const Lanes whole = _mm512_add_epi64(exponent, broadcast(1));  // digits before the point
+// Stage "texts": each value's text, put together in its lane by shifts. Every text is a head
+// of at most seven bytes, then a tail at the head's end, then the tab:
+//   fixed notation, exponent 0 to 5:   head "ddd.ddd" (the point after the exponent + 1 whole
+//                                      digits, where a significant digit follows it), no tail;
+//   fixed notation, exponent -4 to -1: head "0." and -1 - exponent zeros, tail the digits;
+//   exponent notation:                 head "d.ddddd" (one whole digit), tail "e+0XX".
+// A '-' goes before it all: 14 bytes at most with the tab ("-1.23456e+016"). With `anyForm`
+// false, every lane has the first form, the common one, and the other two are not built.
+template <bool anyForm>
+CELLPROD_TARGET_AVX512 inline Texts valueTexts(Lanes digits, Lanes exponent, Lanes significant,
+                                               LaneMask negative, Lanes& length) {
+  const Lanes one = broadcast(1);
+  const LaneMask small = _mm512_cmplt_epi64_mask(exponent, _mm512_setzero_si512());
+  const LaneMask fixed = static_cast<LaneMask>(_mm512_cmpge_epi64_mask(exponent, broadcast(-4)) &
+                                               _mm512_cmple_epi64_mask(exponent, broadcast(5)));
+  // The head of whole digits: the digits before the point (their trailing zeros included), the
+  // point, the significant digits after it.
+  const Lanes whole = anyForm ? _mm512_mask_add_epi64(one, fixed & ~small, exponent, one)
+                              : _mm512_add_epi64(exponent, one);
   const Lanes pointShift = _mm512_slli_epi64(whole, 3);
-  const Lanes pointed = _mm512_or_si512(
+  Lanes head = _mm512_or_si512(
       _mm512_and_si512(digits, lowBytes(whole)),
       _mm512_or_si512(_mm512_sllv_epi64(broadcast('.'), pointShift),
                       _mm512_sllv_epi64(_mm512_srlv_epi64(digits, pointShift),
                                         _mm512_add_epi64(pointShift, broadcast(8)))));
-  const Lanes textLength = _mm512_mask_add_epi64(whole, _mm512_cmpgt_epi64_mask(significant, whole),
-                                                 significant, broadcast(1));
-  const Lanes text =
-      _mm512_or_si512(_mm512_and_si512(pointed, lowBytes(textLength)),
-                      _mm512_sllv_epi64(broadcast('\t'), _mm512_slli_epi64(textLength, 3)));
-  const Lanes length = _mm512_mask_add_epi64(_mm512_add_epi64(textLength, broadcast(1)), negative,
-                                             textLength, broadcast(2));
-  return {_mm512_mask_or_epi64(text, negative, _mm512_slli_epi64(text, 8), broadcast('-')), length,
-          static_cast<LaneMask>(_mm512_cmple_epu64_mask(exponent, broadcast(5)) &
-                                _mm512_cmple_epu64_mask(length, broadcast(8)))};
+  Lanes headLength = _mm512_mask_add_epi64(whole, _mm512_cmpgt_epi64_mask(significant, whole),
+                                           significant, one);
+  Lanes textLength = headLength;
+  const Lanes tab = broadcast('\t'), bits = broadcast(64);
+  Texts t{};
+  if constexpr (anyForm) {
+    // The head "0.000" of a small fixed value; its tail, the significant digits.
+    const LaneMask zeros = fixed & small;
+    headLength = _mm512_mask_sub_epi64(headLength, zeros, one, exponent);  // 1 - exponent
+    head = _mm512_mask_mov_epi64(head, zeros, broadcast(0x3030303030302e30));
+    const Lanes tail = _mm512_mask_mov_epi64(
+        _mm512_maskz_and_epi64(zeros, digits, lowBytes(significant)),
+        static_cast<LaneMask>(~fixed), exponentText(exponent));
+    textLength = _mm512_add_epi64(
+        headLength, _mm512_mask_mov_epi64(_mm512_maskz_mov_epi64(zeros, significant),
+                                          static_cast<LaneMask>(~fixed), broadcast(5)));
+    // The tail shifted by the head's length (1 to 7 bytes), into the high half too. Shifts by
+    // 64 bits or more, "negative" ones included, give zeros.
+    const Lanes tailShift = _mm512_slli_epi64(headLength, 3);
+    t.low = _mm512_sllv_epi64(tail, tailShift);
+    t.high = _mm512_or_si512(
+        _mm512_srlv_epi64(tail, _mm512_sub_epi64(bits, tailShift)),
+        _mm512_sllv_epi64(tab, _mm512_sub_epi64(_mm512_slli_epi64(textLength, 3), bits)));
+  }
+  t.low = _mm512_or_si512(
+      _mm512_or_si512(t.low, _mm512_and_si512(head, lowBytes(headLength))),
+      _mm512_sllv_epi64(tab, _mm512_slli_epi64(textLength, 3)));
+  // The sign: the text one byte up, '-' in the first.
+  t.high = _mm512_mask_mov_epi64(
+      t.high, negative,
+      _mm512_or_si512(_mm512_slli_epi64(t.high, 8), _mm512_srli_epi64(t.low, 56)));
+  t.low = _mm512_mask_or_epi64(t.low, negative, _mm512_slli_epi64(t.low, 8), broadcast('-'));
+  length = _mm512_mask_add_epi64(_mm512_add_epi64(textLength, one), negative, textLength,
+                                 broadcast(2));
+  return t;
 }
 
-// Stage "store" of short texts: eight bytes a lane, each text after the one before.
-CELLPROD_TARGET_AVX512 inline void storeShortTexts(char*& out, Lanes text, Lanes length) {
-  alignas(64) std::uint64_t texts[8], lengths[8];
-  _mm512_store_si512(texts, text);
+// Stage "store": the texts one after the other, eight bytes a text where `wide` is false and
+// 16 where it is true; the lanes in `plain` by the plain writer.
+template <bool wide>
+CELLPROD_TARGET_AVX512 inline void storeTexts(char*& out, const Texts& t, Lanes length,
+                                              LaneMask plain, const double* values,
+                                              const NodataSpelling& nodata) {
+  // Wide, the texts of values 0, 2, 4 and 6 in texts[0], those of 1, 3, 5 and 7 in texts[1], in
+  // 16 bytes each; narrow, each in eight bytes of texts[0].
+  alignas(64) char texts[2][64];
+  alignas(64) std::uint64_t lengths[8];
+  _mm512_store_si512(texts[0], wide ? _mm512_unpacklo_epi64(t.low, t.high) : t.low);
+  if constexpr (wide) _mm512_store_si512(texts[1], _mm512_unpackhi_epi64(t.low, t.high));
   _mm512_store_si512(lengths, length);
-  for (int lane = 0; lane < 8; ++lane) {
-    std::memcpy(out, &texts[lane], 8);
+  for (unsigned lane = 0; lane < 8; ++lane) {
+    if (wide && ((plain >> lane) & 1)) {
+      out = writeCellsPlain(out, values + lane, 1, nodata);
+      continue;
+    }
+    if constexpr (wide) std::memcpy(out, texts[lane & 1] + 16 * (lane >> 1), 16);
+    else std::memcpy(out, texts[0] + 8 * lane, 8);
     out += lengths[lane];
   }
 }
 
-// An empty cell's text as the stages use it: the spelling and a tab in 16 bytes, when it fits.
+// An empty cell's text as the stages use it: the spelling and a tab, when they fit in 16 bytes.
 struct NodataText {
   bool fits;
-  Lanes texts;   // the text in each 16-byte lane
-  Lanes length;  // its length in each lane
-  bool length8;  // whether it fits in eight bytes,
-  Lanes text8;   // as it is then in each lane
+  Texts text;
+  Lanes length;
 };
 
 CELLPROD_TARGET_AVX512 inline NodataText nodataText(const NodataSpelling& nodata) {
   const bool fits = nodata.length < 16;
-  alignas(16) char text[16] = {};
+  unsigned char text[16] = {};
   std::memcpy(text, nodata.text, fits ? nodata.length : 0);
   text[fits ? nodata.length : 0] = '\t';
-  return {fits, _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(text))),
-          broadcast(nodata.length + 1), nodata.length < 8,
-          broadcast(byte_order::loadLittleEndian<std::uint64_t>(
-              reinterpret_cast<const unsigned char*>(text)))};
+  return {fits,
+          {broadcast(byte_order::loadLittleEndian<std::uint64_t>(text)),
+           broadcast(byte_order::loadLittleEndian<std::uint64_t>(text + 8))},
+          broadcast(nodata.length + 1)};
 }
 
 }  // namespace
@@ -402,38 +331,20 @@ CELLPROD_TARGET_AVX512 char* writeCellsAvx512(char* out, const double* values, s
     const Lanes whole = _mm512_mask_mov_epi64(rounded.whole, elsewhere, broadcast(100000));
     const Lanes exponent =
         _mm512_mask_mov_epi64(rounded.exponent, elsewhere, _mm512_setzero_si512());
-
-    Lanes significant;
+    Lanes significant, length;
     const Lanes digits = sixDigits(whole, significant);
-    ShortTexts short8 = shortTexts(digits, exponent, significant, negative);
-    const LaneMask shortEmpty = empties.length8 ? empty : 0;
-    if (static_cast<LaneMask>((short8.fit & ~elsewhere) | shortEmpty) == 0xff) {
-      storeShortTexts(out, _mm512_mask_mov_epi64(short8.text, empty, empties.text8),
-                      _mm512_mask_mov_epi64(short8.length, empty, empties.length));
-      continue;
-    }
-
-    // Each value's characters: its digits, '.' and '-' in the low eight bytes, the exponent in
-    // the high eight.
-    const Lanes characters = _mm512_or_si512(
-        digits,
-        broadcast((std::uint64_t{'.'} << (8 * pointAt)) | (std::uint64_t{'-'} << (8 * minusAt))));
-    Picks picks = choosePatterns(exponent, negative, significant);
-    picks.length = _mm512_mask_mov_epi64(picks.length, empty, empties.length);
-    alignas(64) char texts[2][64];
-    shuffleTexts(characters, exponentText(exponent), picks, empty, empties.texts, texts);
-
-    // Stage "store": the texts one after the other; the rare plain lanes by the plain writer.
-    alignas(64) std::uint64_t lengths[8];
-    _mm512_store_si512(lengths, picks.length);
-    for (unsigned lane = 0; lane < 8; ++lane) {
-      if ((plain >> lane) & 1) {
-        out = writeCellsPlain(out, values + i + lane, 1, nodata);
-        continue;
-      }
-      std::memcpy(out, texts[lane & 1] + 16 * (lane >> 1), 16);
-      out += lengths[lane];
-    }
+    // The common case first: every lane empty or in fixed notation with the exponent 0 to 5;
+    // eight bytes for each text, or 16 where one is longer ("-123.456").
+    const bool common = _mm512_cmpgt_epu64_mask(exponent, broadcast(5)) == 0;
+    Texts t = common ? valueTexts<false>(digits, exponent, significant, negative, length)
+                     : valueTexts<true>(digits, exponent, significant, negative, length);
+    t.low = _mm512_mask_mov_epi64(t.low, empty, empties.text.low);
+    t.high = _mm512_mask_mov_epi64(t.high, empty, empties.text.high);
+    length = _mm512_mask_mov_epi64(length, empty, empties.length);
+    if (plain == 0 && _mm512_cmpgt_epu64_mask(length, broadcast(8)) == 0)
+      storeTexts<false>(out, t, length, 0, values + i, nodata);
+    else
+      storeTexts<true>(out, t, length, plain, values + i, nodata);
   }
   return writeCellsPlain(out, values + i, n - i, nodata);
 }
