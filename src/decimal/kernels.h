@@ -34,4 +34,7 @@ const NumberKernels& kernelsForThisCpu();
 std::size_t readNumbersAvx512(TextScanner& scanner, double* values, std::size_t n);
 char* writeCellsAvx512(char* out, const double* values, std::size_t n,
                        const NodataSpelling& nodata);
+// The AVX-512 cell writer that stores with VBMI2; only where cpuFeatures().avx512vbmi2 holds.
+char* writeCellsAvx512Vbmi2(char* out, const double* values, std::size_t n,
+                            const NodataSpelling& nodata);
 #endif

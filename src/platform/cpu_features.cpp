@@ -11,6 +11,7 @@ CpuFeatures detect() {
              __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl") &&
              __builtin_cpu_supports("avx512cd") && __builtin_cpu_supports("bmi") &&
              __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+  f.avx512vbmi2 = f.avx512 && __builtin_cpu_supports("avx512vbmi2");
 #endif
   return f;
 }
