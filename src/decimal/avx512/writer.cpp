@@ -263,26 +263,22 @@ CELLPROD_TARGET_AVX512 inline Texts valueTexts(Lanes digits, Lanes exponent, Lan
   return t;
 }
 
-// Stage "store": the texts one after the other, eight bytes a text where `wide` is false and
-// 16 where it is true; the lanes in `plain` by the plain writer.
-template <bool wide>
+// Stage "store": the texts one after the other, the lanes in `plain` by the plain writer.
 CELLPROD_TARGET_AVX512 inline void storeTexts(char*& out, const Texts& t, Lanes length,
                                               LaneMask plain, const double* values,
                                               const NodataSpelling& nodata) {
-  // Wide, the texts of values 0, 2, 4 and 6 in texts[0], those of 1, 3, 5 and 7 in texts[1], in
-  // 16 bytes each; narrow, each in eight bytes of texts[0].
+  // The texts of values 0, 2, 4 and 6 in texts[0], those of 1, 3, 5 and 7 in texts[1].
   alignas(64) char texts[2][64];
   alignas(64) std::uint64_t lengths[8];
-  _mm512_store_si512(texts[0], wide ? _mm512_unpacklo_epi64(t.low, t.high) : t.low);
-  if constexpr (wide) _mm512_store_si512(texts[1], _mm512_unpackhi_epi64(t.low, t.high));
+  _mm512_store_si512(texts[0], _mm512_unpacklo_epi64(t.low, t.high));
+  _mm512_store_si512(texts[1], _mm512_unpackhi_epi64(t.low, t.high));
   _mm512_store_si512(lengths, length);
   for (unsigned lane = 0; lane < 8; ++lane) {
-    if (wide && ((plain >> lane) & 1)) {
+    if ((plain >> lane) & 1) {
       out = writeCellsPlain(out, values + lane, 1, nodata);
       continue;
     }
-    if constexpr (wide) std::memcpy(out, texts[lane & 1] + 16 * (lane >> 1), 16);
-    else std::memcpy(out, texts[0] + 8 * lane, 8);
+    std::memcpy(out, texts[lane & 1] + 16 * (lane >> 1), 16);
     out += lengths[lane];
   }
 }
@@ -313,7 +309,6 @@ CELLPROD_TARGET_AVX512 inline NodataText nodataText(const NodataSpelling& nodata
            broadcast(byte_order::loadLittleEndian<std::uint64_t>(text + 8))},
           broadcast(nodata.length + 1)};
 }
-
 
 // The loop of both writers, `compress` that of VBMI2.
 template <bool compress>
@@ -352,11 +347,10 @@ CELLPROD_TARGET_AVX512 CELLPROD_ALWAYS_INLINE char* writeCells(char* out, const 
     t.low = _mm512_mask_mov_epi64(t.low, empty, empties.text.low);
     t.high = _mm512_mask_mov_epi64(t.high, empty, empties.text.high);
     length = _mm512_mask_mov_epi64(length, empty, empties.length);
-    if (plain == 0 && _mm512_cmpgt_epu64_mask(length, broadcast(8)) == 0) {
+    if (compress && plain == 0 && _mm512_cmpgt_epu64_mask(length, broadcast(8)) == 0) {
       if constexpr (compress) storeCompressed(out, t.low, length);
-      else storeTexts<false>(out, t, length, 0, values + i, nodata);
     } else {
-      storeTexts<true>(out, t, length, plain, values + i, nodata);
+      storeTexts(out, t, length, plain, values + i, nodata);
     }
   }
   return writeCellsPlain(out, values + i, n - i, nodata);
