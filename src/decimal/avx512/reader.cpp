@@ -143,13 +143,11 @@ CELLPROD_TARGET_AVX512 std::size_t readNumberTokens(TextScanner& s, double* valu
                                          : 64 - first + static_cast<unsigned>(_tzcnt_u64(next));
       const char* token = block + first;
       const bool inBlocks = !(after == 0 && next == 0);
-      const bool taken =
-          inBlocks && (simpleNumber(token, length, values[done]) ||
-                       fromCharsUntil(token, token + length, values[done]) == token + length);
       // A token of another form (a long number, an exponent) is converted as the plain reader
-      // would, if it is exactly one number; one that is not, and one longer than the two
-      // blocks, are the plain reader's.
-      if (!taken && (!inBlocks || !convertToken(token, token + length, values[done]))) {
+      // would (convertToken tries from_chars first), if it is exactly one number; one that is
+      // not, and one longer than the two blocks, are the plain reader's.
+      if (!inBlocks || !(simpleNumber(token, length, values[done]) ||
+                         convertToken(token, token + length, values[done]))) {
         s.pos = static_cast<std::size_t>(token - buffer);
         return done;
       }
