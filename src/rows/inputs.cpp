@@ -33,16 +33,18 @@ std::size_t pieceValues(GridEncoding encoding, std::size_t pieceBytes) {
   return pieceBytes / 2 + 2;
 }
 
-// A ring of `count` chunks of `values` values each, in place of the input's; false, with the
-// input as it was, where the memory cannot be had.
-bool makeChunks(InputRows& input, std::size_t count, std::size_t values) {
+CallocArray<double> valuesOf(std::size_t values) {
+  return CallocArray<double>(static_cast<double*>(std::calloc(values + 1, sizeof(double))));
+}
+
+// A ring of `count` chunks, in place of the input's, the first `filled` of them with room for
+// `values` values each; false, with the input as it was, where the memory cannot be had.
+bool makeChunks(InputRows& input, std::size_t count, std::size_t values, std::size_t filled) {
   std::unique_ptr<Chunk[]> chunks(new (std::nothrow) Chunk[count]);
   JobRing ring;
   bool made = chunks != nullptr && makeRing(ring, count);
-  for (std::size_t i = 0; made && i < count; ++i) {
-    chunks[i].values.reset(static_cast<double*>(std::calloc(values + 1, sizeof(double))));
-    made = chunks[i].values != nullptr;
-  }
+  for (std::size_t i = 0; made && i < filled; ++i)
+    made = (chunks[i].values = valuesOf(values)) != nullptr;
   if (!made) return false;
   input.chunks = std::move(chunks);
   input.ring = std::move(ring);
@@ -106,6 +108,20 @@ void readPiece(InputRows& input, Chunk& chunk, JobScratch& scratch) {
     case GridEncoding::single: return readBinaryPiece<float>(pieces, chunk);
     case GridEncoding::double_precision: return readBinaryPiece<double>(pieces, chunk);
   }
+}
+
+// Room for the values of the next chunk to give: its own, else that of the free chunk freed
+// last that has some (so that the memory in use is that of the most chunks in use at once),
+// else new.
+bool findValues(InputRows& input, std::size_t values) {
+  const JobRing& ring = input.ring;
+  Chunk& chunk = chunkOf(input, ring.given);
+  // The free slots but the next one's: of the chunks released - 1 down to given - capacity + 1.
+  for (std::uint64_t s = ring.released;
+       !chunk.values && s > 0 && s + ring.capacity > ring.given + 1;)
+    chunk.values = std::move(chunkOf(input, --s).values);
+  if (!chunk.values) chunk.values = valuesOf(values);
+  return chunk.values != nullptr;
 }
 
 void doPiece(void* owner, std::uint64_t sequence, JobScratch& scratch) {
@@ -179,7 +195,7 @@ bool prepareBlocks(InputRows& input, GridInput& grid, const GridParameters& work
     blocks.staging.reset(static_cast<float*>(std::calloc(values + 1, sizeof(float))));
     if (!blocks.staging) return false;
   }
-  return makeChunks(input, 1, values);
+  return makeChunks(input, 1, values, 1);
 }
 
 bool preparePieces(InputRows& input, WorkPool& pool, unsigned threads, std::size_t pieceBytes) {
@@ -191,7 +207,8 @@ bool preparePieces(InputRows& input, WorkPool& pool, unsigned threads, std::size
   const std::optional<std::uint64_t> first =
       text ? fileOffsetOfText(pieces.file, consumedBytes(grid.text))
            : headerValues * (grid.encoding == GridEncoding::single ? 4 : 8);
-  if (!first || !makeChunks(input, jobsPerRing(threads), pieceValues(grid.encoding, pieceBytes))) {
+  if (!first || !makeChunks(input, piecesAhead * jobsPerRing(threads),
+                            pieceValues(grid.encoding, pieceBytes), jobsPerRing(threads))) {
     closePositional(pieces.file);
     return false;
   }
@@ -199,6 +216,7 @@ bool preparePieces(InputRows& input, WorkPool& pool, unsigned threads, std::size
   pieces.endsAtCtrlZ = textModeEndsAtCtrlZ || grid.text.endsAtCtrlZ;
   pieces.readNumbers = kernelsForThisCpu().readNumbers;
   pieces.pieceBytes = pieceBytes;
+  pieces.inWork = jobsPerRing(threads);
   input.source = std::move(pieces);
   input.ring.work = doPiece;
   input.ring.owner = &input;
@@ -217,18 +235,24 @@ void startReader(InputRows& input, unsigned threads) {
       (static_cast<std::size_t>(blocks->rows) + blocks->rowsPerBlock - 1) / blocks->rowsPerBlock;
   const std::size_t wanted =
       std::min(blocksOfRows, std::max<std::size_t>(readerRingBytes / blockSize, 1));
-  if (wanted > 1 && !makeChunks(input, wanted, blocks->rowsPerBlock * input.columns)) return;
+  const std::size_t values = blocks->rowsPerBlock * input.columns;
+  if (wanted > 1 && !makeChunks(input, wanted, values, wanted)) return;
   startThread(blocks->reader, readAhead, std::ref(input));  // else the main thread reads alone
 }
 
-void givePieces(InputRows& input, WorkPool& pool) {
+bool givePieces(InputRows& input, WorkPool& pool, bool fewValuesWait) {
   Pieces& pieces = std::get<Pieces>(input.source);
-  while (ringHasRoom(input.ring)) {
+  const JobRing& ring = input.ring;
+  const std::uint64_t before = ring.given;
+  while (ringHasRoom(ring) && ring.given - input.taken < pieces.inWork &&
+         (ring.given - ring.released < pieces.inWork || fewValuesWait) &&
+         findValues(input, pieceValues(input.grid->encoding, pieces.pieceBytes))) {
     const std::uint64_t sequence = queueJob(pool, input.ring);
     Chunk& chunk = chunkOf(input, sequence);
     chunk.piece = pieces.nextPiece++;
     chunk.resumeAt = 0;
   }
+  return ring.given > before;
 }
 
 void readBlockHere(InputRows& input, std::unique_lock<std::mutex>& held) {

@@ -33,6 +33,11 @@
 
 constexpr std::size_t defaultPieceBytes = std::size_t{128} << 10;
 
+// The ring of pieces holds this many times the pieces the pool keeps in work: those done stay
+// until the bands that use their values are done, and a band may use the values of many pieces
+// of long numbers.
+constexpr std::size_t piecesAhead = 3;
+
 // The scanner of a text piece holds the bytes of a piece and the lookahead of a long number.
 inline std::size_t pieceScanBuffer(std::size_t pieceBytes) {
   return pieceBytes + (std::size_t{16} << 10);
@@ -62,6 +67,7 @@ struct Pieces {
   bool endsAtCtrlZ = false;  // the input ends at its first Ctrl-Z (text mode on Windows)
   NumberReader readNumbers = nullptr;
   std::size_t pieceBytes = defaultPieceBytes;  // smaller ones are for tests of the cuts
+  std::size_t inWork = 0;                      // pieces given and not yet taken, at most
   std::uint64_t nextPiece = 0;                 // the next piece to give
 };
 
@@ -115,8 +121,11 @@ bool preparePieces(InputRows& input, WorkPool& pool, unsigned threads,
 // main thread reads them as prepared.
 void startReader(InputRows& input, unsigned threads);
 
-// With the lock held, on the main thread: gives the pieces the ring has room for.
-void givePieces(InputRows& input, WorkPool& pool);
+// With the lock held, on the main thread: gives the next pieces, up to inWork of them not yet
+// taken; beyond inWork chunks in the ring only where few of the values taken wait for bands
+// (`fewValuesWait`), so that bands over pieces of long numbers need not wait for slots, while
+// pieces of short numbers keep the memory of inWork chunks. False where it gives none.
+bool givePieces(InputRows& input, WorkPool& pool, bool fewValuesWait);
 
 // With the lock held, on the main thread, for an input read in blocks without a reader thread:
 // reads the next block into the ring, which must have room, with the lock released meanwhile.

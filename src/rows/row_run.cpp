@@ -75,7 +75,8 @@ bool takeChunks(RowRun& run, InputRows& input, std::unique_lock<std::mutex>& hel
   while (!input.ended && !input.readingOn && input.taken < input.ring.given &&
          slotOf(input.ring, input.taken).state == JobState::done) {
     const Chunk& chunk = chunkAt(input, input.taken);
-    if (chunk.readByWorker && (slotOf(input.ring, input.taken).failure || chunk.end == ChunkEnd::noMemory))
+    if (chunk.readByWorker &&
+        (slotOf(input.ring, input.taken).failure || chunk.end == ChunkEnd::noMemory))
       readChunkHere(input, input.taken, run.pool, held);
     placeChunk(input, input.taken++);
     input.ring.awaited = input.taken;
@@ -118,10 +119,8 @@ bool giveChunks(RowRun& run, std::size_t i, const RowsEnd& end,
   InputRows& input = run.inputs[i];
   const InputRows& other = run.inputs[1 - i];
   if (input.ended || input.available >= end.needed[i] || !ringHasRoom(input.ring)) return false;
-  if (std::holds_alternative<Pieces>(input.source)) {
-    givePieces(input, run.pool);
-    return true;
-  }
+  if (std::holds_alternative<Pieces>(input.source))
+    return givePieces(input, run.pool, input.available - run.takenCells < 2 * bandCells);
   const bool behind =
       i == 0 ? input.available <= other.available : input.available < other.available;
   if (std::get<Blocks>(input.source).reader.joinable() || !(behind || other.ended)) return false;

@@ -363,8 +363,9 @@ TEST_F(GridCase, ThreadCountFromTheEnvironment) {
     EXPECT_EQ(count(text), *n ? console(n) : processors) << text;
 }
 
-// The memory a run holds beyond one thread's is bounded, however wide the rows: a
-// single-precision product of rows of a million cells on eight threads.
+// The memory a run holds beyond one thread's is bounded, however wide the rows (a
+// single-precision product of rows of a million cells on eight threads) and however short the
+// numbers of a text grid, whose pieces then hold the most values.
 TEST_F(GridCase, MemoryOfFurtherThreads) {
 #if defined(CELLPROD_SANITIZED) || defined(CELLPROD_LAUNCHER)
   GTEST_SKIP() << "the sanitizers' and a launcher's own memory hide the tool's";
@@ -379,6 +380,12 @@ TEST_F(GridCase, MemoryOfFurtherThreads) {
     return std::stol(r.err);
   };
   EXPECT_LE(peakKiB(8), peakKiB(1) + 16 * 1024);
+  std::string row;
+  for (int i = 0; i < 2000; ++i) row += i % 3 ? "1 " : "0 ";
+  std::string text = textHeader("2000", "3000");
+  for (int i = 0; i < 3000; ++i) text += row + "\n";
+  inputs(text, text);
+  EXPECT_LE(peakKiB(8), peakKiB(1) + 32 * 1024);
 }
 
 // Reading a file by position, as the pieces are read, leaves its stream where it was: where the
