@@ -186,19 +186,17 @@ CELLPROD_TARGET_AVX512 inline Lanes lowBytes(Lanes n) {
   return _mm512_andnot_si512(_mm512_sllv_epi64(ones, _mm512_slli_epi64(n, 3)), ones);
 }
 
-// Stage "exponent text": 'e', its sign, '0' and its two digits, in the low five bytes.
+// Stage "exponent text": 'e', its sign, '0' and its two digits, in the low five bytes ('-' is
+// '+' + 2).
 CELLPROD_TARGET_AVX512 inline Lanes exponentText(Lanes exponent) {
-  constexpr std::uint64_t positive = 'e' | ('+' << 8) | ('0' << 16);
-  constexpr std::uint64_t negative = 'e' | ('-' << 8) | ('0' << 16);
   const Lanes a = _mm512_abs_epi64(exponent);  // below 100 in the lanes that use it
   const Lanes tens = quotient64(a, by10);
-  const Lanes units = _mm512_sub_epi64(a, _mm512_mul_epu32(tens, broadcast(10)));
-  const Lanes marks = _mm512_mask_mov_epi64(
-      broadcast(positive), _mm512_cmplt_epi64_mask(exponent, _mm512_setzero_si512()),
-      broadcast(negative));
-  return _mm512_or_si512(
-      marks, _mm512_or_si512(_mm512_slli_epi64(_mm512_add_epi64(tens, broadcast('0')), 24),
-                             _mm512_slli_epi64(_mm512_add_epi64(units, broadcast('0')), 32)));
+  const Lanes digits = _mm512_add_epi64(
+      _mm512_slli_epi64(tens, 24),
+      _mm512_slli_epi64(_mm512_sub_epi64(a, _mm512_mul_epu32(tens, broadcast(10))), 32));
+  const Lanes text = _mm512_add_epi64(digits, broadcast(0x3030302B65));  // "e+000"
+  return _mm512_mask_add_epi64(text, _mm512_cmplt_epi64_mask(exponent, _mm512_setzero_si512()),
+                               text, broadcast(2 << 8));
 }
 
 // Stage "texts": each value's text, put together in its lane by shifts. Every text is a head
@@ -226,8 +224,8 @@ CELLPROD_TARGET_AVX512 inline Texts valueTexts(Lanes digits, Lanes exponent, Lan
       _mm512_or_si512(_mm512_sllv_epi64(broadcast('.'), pointShift),
                       _mm512_sllv_epi64(_mm512_srlv_epi64(digits, pointShift),
                                         _mm512_add_epi64(pointShift, broadcast(8)))));
-  Lanes headLength = _mm512_mask_add_epi64(whole, _mm512_cmpgt_epi64_mask(significant, whole),
-                                           significant, one);
+  Lanes headLength =
+      _mm512_mask_add_epi64(whole, _mm512_cmpgt_epi64_mask(significant, whole), significant, one);
   Lanes textLength = headLength;
   const Lanes tab = broadcast('\t'), bits = broadcast(64);
   Texts t{};
@@ -236,9 +234,9 @@ CELLPROD_TARGET_AVX512 inline Texts valueTexts(Lanes digits, Lanes exponent, Lan
     const LaneMask zeros = fixed & small;
     headLength = _mm512_mask_sub_epi64(headLength, zeros, one, exponent);  // 1 - exponent
     head = _mm512_mask_mov_epi64(head, zeros, broadcast(0x3030303030302e30));
-    const Lanes tail = _mm512_mask_mov_epi64(
-        _mm512_maskz_and_epi64(zeros, digits, lowBytes(significant)),
-        static_cast<LaneMask>(~fixed), exponentText(exponent));
+    const Lanes tail =
+        _mm512_mask_mov_epi64(_mm512_maskz_and_epi64(zeros, digits, lowBytes(significant)),
+                              static_cast<LaneMask>(~fixed), exponentText(exponent));
     textLength = _mm512_add_epi64(
         headLength, _mm512_mask_mov_epi64(_mm512_maskz_mov_epi64(zeros, significant),
                                           static_cast<LaneMask>(~fixed), broadcast(5)));
@@ -250,16 +248,15 @@ CELLPROD_TARGET_AVX512 inline Texts valueTexts(Lanes digits, Lanes exponent, Lan
         _mm512_srlv_epi64(tail, _mm512_sub_epi64(bits, tailShift)),
         _mm512_sllv_epi64(tab, _mm512_sub_epi64(_mm512_slli_epi64(textLength, 3), bits)));
   }
-  t.low = _mm512_or_si512(
-      _mm512_or_si512(t.low, _mm512_and_si512(head, lowBytes(headLength))),
-      _mm512_sllv_epi64(tab, _mm512_slli_epi64(textLength, 3)));
+  t.low = _mm512_or_si512(_mm512_or_si512(t.low, _mm512_and_si512(head, lowBytes(headLength))),
+                          _mm512_sllv_epi64(tab, _mm512_slli_epi64(textLength, 3)));
   // The sign: the text one byte up, '-' in the first.
   t.high = _mm512_mask_mov_epi64(
       t.high, negative,
       _mm512_or_si512(_mm512_slli_epi64(t.high, 8), _mm512_srli_epi64(t.low, 56)));
   t.low = _mm512_mask_or_epi64(t.low, negative, _mm512_slli_epi64(t.low, 8), broadcast('-'));
-  length = _mm512_mask_add_epi64(_mm512_add_epi64(textLength, one), negative, textLength,
-                                 broadcast(2));
+  length =
+      _mm512_mask_add_epi64(_mm512_add_epi64(textLength, one), negative, textLength, broadcast(2));
   return t;
 }
 
