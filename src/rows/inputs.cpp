@@ -207,8 +207,9 @@ bool preparePieces(InputRows& input, WorkPool& pool, unsigned threads, std::size
   const std::optional<std::uint64_t> first =
       text ? fileOffsetOfText(pieces.file, consumedBytes(grid.text))
            : headerValues * (grid.encoding == GridEncoding::single ? 4 : 8);
-  if (!first || !makeChunks(input, piecesAhead * jobsPerRing(threads),
-                            pieceValues(grid.encoding, pieceBytes), jobsPerRing(threads))) {
+  // A binary piece holds the values of a band: it needs no more slots than pieces in work.
+  const std::size_t inWork = jobsPerRing(threads), slots = text ? piecesAhead * inWork : inWork;
+  if (!first || !makeChunks(input, slots, pieceValues(grid.encoding, pieceBytes), inWork)) {
     closePositional(pieces.file);
     return false;
   }
@@ -216,7 +217,7 @@ bool preparePieces(InputRows& input, WorkPool& pool, unsigned threads, std::size
   pieces.endsAtCtrlZ = textModeEndsAtCtrlZ || grid.text.endsAtCtrlZ;
   pieces.readNumbers = kernelsForThisCpu().readNumbers;
   pieces.pieceBytes = pieceBytes;
-  pieces.inWork = jobsPerRing(threads);
+  pieces.inWork = inWork;
   input.source = std::move(pieces);
   input.ring.work = doPiece;
   input.ring.owner = &input;

@@ -33,9 +33,9 @@
 
 constexpr std::size_t defaultPieceBytes = std::size_t{128} << 10;
 
-// The ring of pieces holds this many times the pieces the pool keeps in work: those done stay
-// until the bands that use their values are done, and a band may use the values of many pieces
-// of long numbers.
+// The ring of text pieces holds this many times the pieces the pool keeps in work: those done
+// stay until the bands that use their values are done, and a band may use the values of many
+// pieces of long numbers.
 constexpr std::size_t piecesAhead = 3;
 
 // The scanner of a text piece holds the bytes of a piece and the lookahead of a long number.
