@@ -1,20 +1,15 @@
 #include "decimal/format.h"
 
-#include <charconv>  // from_chars, to_chars
+#include <algorithm>  // copy_n
+#include <charconv>   // from_chars, to_chars
 #include <cmath>     // isnan, isinf, trunc
 #include <cstdint>
-#include <cstring>  // memcpy, memmove
+#include <cstring>  // memcpy, memmove, memset, strlen
 
 #include "decimal/powers_of_ten.h"
 #include "platform/compiler.h"
 
 namespace {
-
-char* copyText(char* out, const char* text) {
-  std::size_t n = std::strlen(text);
-  std::memcpy(out, text, n);
-  return out + n;
-}
 
 // Spellings of the values that are not finite; null for a finite value.
 const char* nonFiniteText(double x) {
@@ -33,7 +28,7 @@ char* widenExponent(char* first, char* last) {
   if (count >= 3) return last;
   std::ptrdiff_t pad = 3 - count;
   std::memmove(digits + pad, digits, static_cast<std::size_t>(count));
-  for (std::ptrdiff_t i = 0; i < pad; ++i) digits[i] = '0';
+  std::memset(digits, '0', static_cast<std::size_t>(pad));
   return last + pad;
 }
 
@@ -111,10 +106,6 @@ CELLPROD_ALWAYS_INLINE char* formatG6Fast(char* out, double x) {
   return writeSixDigits(out, negative, n, exponent);
 }
 
-}  // namespace
-
-namespace {
-
 // formatG6, for inlining into the loop of writeCellsPlain.
 CELLPROD_ALWAYS_INLINE char* formatG6Inline(char* out, double x) {
   if (char* end = formatG6Fast(out, x)) return end;
@@ -126,7 +117,7 @@ CELLPROD_ALWAYS_INLINE char* formatG6Inline(char* out, double x) {
 char* formatG6(char* out, double x) { return formatG6Inline(out, x); }
 
 char* formatGeneral(char* out, double x, int precision) {
-  if (const char* text = nonFiniteText(x)) return copyText(out, text);
+  if (const char* text = nonFiniteText(x)) return std::copy_n(text, std::strlen(text), out);
   auto r = std::to_chars(out, out + maxGeneralLength, x, std::chars_format::general, precision);
   return widenExponent(out, r.ptr);
 }

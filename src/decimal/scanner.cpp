@@ -160,6 +160,32 @@ CELLPROD_NOINLINE bool readNumberNearEnd(TextScanner& s, double& value) {
   return consumeNumber(s, s.buffer.get() + s.pos, value);
 }
 
+// readNumber, for inlining into the loop of readNumbersPlain.
+CELLPROD_ALWAYS_INLINE bool readOneNumber(TextScanner& s, double& value) {
+  // Most numbers lie well inside the bytes at hand and are scanned with local pointers.
+  const char* const buffer = s.buffer.get();
+  const char* p = buffer + s.pos;
+  while (isSpace(static_cast<unsigned char>(*p))) ++p;  // stops at the end mark
+  const char* const end = buffer + s.end;
+  if (static_cast<std::size_t>(end - p) < lookahead) {
+    s.pos = static_cast<std::size_t>(p - buffer);
+    return readNumberNearEnd(s, value);
+  }
+  // A token of more than 16 bytes is most likely a long number: from_chars alone reads it,
+  // where it ends within the bytes at hand and not at an exponent marker, which the grammar
+  // would consume. Any other number, or a token that was not one, the scan reads.
+  const auto* const bytes = reinterpret_cast<const unsigned char*>(p);
+  if ((spaceBytes(byte_order::loadLittleEndian<std::uint64_t>(bytes)) |
+       spaceBytes(byte_order::loadLittleEndian<std::uint64_t>(bytes + 8))) == 0) {
+    const char* const after = fromCharsUntil(p, end, value);
+    if (after != nullptr && after < end && (*after | 0x20) != 'e') {
+      s.pos = static_cast<std::size_t>(after - buffer);
+      return true;
+    }
+  }
+  return consumeNumber(s, p, value);
+}
+
 }  // namespace
 
 bool initScanner(TextScanner& scanner, std::size_t capacity) {
@@ -234,36 +260,6 @@ bool readToken(TextScanner& s) {
     if (s.pos < s.end || !refill(s)) return true;
   }
 }
-
-namespace {
-
-// readNumber, for inlining into the loop of readNumbersPlain.
-CELLPROD_ALWAYS_INLINE bool readOneNumber(TextScanner& s, double& value) {
-  // Most numbers lie well inside the bytes at hand and are scanned with local pointers.
-  const char* const buffer = s.buffer.get();
-  const char* p = buffer + s.pos;
-  while (isSpace(static_cast<unsigned char>(*p))) ++p;  // stops at the end mark
-  const char* const end = buffer + s.end;
-  if (static_cast<std::size_t>(end - p) < lookahead) {
-    s.pos = static_cast<std::size_t>(p - buffer);
-    return readNumberNearEnd(s, value);
-  }
-  // A token of more than 16 bytes is most likely a long number: from_chars alone reads it,
-  // where it ends within the bytes at hand and not at an exponent marker, which the grammar
-  // would consume. Any other number, or a token that was not one, the scan reads.
-  const auto* const bytes = reinterpret_cast<const unsigned char*>(p);
-  if ((spaceBytes(byte_order::loadLittleEndian<std::uint64_t>(bytes)) |
-       spaceBytes(byte_order::loadLittleEndian<std::uint64_t>(bytes + 8))) == 0) {
-    const char* const after = fromCharsUntil(p, end, value);
-    if (after != nullptr && after < end && (*after | 0x20) != 'e') {
-      s.pos = static_cast<std::size_t>(after - buffer);
-      return true;
-    }
-  }
-  return consumeNumber(s, p, value);
-}
-
-}  // namespace
 
 bool readNumber(TextScanner& s, double& value) { return readOneNumber(s, value); }
 
