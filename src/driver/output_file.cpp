@@ -144,12 +144,12 @@ bool readAnswerLine(std::string& line) {
 
 }  // namespace
 
-void openOutput(GridOutput& out, const GridInput& grid1, const GridInput& grid2) {
+void openOutput(GridOutput& out, const GridInput& grid1, const GridInput& grid2, bool emptyLater) {
   const char* mode = out.encoding == GridEncoding::text ? "wt" : "wb";
   for (;;) {
     if (const GridInput* input = inputNamedBy(out.name, grid1, grid2)) {
       say(wouldOverwriteText(out.name, input->name));
-    } else if ((out.file = openOutputFile(out.name, mode)) != nullptr) {
+    } else if ((out.file = openOutputFile(out.name, mode, emptyLater)) != nullptr) {
       flushOnFailure(out.file);  // a run that fails keeps what was written
       out.streamBuffer.reset(new (std::nothrow) char[outputStreamBuffer]);
       if (!out.streamBuffer) failNoMemory();

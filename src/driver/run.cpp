@@ -87,12 +87,13 @@ void runPhases(RunContext& run, int argc, char** argv) {
 
   detectEncoding(run.grid1);
   detectEncoding(run.grid2);
-  openOutput(run.output, run.grid1, run.grid2);
+  // With threads to read on, an existing output is emptied meanwhile.
+  run.threads = threadCount();
+  openOutput(run.output, run.grid1, run.grid2, run.threads >= 2);
   readHeader(run.grid1);
   readHeader(run.grid2);
   checkCompatible(run.grid1, run.grid2);
   checkUsableSize(run.grid1);
-  run.threads = threadCount();
   writeHeader(run);
   run.working = parametersOf(run.grid1.header);
   processRows(run);

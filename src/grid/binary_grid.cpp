@@ -151,7 +151,7 @@ void writeBinaryHeader(GridOutput& out, const GridHeader& grid1) {
 }
 
 void writeStatisticsBlock(GridOutput& out, const StatisticsBlock& statistics) {
-  if (std::fseek(out.file, statisticsOffset(out.encoding), SEEK_SET) != 0)
+  if (!outputEmptied() || std::fseek(out.file, statisticsOffset(out.encoding), SEEK_SET) != 0)
     fail(writeIntoFailure(out.name));
   const std::array<double, headerValues - position::count + 1> block{
       statistics.count, statistics.minimum, statistics.maximum,

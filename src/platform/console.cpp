@@ -51,7 +51,7 @@ void showProgressNow() { std::fflush(stdout); }
 void fail(int status, std::string_view message) {
   if (throwsFailures) throw ThrownFailure{{status, std::string(message)}};
   say(message);
-  if (outputFile != nullptr) std::fflush(outputFile);
+  if (outputFile != nullptr && outputEmptied()) std::fflush(outputFile);
   std::fflush(stdout);
   endProcess(status);
 }
@@ -59,10 +59,11 @@ void fail(int status, std::string_view message) {
 void flushOnFailure(std::FILE* output) { outputFile = output; }
 
 bool closeStream(std::FILE* file) {
+  const bool emptied = file != outputFile || outputEmptied();
   if (file == outputFile) outputFile = nullptr;
   const bool flushed = std::fflush(file) == 0;
   const bool closed = std::fclose(file) == 0;
-  return flushed && closed;
+  return emptied && flushed && closed;
 }
 
 void endProcess(int status) {

@@ -4,7 +4,9 @@
 
 #include <algorithm>  // all_of, max, min
 #include <atomic>
-#include <thread>   // hardware_concurrency
+#include <chrono>
+#include <mutex>
+#include <thread>  // hardware_concurrency, this thread's sleep
 #include <utility>  // pair
 
 #ifdef _WIN32
@@ -35,6 +37,8 @@
 #include <cerrno>
 #include <csignal>  // signal, SIGPIPE, SIGXFSZ
 #include <ctime>    // clock_gettime
+
+#include "platform/threads.h"
 #define CELLPROD_ISATTY isatty
 #define CELLPROD_FILENO fileno
 #endif
@@ -128,13 +132,19 @@ std::FILE* openFile(const std::string& name, const char* mode) {
   return ::_wfopen(widePath(name).c_str(), wideFrom(mode, CP_UTF8).c_str());
 }
 
-std::FILE* openOutputFile(const std::string& name, const char* mode) {
+std::FILE* openOutputFile(const std::string& name, const char* mode, bool) {
   // A second writer, or a run that already writes the file, makes the open fail before the file
   // is emptied (a sharing violation); readers are let in.
   std::FILE* file = ::_wfsopen(widePath(name).c_str(), wideFrom(mode, CP_UTF8).c_str(), _SH_DENYWR);
   if (file == nullptr && ::GetLastError() == ERROR_SHARING_VIOLATION) errno = EBUSY;
   return file;
 }
+
+// The C library empties the file as it opens it.
+void emptyOutputMeanwhile() {}
+bool outputEmptied() { return true; }
+
+void delayOutputEmptying(unsigned) {}
 
 std::string nameFromBytes(std::string bytes) {
   if (!wideFrom(bytes, CP_UTF8, MB_ERR_INVALID_CHARS).empty()) return bytes;
@@ -196,7 +206,45 @@ std::FILE* openFile(const std::string& name, const char* mode) {
   return std::fopen(name.c_str(), mode);
 }
 
-std::FILE* openOutputFile(const std::string& name, const char* mode) {
+namespace {
+
+// An output file left to be emptied later, and the thread that empties it.
+struct Emptying {
+  std::mutex mutex;
+  int fd = -1;  // the file's descriptor while it is not yet emptied
+  std::thread thread;
+  int error = 0;  // errno of a truncation that failed
+  ~Emptying() { outputEmptied(); }
+};
+Emptying emptying;
+std::atomic<unsigned> emptyingDelay{0};
+
+void emptyFile() {
+  if (const unsigned delay = emptyingDelay.load())
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+  emptying.error = ::ftruncate(emptying.fd, 0) == 0 ? 0 : errno;
+}
+
+}  // namespace
+
+void emptyOutputMeanwhile() {
+  std::lock_guard held(emptying.mutex);
+  if (emptying.fd >= 0) startThread(emptying.thread, emptyFile);
+}
+
+bool outputEmptied() {
+  std::lock_guard held(emptying.mutex);
+  if (emptying.thread.joinable()) emptying.thread.join();
+  else if (emptying.fd >= 0) emptyFile();
+  emptying.fd = -1;
+  if (emptying.error == 0) return true;
+  errno = emptying.error;
+  return false;
+}
+
+void delayOutputEmptying(unsigned milliseconds) { emptyingDelay.store(milliseconds); }
+
+std::FILE* openOutputFile(const std::string& name, const char* mode, bool emptyLater) {
   // Opened without emptying it, so that a file another run writes is left as it is.
   const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
@@ -209,7 +257,10 @@ std::FILE* openOutputFile(const std::string& name, const char* mode) {
       errno = EBUSY;
       return nullptr;
     }
-    if (::ftruncate(fd, 0) != 0) {
+    if (emptyLater && status.st_size > 0) {
+      std::lock_guard held(emptying.mutex);
+      emptying.fd = fd;
+    } else if (::ftruncate(fd, 0) != 0) {
       const int error = errno;
       ::close(fd);
       errno = error;
@@ -219,6 +270,7 @@ std::FILE* openOutputFile(const std::string& name, const char* mode) {
   std::FILE* file = ::fdopen(fd, mode);
   if (file == nullptr) {
     const int error = errno;
+    outputEmptied();  // before the descriptor goes
     ::close(fd);
     errno = error;
   }

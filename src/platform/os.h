@@ -33,7 +33,23 @@ std::FILE* openFile(const std::string& name, const char* mode);
 // writer), and one that another run holds is not opened (nullptr, errno EBUSY). Devices, FIFOs
 // and pipes are not locked, and where the file system cannot lock the file is opened all the
 // same.
-std::FILE* openOutputFile(const std::string& name, const char* mode);
+//
+// With `emptyLater` a regular file that holds bytes is left to be emptied later, on POSIX:
+// emptying it waits for its old bytes still on their way to the disk (tens of milliseconds
+// where a run has just written the file), which a thread of its own can do while the run reads
+// (emptyOutputMeanwhile). Nothing is written to the file before it is empty: every write, flush
+// and close waits for that first (outputEmptied).
+std::FILE* openOutputFile(const std::string& name, const char* mode, bool emptyLater = false);
+
+// Empties the output file left to be emptied on a thread of its own, where one can be had.
+void emptyOutputMeanwhile();
+
+// Empties the output file left to be emptied, or waits until its thread has: false (errno set)
+// where that failed, and then nothing may be written to it. True at once where none is left.
+bool outputEmptied();
+
+// A seam for tests: the emptying of an output file starts so many milliseconds late.
+void delayOutputEmptying(unsigned milliseconds);
 
 // A name that came as bytes (an answer through a pipe or a file): on Windows UTF-8 where the
 // bytes are valid UTF-8, else text of the console's input code page where the process has a

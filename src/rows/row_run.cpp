@@ -5,6 +5,7 @@
 
 #include "arith/product.h"
 #include "grid/messages.h"
+#include "platform/os.h"  // emptyOutputMeanwhile
 
 namespace {
 
@@ -263,6 +264,7 @@ void prepareRowRun(RowRun& run, GridInput& grid1, GridInput& grid2, GridOutput& 
       startReader(input, threads);
     }
     prepareBands(run.bands, output, working, jobsPerRing(threads), run.lock);
+    emptyOutputMeanwhile();
     startPoolThreads(run.pool, threads - 1);
     startWriter(run.bands);
   });

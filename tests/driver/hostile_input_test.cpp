@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "support/grid_case.h"
@@ -386,6 +387,29 @@ TEST_F(GridCase, MemoryOfFurtherThreads) {
   for (int i = 0; i < 3000; ++i) text += row + "\n";
   inputs(text, text);
   EXPECT_LE(peakKiB(8), peakKiB(1) + 32 * 1024);
+}
+
+// An output that held more is emptied before anything reaches it, however late: one thread's bytes.
+TEST_F(GridCase, OutputEmptiedLate) {
+  std::string rows;  // beyond the output's stream buffer, so that rows are written during the run
+  for (int i = 0; i < 400'000; ++i) rows += "1.5 ";
+  const std::string g = textHeader("1000", "400") + rows, none = textHeader("1000", "0");
+  for (const std::string& second :
+       {textHeader("999", "400") + rows, "x" + g, textHeader("1000", "400") + "1 x", g, none}) {
+    inputs(second == none ? none : g, second);
+    for (const char* option : {"-f:t", "-f:s"}) {
+      std::tuple<int, std::string, std::string> one;  // status, messages, output
+      for (const int threads : {1, 2, 8}) {
+        writeFile(out, std::string(3'000'000, 'x'));
+        const ToolResult r =
+            runTool(dir, {aName, bName, outName, option},
+                    RunSetup{.threads = threads, .testTool = true, .emptyingDelay = 200});
+        const auto result = std::tuple(r.status, r.out, readFile(out));
+        if (threads == 1) one = result;
+        EXPECT_TRUE(result == one) << threads << option << second.substr(0, 20);
+      }
+    }
+  }
 }
 
 // Reading a file by position, as the pieces are read, leaves its stream where it was: where the

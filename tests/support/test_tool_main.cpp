@@ -3,6 +3,8 @@
 //   sector there would;
 // - CELLPROD_TEST_DIGITS_IN_MEMORY=N: a number read one byte at a time cannot have the memory to
 //   keep more than N of its digits, as where memory runs short inside a row;
+// - CELLPROD_TEST_EMPTYING_DELAY=MS: an existing output is emptied MS milliseconds late, as
+//   where the system still writes its old bytes out;
 // - CELLPROD_TEST_JOB_TIME=1: after a complete run, the CPU time the main thread spent in the
 //   pool's jobs, in nanoseconds, on standard error;
 // - `positional-check FILE`: status 0 only where reading FILE by position leaves its unbuffered
@@ -76,6 +78,8 @@ int main(int argc, char** argv) {
     failReadsAt(std::strtoull(at, nullptr, 10));
   if (const char* digits = std::getenv("CELLPROD_TEST_DIGITS_IN_MEMORY"))
     limitLongNumberMemory(std::strtoull(digits, nullptr, 10));
+  if (const char* delay = std::getenv("CELLPROD_TEST_EMPTYING_DELAY"))
+    delayOutputEmptying(static_cast<unsigned>(std::strtoul(delay, nullptr, 10)));
   const bool jobTime = std::getenv("CELLPROD_TEST_JOB_TIME") != nullptr;
   if (jobTime) countMainThreadJobTime();
   const int status = runCellprod(argc, argv);

@@ -146,6 +146,8 @@ ToolResult runWith(const ScratchDir& dir, const std::vector<std::string>& args,
       ::setenv("CELLPROD_TEST_READ_FAULT_AT", std::to_string(setup.readFaultAt).c_str(), 1);
     if (setup.digitsInMemory >= 0)
       ::setenv("CELLPROD_TEST_DIGITS_IN_MEMORY", std::to_string(setup.digitsInMemory).c_str(), 1);
+    if (setup.emptyingDelay >= 0)
+      ::setenv("CELLPROD_TEST_EMPTYING_DELAY", std::to_string(setup.emptyingDelay).c_str(), 1);
     ::alarm(runTimeLimitSeconds);  // the pending alarm survives exec and ends a hung run
     const rlimit space{static_cast<rlim_t>(setup.addressSpace),
                        static_cast<rlim_t>(setup.addressSpace)};

@@ -65,6 +65,7 @@ struct RunSetup {
   bool testTool = false;
   long readFaultAt = -1;
   long digitsInMemory = -1;
+  long emptyingDelay = -1;  // ms the tool with its seams empties an existing output late
 };
 ToolResult runTool(const ScratchDir& dir, const std::vector<std::string>& args,
                    const RunSetup& setup);
