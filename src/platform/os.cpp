@@ -214,7 +214,9 @@ struct Emptying {
   int fd = -1;  // the file's descriptor while it is not yet emptied
   std::thread thread;
   int error = 0;  // errno of a truncation that failed
-  ~Emptying() { outputEmptied(); }
+  ~Emptying() {
+    if (thread.joinable()) thread.join();  // a run has waited for it; none is left running
+  }
 };
 Emptying emptying;
 std::atomic<unsigned> emptyingDelay{0};
