@@ -211,8 +211,8 @@ namespace {
 // An output file left to be emptied later, and the thread that empties it.
 struct Emptying {
   std::mutex mutex;
-  std::atomic<bool> waiting{false};  // a file is left to be emptied: each write's quick check
-  int fd = -1;  // the file's descriptor while it is not yet emptied
+  // The file's descriptor while it is not yet emptied, else -1: each write's quick check.
+  std::atomic<int> fd{-1};
   std::thread thread;
   int error = 0;  // errno of a truncation that failed
   ~Emptying() {
@@ -236,12 +236,11 @@ void emptyOutputMeanwhile() {
 }
 
 bool outputEmptied() {
-  if (emptying.waiting.load(std::memory_order_acquire)) {
+  if (emptying.fd.load(std::memory_order_acquire) >= 0) {
     std::lock_guard held(emptying.mutex);
     if (emptying.thread.joinable()) emptying.thread.join();
     else if (emptying.fd >= 0) emptyFile();
-    emptying.fd = -1;
-    emptying.waiting.store(false, std::memory_order_release);
+    emptying.fd.store(-1, std::memory_order_release);
   }
   if (emptying.error == 0) return true;
   errno = emptying.error;
@@ -265,8 +264,7 @@ std::FILE* openOutputFile(const std::string& name, const char* mode, bool emptyL
     }
     if (emptyLater && status.st_size > 0) {
       std::lock_guard held(emptying.mutex);
-      emptying.fd = fd;
-      emptying.waiting.store(true, std::memory_order_release);
+      emptying.fd.store(fd, std::memory_order_release);
     } else if (::ftruncate(fd, 0) != 0) {
       const int error = errno;
       ::close(fd);
