@@ -35,9 +35,7 @@ void checkUsableSize(const GridInput& grid1) {
   double nrows = grid1.header.at(position::nrows);
   bool usable = std::isfinite(ncols) && std::isfinite(nrows) && ncols >= 0 &&
                 ncols < 2147483647.0 && nrows > -2147483648.0 && nrows < 2147483647.0;
-  if (!usable) {
-    fail(unusableSizeFailure(grid1.name, ncols, nrows));
-  }
+  if (!usable) fail(unusableSizeFailure(grid1.name, ncols, nrows));
 }
 
 void writeHeader(RunContext& run) {
@@ -58,11 +56,6 @@ void processRows(RunContext& run) {
   // Only a binary output's header holds the statistics: a text output's products skip them.
   runRows(run.rows, isBinary(run.output.encoding) ? &run.statistics : nullptr);
   finishRowRun(run.rows);
-}
-
-// The statistics of the products replace the provisional block of the binary output.
-void writeFinalStatistics(RunContext& run) {
-  writeStatisticsBlock(run.output, run.statistics.finalizeStatistics());
 }
 
 // Closes the output and makes sure everything written reached the file.
@@ -98,7 +91,9 @@ void runPhases(RunContext& run, int argc, char** argv) {
   run.working = parametersOf(run.grid1.header);
   processRows(run);
   say("\n");
-  if (isBinary(run.output.encoding)) writeFinalStatistics(run);
+  // The statistics of the products replace the provisional block of a binary output.
+  if (isBinary(run.output.encoding))
+    writeStatisticsBlock(run.output, run.statistics.finalizeStatistics());
 
   closeInput(run.grid1);
   closeInput(run.grid2);

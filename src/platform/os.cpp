@@ -347,16 +347,6 @@ bool stdoutIsTerminal() {
   return terminal;
 }
 
-bool isRegularFile(std::FILE* file) {
-#ifdef _WIN32
-  struct _stat64 status;
-  return _fstat64(_fileno(file), &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFREG;
-#else
-  struct stat status;
-  return ::fstat(::fileno(file), &status) == 0 && S_ISREG(status.st_mode);
-#endif
-}
-
 std::optional<std::uint64_t> regularFileSize(std::FILE* file) {
 #ifdef _WIN32
   struct _stat64 status;

@@ -93,13 +93,13 @@ bool standardInputReads(std::FILE* file);
 // Decided once, on the first call.
 bool stdoutIsTerminal();
 
+// The size of the regular file the open stream reads, in bytes; nothing for any other file.
+std::optional<std::uint64_t> regularFileSize(std::FILE* file);
+
 // True when the open stream reads a regular file, which can be read again from its start. A
 // pipe, a FIFO, a terminal or a device cannot be relied on to go back: what was read from it
 // once is gone from it.
-bool isRegularFile(std::FILE* file);
-
-// The size of the regular file the open stream reads, in bytes; nothing for any other file.
-std::optional<std::uint64_t> regularFileSize(std::FILE* file);
+inline bool isRegularFile(std::FILE* file) { return regularFileSize(file).has_value(); }
 
 // Whether reading a file in text mode ends at its first Ctrl-Z byte, as it does on Windows.
 #ifdef _WIN32

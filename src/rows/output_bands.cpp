@@ -124,13 +124,19 @@ void writeBand(OutputBands& out, Band& band) {
   out.writeFailed = band.writeFailure.has_value();
 }
 
+// The next band to write has been handed to the writer.
+bool nextIsHanded(OutputBands& out) {
+  return out.nextToWrite < out.ring.given &&
+         slotOf(out.ring, out.nextToWrite).state == JobState::handed;
+}
+
 // The writer thread: writes the bands handed to it in order until it is stopped.
 void writeInOrder(OutputBands& out) {
   runThreadLoop(*out.lock, [&] {
     std::unique_lock held(out.lock->mutex);
     for (;;) {
       const std::uint64_t next = out.nextToWrite;
-      if (next < out.ring.given && slotOf(out.ring, next).state == JobState::handed) {
+      if (nextIsHanded(out)) {
         ++out.nextToWrite;
         held.unlock();
         writeBand(out, bandOf(out, next));
@@ -138,9 +144,7 @@ void writeInOrder(OutputBands& out) {
         moveJob(out.ring, next, JobState::handed, JobState::written);
         // The main thread learns of written bands when the writer has none left, or a write
         // failed: it needs them for its dots and the slots, not one by one.
-        const bool more = out.nextToWrite < out.ring.given &&
-                          slotOf(out.ring, out.nextToWrite).state == JobState::handed;
-        if (!more || bandOf(out, next).writeFailure) wake(out.lock->main);
+        if (!nextIsHanded(out) || bandOf(out, next).writeFailure) wake(out.lock->main);
       } else if (out.stopping) {
         return;
       } else {
@@ -193,8 +197,6 @@ bool prepareBands(OutputBands& out, GridOutput& output, const GridParameters& wo
   return true;
 }
 
-void addBandsTo(OutputBands& out, WorkPool& pool) { addRing(pool, out.ring); }
-
 void startWriter(OutputBands& out) { startThread(out.writer, writeInOrder, std::ref(out)); }
 
 void handToWriter(OutputBands& out, std::uint64_t sequence, std::unique_lock<std::mutex>& held) {
@@ -211,9 +213,7 @@ void handToWriter(OutputBands& out, std::uint64_t sequence, std::unique_lock<std
 }
 
 void wakeWriter(OutputBands& out) {
-  if (out.nextToWrite < out.ring.given &&
-      slotOf(out.ring, out.nextToWrite).state == JobState::handed)
-    wake(out.lock->writer);
+  if (nextIsHanded(out)) wake(out.lock->writer);
 }
 
 void finishWriter(OutputBands& out) {

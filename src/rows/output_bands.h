@@ -99,9 +99,6 @@ inline Band& bandOf(OutputBands& bands, std::uint64_t sequence) {
   return bands.bands[sequence % bands.ring.capacity];
 }
 
-// The pool forms the bands queued in the ring.
-void addBandsTo(OutputBands& bands, WorkPool& pool);
-
 // Starts the writer thread; where it cannot be had, the main thread writes.
 void startWriter(OutputBands& bands);
 

@@ -249,7 +249,7 @@ void prepareRowRun(RowRun& run, GridInput& grid1, GridInput& grid2, GridOutput& 
   run.cells = run.inputs[0].cells;
   run.streams = grid1.streamed || grid2.streamed;
   preparePool(run.pool, run.lock, 0);
-  addBandsTo(run.bands, run.pool);
+  addRing(run.pool, run.bands.ring);  // the pool forms the bands
   if (threads < 2 || run.cells == 0) return;
   // The threads' memory and the threads, each where it can be had: the scanner of text pieces
   // first, the main thread's own. Under catchFailure, since new (std::nothrow) calls operator
