@@ -2,7 +2,6 @@
 
 #include <algorithm>  // clamp, min
 #include <cstdlib>    // calloc
-#include <cstring>    // memcpy
 #include <new>        // nothrow
 
 #include "grid/binary_grid.h"
@@ -76,26 +75,17 @@ void readTextPiece(const Pieces& pieces, Chunk& chunk, TextScanner& scanner) {
   }
 }
 
-// The values of a binary piece. Floats are widened in place, from the last back, so that none is
-// overwritten before it is read.
+// The values of a binary piece, in the host's byte order; floats stay floats.
 template <class T>
 void readBinaryPiece(const Pieces& pieces, Chunk& chunk) {
   const std::size_t n = pieceValues(
       sizeof(T) == 4 ? GridEncoding::single : GridEncoding::double_precision, pieces.pieceBytes);
-  double* const values = chunk.values.get() + 1;
-  auto* const bytes = reinterpret_cast<unsigned char*>(values);
+  T* const values = reinterpret_cast<T*>(chunk.values.get() + 1);
   const BytesRead read = readAt(pieces.file, pieces.first + chunk.piece * n * sizeof(T),
-                                reinterpret_cast<char*>(bytes), n * sizeof(T));
+                                reinterpret_cast<char*>(values), n * sizeof(T));
   chunk.count = read.count / sizeof(T);  // whole values, as a read of the stream counts them
   if (chunk.count < n) chunk.end = ChunkEnd::inputEnds;
-  if constexpr (sizeof(T) == sizeof(double)) {
-    byte_order::fromLittleEndian(values, chunk.count);
-  } else {
-    for (std::size_t i = chunk.count; i-- > 0;) {
-      const double wide = byte_order::loadLittleEndian<T>(bytes + i * sizeof(T));
-      std::memcpy(bytes + i * sizeof(double), &wide, sizeof wide);
-    }
-  }
+  byte_order::fromLittleEndian(values, chunk.count);
 }
 
 void readPiece(InputRows& input, Chunk& chunk, JobScratch& scratch) {

@@ -14,6 +14,9 @@
 //   read in order through the stream: by a reader thread of its own, or, on one thread or where
 //   no thread can be had, by the main thread when it needs them. A block of a stream ends early
 //   after the rows whose bytes have come where the writer sends nothing more for now.
+// A single-precision piece keeps its values as the file's floats (in the host's byte order),
+// which the bands widen as they use them, a few hundred at a time in the cache: widening a whole
+// piece where it lies would write it all out again.
 // A chunk's end says what comes after its values: more values, the rest of a text piece whose
 // values were full, or nothing (the input ended, a read or a number failed, or memory for a
 // number ran out): the failure is a value, which the main thread reports where its row comes.
@@ -51,7 +54,7 @@ enum class ChunkEnd : std::uint8_t {
 };
 
 struct Chunk {
-  CallocArray<double> values;  // from values[1] on (values[0] unused)
+  CallocArray<double> values;  // from values[1] on (values[0] unused), or floats from there on
   std::size_t count = 0;       // values read
   ChunkEnd end = ChunkEnd::goesOn;
   std::uint64_t piece = 0;      // the piece it reads (pieces)
@@ -104,6 +107,12 @@ struct InputRows {
   InputRows& operator=(const InputRows&) = delete;
   ~InputRows();
 };
+
+// The chunks of the input hold floats (a single-precision input read in pieces).
+inline bool chunksHoldFloats(const InputRows& input) {
+  return std::holds_alternative<Pieces>(input.source) &&
+         input.grid->encoding == GridEncoding::single;
+}
 
 // Sets the input up to be read in blocks by the main thread, rows 1 to nrows of ncols columns
 // (the run's parameters, ncols at least 1), one block at a time. False where that memory cannot

@@ -25,11 +25,24 @@
 constexpr std::size_t bandCells = std::size_t{1} << 15;
 constexpr std::size_t maxSegments = 16;
 
-// Values of an input that lie together in a chunk.
+// Values of an input that lie together in a chunk: doubles, or floats still to be widened.
 struct Segment {
   const double* values = nullptr;
+  const float* floats = nullptr;
   std::size_t count = 0;
 };
+
+// The most cells of a run whose floats are widened at once: their doubles stay in the cache.
+constexpr std::size_t widenedCells = 512;
+
+// The n values of a segment from `from` on, as doubles: where they are floats, widened into
+// `wide` (exactly).
+inline const double* valuesAt(const Segment& segment, std::size_t from, double* wide,
+                              std::size_t n) {
+  if (segment.floats == nullptr) return segment.values + from;
+  for (std::size_t i = 0; i < n; ++i) wide[i] = segment.floats[from + i];
+  return wide;
+}
 
 struct Band {
   std::uint64_t firstCell = 0;
@@ -78,14 +91,17 @@ bool prepareBands(OutputBands& bands, GridOutput& output, const GridParameters& 
                   std::size_t count, RowLock& lock);
 
 // Calls work(a, b, at, n) for each run of n cells from the band's cell `at` on whose values lie
-// together in both inputs' chunks, a and b pointing at them.
+// together in both inputs' chunks, a and b pointing at their doubles (floats widened first,
+// widenedCells at a time).
 template <class Work>
 void forEachRun(const Band& band, Work work) {
   const auto& [one, two] = band.segments;
+  double wideOne[widenedCells], wideTwo[widenedCells];
   std::size_t i = 0, j = 0, inOne = 0, inTwo = 0;  // the segments, and the place in each
   for (std::size_t at = 0; at < band.cells;) {
-    const std::size_t n = std::min(one[i].count - inOne, two[j].count - inTwo);
-    work(one[i].values + inOne, two[j].values + inTwo, at, n);
+    std::size_t n = std::min(one[i].count - inOne, two[j].count - inTwo);
+    if (one[i].floats != nullptr || two[j].floats != nullptr) n = std::min(n, widenedCells);
+    work(valuesAt(one[i], inOne, wideOne, n), valuesAt(two[j], inTwo, wideTwo, n), at, n);
     at += n;
     inOne += n;
     inTwo += n;

@@ -139,8 +139,14 @@ std::uint64_t segmentsOf(InputRows& input, std::uint64_t from, std::uint64_t to,
     if (chunk.count == 0 || endOf(chunk) <= from) continue;
     if (used == maxSegments) return chunk.firstCell;
     const std::uint64_t first = std::max(from, chunk.firstCell), last = std::min(endOf(chunk), to);
-    if (segments != nullptr)
-      segments[used] = {chunk.values.get() + 1 + (first - chunk.firstCell), last - first};
+    if (segments != nullptr) {
+      const std::size_t skip = first - chunk.firstCell;  // the chunk's values from [1] on
+      const double* const values = chunk.values.get() + 1;
+      segments[used] = chunksHoldFloats(input)
+                           ? Segment{nullptr, reinterpret_cast<const float*>(values) + skip, 0}
+                           : Segment{values + skip, nullptr, 0};
+      segments[used].count = last - first;
+    }
     ++used;
     if (last == to) {
       if (segments != nullptr) input.bandChunk = endOf(chunk) == to ? s + 1 : s;

@@ -285,7 +285,7 @@ Values productGrid(const Values& first, const Values& second, double ncols, doub
 }
 
 TEST_F(GridCase, SameBytesOnEveryCpu) {
-  const int ncols = 37, nrows = 23;
+  const int ncols = 301, nrows = 211;  // grids of several pieces
   const Values first = randomCells(1, ncols * nrows);
   Values second = randomCells(2, ncols * nrows);
   for (double& v : second) v = static_cast<float>(v);  // also stored in single precision
@@ -293,10 +293,13 @@ TEST_F(GridCase, SameBytesOnEveryCpu) {
 
   inputs(asText(first, ncols, nrows),
          bytesOf<float>(concat(binaryHeader(ncols, nrows), second)));
-  ToolResult r = run("-f:d");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, console(std::string(nrows, '.') + "\n"));
-  EXPECT_TRUE(readFile(out) == bytesOf<double>(expected)) << "text x single -> double";
+  for (const int threads : {1, 2, 8}) {  // a single grid's pieces are widened as they are used
+    const ToolResult r = runTool(dir, {aName, bName, outName, "-f:d"}, {.threads = threads});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, console(std::string(nrows, '.') + "\n"));
+    EXPECT_TRUE(readFile(out) == bytesOf<double>(expected))
+        << "text x single -> double " << threads;
+  }
 
   inputs(bytesOf<double>(concat(binaryHeader(ncols, nrows), first)),
          bytesOf<double>(concat(binaryHeader(ncols, nrows), second)));
