@@ -76,6 +76,17 @@ CELLPROD_TARGET_AVX512 void productRowAvx512(const double* a, const double* b, d
 }
 #endif
 
+// The widening of floats: the plain loop, and the same loop for AVX-512.
+void widenPlain(const float* floats, double* wide, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) wide[i] = floats[i];
+}
+
+#if CELLPROD_VECTOR_PATHS
+CELLPROD_TARGET_AVX512 void widenAvx512(const float* floats, double* wide, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) wide[i] = floats[i];
+}
+#endif
+
 // The product loop for this CPU, chosen once.
 ProductRow productRowForThisCpu() {
 #if CELLPROD_VECTOR_PATHS
@@ -188,6 +199,15 @@ void multiplyCells(const double* a, const double* b, double* product, float* nar
                    std::size_t n, double nodata) {
   static const ProductRow forThisCpu = productRowForThisCpu();
   forThisCpu(a, b, product, narrowed, n, nodata);
+}
+
+void widenFloats(const float* floats, double* wide, std::size_t n) {
+#if CELLPROD_VECTOR_PATHS
+  static const auto forThisCpu = cpuFeatures().avx512 ? widenAvx512 : widenPlain;
+#else
+  static const auto forThisCpu = widenPlain;
+#endif
+  forThisCpu(floats, wide, n);
 }
 
 void addProductStatistics(const double* a, const double* b, std::size_t n, double nodata,

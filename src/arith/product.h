@@ -16,6 +16,9 @@ void checkCompatible(const GridInput& grid1, const GridInput& grid2);
 void multiplyCells(const double* a, const double* b, double* product, float* narrowed,
                    std::size_t n, double nodata);
 
+// Widens n floats to doubles (exactly), eight at a time where the CPU has AVX-512.
+void widenFloats(const float* floats, double* wide, std::size_t n);
+
 // Offers the products of n cells to the statistics, in their order, exactly as addSample one by
 // one would: formed again, as multiplyCells forms them, so that no product need be kept.
 void addProductStatistics(const double* a, const double* b, std::size_t n, double nodata,

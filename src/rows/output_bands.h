@@ -16,6 +16,7 @@
 #include <optional>
 #include <thread>
 
+#include "arith/product.h"
 #include "arith/statistics.h"
 #include "grid/grid.h"
 #include "rows/job_ring.h"
@@ -40,7 +41,7 @@ constexpr std::size_t widenedCells = 512;
 inline const double* valuesAt(const Segment& segment, std::size_t from, double* wide,
                               std::size_t n) {
   if (segment.floats == nullptr) return segment.values + from;
-  for (std::size_t i = 0; i < n; ++i) wide[i] = segment.floats[from + i];
+  widenFloats(segment.floats + from, wide, n);
   return wide;
 }
 
