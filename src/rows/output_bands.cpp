@@ -1,8 +1,9 @@
 #include "rows/output_bands.h"
 
 #include <algorithm>  // min
+#include <bit>        // countr_zero
 #include <cstdlib>    // malloc
-#include <cstring>    // memcpy
+#include <cstring>    // memcpy, memset
 #include <new>        // nothrow
 
 #include "arith/product.h"
@@ -34,18 +35,42 @@ bool endsWrite(const OutputBands& out, std::uint64_t cell, std::size_t n) {
   return column == 0 || column % out.writeCells == 0;
 }
 
+// Rows of fewer cells than this are written as text with one call of the cell writer for the
+// whole band, whose rows' ends are then found: a call for each row would cost more than its few
+// cells.
+constexpr std::size_t narrowRow = 32;
+
+// The text after the n-th tab from `text` on, where the tab lies before eight bytes that can be
+// read: eight bytes at a time. No cell's text holds a tab but the one that ends it.
+char* afterTabs(char* text, std::size_t n) {
+  constexpr std::uint64_t ones = 0x0101010101010101, low = ones * 0x7F;
+  for (;; text += 8) {
+    const std::uint64_t x =
+        byte_order::loadLittleEndian<std::uint64_t>(reinterpret_cast<const unsigned char*>(text)) ^
+        (ones * '\t');
+    // Bit 7 of each byte that is a tab (x zero there), every other bit clear.
+    for (std::uint64_t tabs = ~(((x & low) + low) | x) & ~low; tabs != 0; tabs &= tabs - 1)
+      if (--n == 0) return text + std::countr_zero(tabs) / 8 + 1;
+  }
+}
+
 // The band's cells as text, part by part, each cell followed by a tab and a row's last by what
 // ends a row.
 void formatBand(const OutputBands& out, Band& band) {
   const CellWriter writeCells = kernelsForThisCpu().writeCells;
   const GridOutput& output = *out.output;
   char* const text = band.text.get();
+  const bool narrow = out.columns < narrowRow;
+  if (narrow) {
+    char* const last = writeCells(text, band.products.get(), band.cells, output.nodata);
+    std::memset(last, 0, 8);  // the bytes afterTabs may read after the last tab
+  }
   char* end = text;
   std::size_t part = 0;
   for (std::size_t at = 0; at < band.cells; ++part) {
     const std::uint64_t cell = band.firstCell + at;
     const std::size_t n = partCells(out, cell, band.cells - at);
-    end = writeCells(end, band.products.get() + at, n, output.nodata);
+    end = narrow ? afterTabs(end, n) : writeCells(end, band.products.get() + at, n, output.nodata);
     if ((cell + n) % out.columns == 0) end[-1] = afterLastCell(out.ncols, out.columns);
     band.partEnds[part] = static_cast<std::uint32_t>(end - text);
     at += n;
@@ -184,7 +209,7 @@ bool prepareBands(OutputBands& out, GridOutput& output, const GridParameters& wo
     band.products = uninitialized<double>(bandCells);
     made = band.products != nullptr;
     if (made && text) {
-      band.text.reset(static_cast<char*>(std::malloc(bandCells * (maxGeneralLength + 1))));
+      band.text.reset(static_cast<char*>(std::malloc(bandCells * (maxGeneralLength + 1) + 8)));
       band.partEnds = uninitialized<std::uint32_t>(bandCells);
       made = band.text != nullptr && band.partEnds != nullptr;
     }
