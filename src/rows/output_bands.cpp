@@ -10,7 +10,7 @@
 #include "grid/messages.h"
 #include "grid/text_grid.h"
 #include "platform/byte_order.h"
-#include "platform/os.h"  // outputEmptied
+#include "platform/os.h"  // outputEmptied, writeUnlocked
 #include "platform/threads.h"
 
 namespace {
@@ -105,7 +105,7 @@ void writeOnce(const OutputBands& out, const char* bytes, std::size_t size, std:
   const std::size_t n = size / out.valueBytes;
   // Nothing goes to a file that could not be emptied.
   const std::size_t written =
-      outputEmptied() ? std::fwrite(bytes, out.valueBytes, n, output.file) : 0;
+      outputEmptied() ? writeUnlocked(bytes, out.valueBytes, n, output.file) : 0;
   if (written == n) return;
   if (output.encoding == GridEncoding::single) fail(rowWriteFailure(row, written + 1, output.name));
   fail(rowWriteFailure(row, output.name));
