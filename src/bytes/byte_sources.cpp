@@ -6,7 +6,7 @@
 
 BytesRead fillBytes(StreamBytes& source, char* into, std::size_t room, bool) {
   const std::size_t wanted = std::min(room, source.nextRead);
-  if (wanted == source.nextRead) source.nextRead *= 2;  // until it takes the room, a buffer's
+  if (wanted == source.nextRead) source.nextRead = std::min(2 * wanted, StreamBytes::largestRead);
   return readStream(source.file, into, wanted);
 }
 

@@ -38,8 +38,11 @@ inline std::size_t firstMarkedByte(std::uint64_t mask) {
 using FillBytes = BytesRead (*)(void* source, char* into, std::size_t room, bool mayWait);
 
 struct StreamBytes {
+  // Reads of at most this many bytes land in the front of the scanner's buffer, to which each
+  // refill moves what is left, and stay in the cache until they are scanned.
+  static constexpr std::size_t largestRead = std::size_t{128} << 10;
   std::FILE* file = nullptr;
-  std::size_t nextRead = std::size_t{4} << 10;  // twice as many each time, up to the room
+  std::size_t nextRead = std::size_t{4} << 10;  // twice as many each time, up to largestRead
 };
 
 struct ArrivingBytes {
