@@ -30,8 +30,21 @@ void checkCompatible(const GridInput& grid1, const GridInput& grid2) {
 
 namespace {
 
-using ProductRow = void (*)(const double* a, const double* b, double* product, float* narrowed,
+using ProductRow = void (*)(CellValues a, CellValues b, double* product, float* narrowed,
                             std::size_t n, double nodata);
+
+// Calls f(a, b) with the pointers the two hold, doubles or floats: each kernel below is one
+// template for the four pairs.
+template <class F>
+CELLPROD_ALWAYS_INLINE void withPointers(CellValues a, CellValues b, F f) {
+  if (a.floats != nullptr) {
+    if (b.floats != nullptr) f(a.floats, b.floats);
+    else f(a.floats, b.doubles);
+  } else {
+    if (b.floats != nullptr) f(a.doubles, b.floats);
+    else f(a.doubles, b.doubles);
+  }
+}
 
 // The product of two cells, nodata where either is empty. Empty cells lie at random in a grid, so
 // there are no branches: the compiler turns the choices into vector compares and blends. Where
@@ -45,9 +58,9 @@ CELLPROD_ALWAYS_INLINE double productOf(double a, double b, double nodata) {
 }
 
 // The products of n cells where `product` is given, their nearest floats where `narrowed` is.
-template <bool keep, bool narrow>
-CELLPROD_ALWAYS_INLINE void productCells(const double* a, const double* b, double* product,
-                                         float* narrowed, std::size_t n, double nodata) {
+template <bool keep, bool narrow, class A, class B>
+CELLPROD_ALWAYS_INLINE void productCells(const A* a, const B* b, double* product, float* narrowed,
+                                         std::size_t n, double nodata) {
   for (std::size_t i = 0; i < n; ++i) {
     const double p = productOf(a[i], b[i], nodata);
     if constexpr (keep) product[i] = p;
@@ -55,35 +68,37 @@ CELLPROD_ALWAYS_INLINE void productCells(const double* a, const double* b, doubl
   }
 }
 
-CELLPROD_ALWAYS_INLINE void productCells(const double* a, const double* b, double* product,
-                                         float* narrowed, std::size_t n, double nodata) {
+template <class A, class B>
+CELLPROD_ALWAYS_INLINE void productCells(const A* a, const B* b, double* product, float* narrowed,
+                                         std::size_t n, double nodata) {
   if (narrowed == nullptr) productCells<true, false>(a, b, product, narrowed, n, nodata);
   else if (product == nullptr) productCells<false, true>(a, b, product, narrowed, n, nodata);
   else productCells<true, true>(a, b, product, narrowed, n, nodata);
 }
 
-void productRowPlain(const double* a, const double* b, double* product, float* narrowed,
-                     std::size_t n, double nodata) {
+template <class A, class B>
+void productRunPlain(const A* a, const B* b, double* product, float* narrowed, std::size_t n,
+                     double nodata) {
   productCells(a, b, product, narrowed, n, nodata);
+}
+
+void productRowPlain(CellValues a, CellValues b, double* product, float* narrowed, std::size_t n,
+                     double nodata) {
+  withPointers(a, b, [&](auto x, auto y) { productRunPlain(x, y, product, narrowed, n, nodata); });
 }
 
 #if CELLPROD_VECTOR_PATHS
 // The same loops for AVX-512, eight cells at a time: the same multiplies and exact comparisons,
 // so the same bits.
-CELLPROD_TARGET_AVX512 void productRowAvx512(const double* a, const double* b, double* product,
+template <class A, class B>
+CELLPROD_TARGET_AVX512 void productRunAvx512(const A* a, const B* b, double* product,
                                              float* narrowed, std::size_t n, double nodata) {
   productCells(a, b, product, narrowed, n, nodata);
 }
-#endif
 
-// The widening of floats: the plain loop, and the same loop for AVX-512.
-void widenPlain(const float* floats, double* wide, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) wide[i] = floats[i];
-}
-
-#if CELLPROD_VECTOR_PATHS
-CELLPROD_TARGET_AVX512 void widenAvx512(const float* floats, double* wide, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) wide[i] = floats[i];
+void productRowAvx512(CellValues a, CellValues b, double* product, float* narrowed, std::size_t n,
+                      double nodata) {
+  withPointers(a, b, [&](auto x, auto y) { productRunAvx512(x, y, product, narrowed, n, nodata); });
 }
 #endif
 
@@ -97,8 +112,9 @@ ProductRow productRowForThisCpu() {
 
 // The plain pass, which defines the statistics: the products formed again, in pieces small
 // enough to stay in the cache, and added in their order.
-void statisticsPlain(const double* a, const double* b, std::size_t n, double nodata,
-                     ProductStatistics& stats) {
+template <class A, class B>
+void statisticsRunPlain(const A* a, const B* b, std::size_t n, double nodata,
+                        ProductStatistics& stats) {
   constexpr std::size_t piece = 256;
   double products[piece];
   for (std::size_t start = 0; start < n; start += piece) {
@@ -108,13 +124,19 @@ void statisticsPlain(const double* a, const double* b, std::size_t n, double nod
   }
 }
 
+void statisticsPlain(CellValues a, CellValues b, std::size_t n, double nodata,
+                     ProductStatistics& stats) {
+  withPointers(a, b, [&](auto x, auto y) { statisticsRunPlain(x, y, n, nodata, stats); });
+}
+
 #if CELLPROD_VECTOR_PATHS
 // The first counted product that equals zero. Zeros of either sign compare equal, so a vector
 // minimum or maximum of zero does not tell which came first, as the plain pass keeps it.
-double firstCountedZero(const double* a, const double* b, std::size_t n, double nodata,
-                        double above) {
+template <class A, class B>
+double firstCountedZero(const A* a, const B* b, std::size_t n, double nodata, double above) {
   for (std::size_t i = 0; i < n; ++i) {
-    const double p = a[i] == nodata || b[i] == nodata ? nodata : b[i] * a[i];  // not NaN
+    const double x = a[i], y = b[i];
+    const double p = x == nodata || y == nodata ? nodata : y * x;  // not NaN
     if (p == 0 && p > above) return p;
   }
   return 0;  // not reached: the caller saw such a product
@@ -126,8 +148,17 @@ double firstCountedZero(const double* a, const double* b, std::size_t n, double 
 // product after the other in one chain, the two side by side in one register, whose latency the
 // products' own work hides. An uncounted product adds -0.0 to both, which leaves every sum as it
 // is.
-CELLPROD_TARGET_AVX512 void statisticsAvx512(const double* a, const double* b, std::size_t n,
-                                             double nodata, ProductStatistics& stats) {
+CELLPROD_TARGET_AVX512 inline __m512d load8(__mmask8 lanes, const double* values) {
+  return _mm512_maskz_loadu_pd(lanes, values);
+}
+
+CELLPROD_TARGET_AVX512 inline __m512d load8(__mmask8 lanes, const float* values) {
+  return _mm512_cvtps_pd(_mm256_maskz_loadu_ps(lanes, values));
+}
+
+template <class A, class B>
+CELLPROD_TARGET_AVX512 void statisticsRunAvx512(const A* a, const B* b, std::size_t n,
+                                                double nodata, ProductStatistics& stats) {
   constexpr double inf = std::numeric_limits<double>::infinity();
   const __m512d empty = _mm512_set1_pd(nodata), above = _mm512_set1_pd(stats.threshold + 1.0);
   const __m512d noSum = _mm512_set1_pd(-0.0);
@@ -139,7 +170,7 @@ CELLPROD_TARGET_AVX512 void statisticsAvx512(const double* a, const double* b, s
   std::uint64_t counted = 0;
   for (std::size_t i = 0; i < n; i += 8) {
     const __mmask8 lanes = n - i >= 8 ? 0xFF : static_cast<__mmask8>((1u << (n - i)) - 1);
-    const __m512d x = _mm512_maskz_loadu_pd(lanes, a + i), y = _mm512_maskz_loadu_pd(lanes, b + i);
+    const __m512d x = load8(lanes, a + i), y = load8(lanes, b + i);
     const __mmask8 emptyCell =
         _mm512_cmp_pd_mask(x, empty, _CMP_EQ_OQ) | _mm512_cmp_pd_mask(y, empty, _CMP_EQ_OQ);
     const __m512d z = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(y, y, _CMP_UNORD_Q), x, y);
@@ -175,6 +206,11 @@ CELLPROD_TARGET_AVX512 void statisticsAvx512(const double* a, const double* b, s
     stats.maximum = high == 0 ? firstCountedZero(a, b, n, nodata, countedAbove) : high;
   stats.count += static_cast<double>(counted);
 }
+
+void statisticsAvx512(CellValues a, CellValues b, std::size_t n, double nodata,
+                      ProductStatistics& stats) {
+  withPointers(a, b, [&](auto x, auto y) { statisticsRunAvx512(x, y, n, nodata, stats); });
+}
 #endif
 
 // The pass for this CPU, chosen once.
@@ -195,22 +231,13 @@ std::vector<StatisticsPass> availableStatisticsPasses() {
   return passes;
 }
 
-void multiplyCells(const double* a, const double* b, double* product, float* narrowed,
-                   std::size_t n, double nodata) {
+void multiplyCells(CellValues a, CellValues b, double* product, float* narrowed, std::size_t n,
+                   double nodata) {
   static const ProductRow forThisCpu = productRowForThisCpu();
   forThisCpu(a, b, product, narrowed, n, nodata);
 }
 
-void widenFloats(const float* floats, double* wide, std::size_t n) {
-#if CELLPROD_VECTOR_PATHS
-  static const auto forThisCpu = cpuFeatures().avx512 ? widenAvx512 : widenPlain;
-#else
-  static const auto forThisCpu = widenPlain;
-#endif
-  forThisCpu(floats, wide, n);
-}
-
-void addProductStatistics(const double* a, const double* b, std::size_t n, double nodata,
+void addProductStatistics(CellValues a, CellValues b, std::size_t n, double nodata,
                           ProductStatistics& stats) {
   static const StatisticsPass forThisCpu = statisticsForThisCpu();
   forThisCpu(a, b, n, nodata, stats);

@@ -11,21 +11,25 @@
 // differing position and ends the run with status 2.
 void checkCompatible(const GridInput& grid1, const GridInput& grid2);
 
+// An input's values from some cell on: doubles, or the floats of a single-precision grid, which
+// are widened as they are loaded (exactly, so they give the products their doubles would).
+struct CellValues {
+  const double* doubles = nullptr;
+  const float* floats = nullptr;
+};
+
 // The products of n cells, where `product` is given: nodata where a cell of either input is
 // empty, b x a otherwise; and, where `narrowed` is given, the nearest float of each.
-void multiplyCells(const double* a, const double* b, double* product, float* narrowed,
-                   std::size_t n, double nodata);
-
-// Widens n floats to doubles (exactly), eight at a time where the CPU has AVX-512.
-void widenFloats(const float* floats, double* wide, std::size_t n);
+void multiplyCells(CellValues a, CellValues b, double* product, float* narrowed, std::size_t n,
+                   double nodata);
 
 // Offers the products of n cells to the statistics, in their order, exactly as addSample one by
 // one would: formed again, as multiplyCells forms them, so that no product need be kept.
-void addProductStatistics(const double* a, const double* b, std::size_t n, double nodata,
+void addProductStatistics(CellValues a, CellValues b, std::size_t n, double nodata,
                           ProductStatistics& stats);
 
 // A way of adding products to the statistics (addProductStatistics).
-using StatisticsPass = void (*)(const double* a, const double* b, std::size_t n, double nodata,
+using StatisticsPass = void (*)(CellValues a, CellValues b, std::size_t n, double nodata,
                                 ProductStatistics& stats);
 
 // The plain pass, which defines the results, then that of each instruction set this CPU runs.

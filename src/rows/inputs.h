@@ -15,8 +15,8 @@
 //   no thread can be had, by the main thread when it needs them. A block of a stream ends early
 //   after the rows whose bytes have come where the writer sends nothing more for now.
 // A single-precision piece keeps its values as the file's floats (in the host's byte order),
-// which the bands widen as they use them, a few hundred at a time in the cache: widening a whole
-// piece where it lies would write it all out again.
+// which the product and the statistics widen as they load them: widening a whole piece where it
+// lies would write it all out again.
 // A chunk's end says what comes after its values: more values, the rest of a text piece whose
 // values were full, or nothing (the input ended, a read or a number failed, or memory for a
 // number ran out): the failure is a value, which the main thread reports where its row comes.

@@ -88,7 +88,7 @@ void formBand(void* owner, std::uint64_t sequence, JobScratch&) {
   Band& band = bandOf(out, sequence);
   double* const products = band.products.get();
   float* const narrowed = band.narrowed.get();
-  forEachRun(band, [&](const double* a, const double* b, std::size_t at, std::size_t n) {
+  forEachRun(band, [&](CellValues a, CellValues b, std::size_t at, std::size_t n) {
     multiplyCells(a, b, products != nullptr ? products + at : nullptr,
                   narrowed != nullptr ? narrowed + at : nullptr, n, out.nodata);
     if (out.statistics != nullptr) addProductStatistics(a, b, n, out.nodata, *out.statistics);

@@ -26,23 +26,17 @@
 constexpr std::size_t bandCells = std::size_t{1} << 15;
 constexpr std::size_t maxSegments = 16;
 
-// Values of an input that lie together in a chunk: doubles, or floats still to be widened.
+// Values of an input that lie together in a chunk: doubles, or floats widened as they are used.
 struct Segment {
   const double* values = nullptr;
   const float* floats = nullptr;
   std::size_t count = 0;
 };
 
-// The most cells of a run whose floats are widened at once: their doubles stay in the cache.
-constexpr std::size_t widenedCells = 512;
-
-// The n values of a segment from `from` on, as doubles: where they are floats, widened into
-// `wide` (exactly).
-inline const double* valuesAt(const Segment& segment, std::size_t from, double* wide,
-                              std::size_t n) {
-  if (segment.floats == nullptr) return segment.values + from;
-  widenFloats(segment.floats + from, wide, n);
-  return wide;
+// A segment's values from `from` on.
+inline CellValues valuesAt(const Segment& segment, std::size_t from) {
+  if (segment.floats != nullptr) return {nullptr, segment.floats + from};
+  return {segment.values + from, nullptr};
 }
 
 struct Band {
@@ -92,17 +86,14 @@ bool prepareBands(OutputBands& bands, GridOutput& output, const GridParameters& 
                   std::size_t count, RowLock& lock);
 
 // Calls work(a, b, at, n) for each run of n cells from the band's cell `at` on whose values lie
-// together in both inputs' chunks, a and b pointing at their doubles (floats widened first,
-// widenedCells at a time).
+// together in both inputs' chunks, a and b their values there.
 template <class Work>
 void forEachRun(const Band& band, Work work) {
   const auto& [one, two] = band.segments;
-  double wideOne[widenedCells], wideTwo[widenedCells];
   std::size_t i = 0, j = 0, inOne = 0, inTwo = 0;  // the segments, and the place in each
   for (std::size_t at = 0; at < band.cells;) {
-    std::size_t n = std::min(one[i].count - inOne, two[j].count - inTwo);
-    if (one[i].floats != nullptr || two[j].floats != nullptr) n = std::min(n, widenedCells);
-    work(valuesAt(one[i], inOne, wideOne, n), valuesAt(two[j], inTwo, wideTwo, n), at, n);
+    const std::size_t n = std::min(one[i].count - inOne, two[j].count - inTwo);
+    work(valuesAt(one[i], inOne), valuesAt(two[j], inTwo), at, n);
     at += n;
     inOne += n;
     inTwo += n;

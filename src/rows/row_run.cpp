@@ -200,7 +200,7 @@ bool takeBands(RowRun& run, ProductStatistics* statistics, std::unique_lock<std:
     }
     if (statistics != nullptr && out.statistics == nullptr) {
       held.unlock();
-      forEachRun(band, [&](const double* a, const double* b, std::size_t, std::size_t n) {
+      forEachRun(band, [&](CellValues a, CellValues b, std::size_t, std::size_t n) {
         addProductStatistics(a, b, n, out.nodata, *statistics);
       });
       relock(held);

@@ -123,8 +123,8 @@ TEST(ProductStatistics, RowsGiveTheSameBitsAsSingleValues) {
         std::vector<double> product(n + 1, 7.0);
         std::vector<float> narrowed(n + 1, 7.0f);
         std::vector<double> alone(n + 1, 7.0);  // the products without their floats
-        multiplyCells(a.data(), b.data(), product.data(), narrowed.data(), n, nodata);
-        multiplyCells(a.data(), b.data(), alone.data(), nullptr, n, nodata);
+        multiplyCells({a.data()}, {b.data()}, product.data(), narrowed.data(), n, nodata);
+        multiplyCells({a.data()}, {b.data()}, alone.data(), nullptr, n, nodata);
         ASSERT_EQ(std::memcmp(product.data(), alone.data(), n * sizeof(double)), 0);
         for (std::size_t i = 0; i < n; ++i) {
           // Of two NaN cells the product is b's NaN, made quiet.
@@ -135,7 +135,7 @@ TEST(ProductStatistics, RowsGiveTheSameBitsAsSingleValues) {
         }
         ASSERT_TRUE(product[n] == 7.0 && narrowed[n] == 7.0f) << "a cell after the row was written";
         for (std::size_t k = 0; k < passes.size(); ++k)
-          passes[k](a.data(), b.data(), n, nodata, fused[k]);
+          passes[k]({a.data()}, {b.data()}, n, nodata, fused[k]);
         for (std::size_t k = 0; k <= fused.size(); ++k) {  // the last: addSamples
           const Block b1 = blockOf(k < fused.size() ? fused[k] : rows);
           for (std::size_t i = 0; i < a1.size(); ++i) {
@@ -146,6 +146,33 @@ TEST(ProductStatistics, RowsGiveTheSameBitsAsSingleValues) {
         }
       }
     }
+}
+
+// Floats of a single-precision input give, on every path, the very bits their widened doubles
+// give: in the products, their floats and the statistics, as either input or both.
+TEST(ProductStatistics, FloatsGiveTheBitsOfTheirDoubles) {
+  std::mt19937_64 rng(11);
+  for (std::size_t n : {1, 9, 255, 1000}) {
+    std::vector<float> f(2 * n);  // a's, then b's: any bits, nodata among them
+    for (float& x : f) x = rng() % 4 ? std::bit_cast<float>(std::uint32_t(rng())) : -9999.0f;
+    const std::vector<double> w(f.begin(), f.end());
+    for (int floats = 1; floats < 4; ++floats) {  // a's, b's, both
+      const CellValues a = floats & 1 ? CellValues{nullptr, &f[0]} : CellValues{&w[0]};
+      const CellValues b = floats & 2 ? CellValues{nullptr, &f[n]} : CellValues{&w[n]};
+      std::vector<double> p(2 * n);
+      std::vector<float> q(2 * n);
+      multiplyCells(a, b, &p[0], &q[0], n, -9999);
+      multiplyCells({&w[0]}, {&w[n]}, &p[n], &q[n], n, -9999);
+      ASSERT_EQ(std::memcmp(&p[0], &p[n], n * 8) | std::memcmp(&q[0], &q[n], n * 4), 0);
+      std::vector<ProductStatistics> s(3);
+      for (ProductStatistics& x : s) x.resetStatistics(-9999);
+      availableStatisticsPasses()[0]({&w[0]}, {&w[n]}, n, -9999, s[2]);
+      for (std::size_t k = 0; k < availableStatisticsPasses().size(); ++k) {
+        availableStatisticsPasses()[k](a, b, n, -9999, s[k]);
+        ASSERT_EQ(std::memcmp(blockOf(s[k]).data(), blockOf(s[2]).data(), sizeof(Block)), 0) << n;
+      }
+    }
+  }
 }
 
 }  // namespace
