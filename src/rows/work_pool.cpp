@@ -63,7 +63,7 @@ void workOn(WorkPool& pool) {
 
 }  // namespace
 
-unsigned threadCount() {
+unsigned threadCount(bool smallRun) {
   if (const char* text = std::getenv("CELLPROD_THREADS")) {
     // Blanks around the number are no part of it: cmd's `set CELLPROD_THREADS=1 & cellprod ...`
     // gives the value "1 ".
@@ -76,7 +76,7 @@ unsigned threadCount() {
     const auto [stop, error] = std::from_chars(first, end, n);
     if (error == std::errc() && stop == end && n > 0) return std::min(n, maxThreads);
   }
-  return std::min(usableProcessors(), maxThreads);
+  return smallRun ? 1 : std::min(usableProcessors(), maxThreads);
 }
 
 bool preparePool(WorkPool& pool, RowLock& lock, std::size_t scanBytes) {

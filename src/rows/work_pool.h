@@ -45,9 +45,10 @@ struct WorkPool {
 };
 
 // The number of threads a run uses, the main thread among them: CELLPROD_THREADS where it is a
-// positive whole number, blanks around it allowed, else the processors this process may run on;
+// positive whole number, blanks around it allowed; else one for a small run, whose threads would
+// cost more to set up than they save, and the processors this process may run on for any other;
 // at most maxThreads.
-unsigned threadCount();
+unsigned threadCount(bool smallRun = false);
 
 // Sets the pool up under `lock`, with the main thread's scratch (a scanner of scanBytes where it
 // is more than 0). False where that memory cannot be had.
