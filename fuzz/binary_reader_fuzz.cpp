@@ -124,9 +124,13 @@ Outcome actualReading(const std::string& name, unsigned threads, std::size_t pie
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // A file on a memory file system where there is one: detection opens inputs by name.
-  static const std::string name =
-      std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/cellprod-fuzz-" +
-      std::to_string(getpid()) + ".grd";
+  // Removed when the fuzzer exits.
+  static const struct TempFile {
+    std::string name = std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") +
+                       "/cellprod-fuzz-" + std::to_string(getpid()) + ".grd";
+    ~TempFile() { std::remove(name.c_str()); }
+  } file;
+  const std::string& name = file.name;
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   std::FILE* f = std::fopen(name.c_str(), "wb");
   check(f != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size());
