@@ -103,13 +103,29 @@ std::array<T, n> valuesAs(const std::array<double, n>& values) {
   return v;
 }
 
+// The header's bytes of a regular file, read by position, and its stream placed after them: a
+// read through the stream would fill the stream's whole buffer, which only rows read through the
+// stream need. False where the file cannot be read by position.
+bool readHeaderAt(GridInput& grid, char* bytes, std::size_t n, bool& whole) {
+  PositionalFile byPosition;
+  if (grid.streamed || !openPositional(grid.file, byPosition)) return false;
+  const BytesRead read = readAt(byPosition, 0, bytes, n);
+  closePositional(byPosition);
+  whole =
+      read.count == n && !read.failed && std::fseek(grid.file, static_cast<long>(n), SEEK_SET) == 0;
+  return true;
+}
+
 // The twelve header values stored as values of type T, widened.
 template <class T>
 void readHeaderValues(GridInput& grid) {
   std::array<T, headerValues> v{};
-  bool endedEarly = false;
-  if (readValues(grid, v.data(), sizeof(T), v.size(), v.size(), nullptr, endedEarly) != v.size())
-    fail(headerReadFailure(grid.name));
+  bool endedEarly = false, whole = false;
+  char* const bytes = reinterpret_cast<char*>(v.data());
+  if (!readHeaderAt(grid, bytes, sizeof v, whole))
+    whole =
+        readValues(grid, v.data(), sizeof(T), v.size(), v.size(), nullptr, endedEarly) == v.size();
+  if (!whole) fail(headerReadFailure(grid.name));
   byte_order::fromLittleEndian(v.data(), v.size());
   for (std::size_t i = 0; i < v.size(); ++i) grid.header.values[i] = v[i];
 }

@@ -42,15 +42,19 @@ bool nodataIsFixed(const KeptBytes& first) {
 // The binary tests need the first six values of a double header at most.
 constexpr std::size_t binaryTestBytes = parametersNeeded * sizeof(double);
 
-// Reads the stream on from the bytes already there until `first` holds `wanted` of them or the
-// input has ended. A stream that cannot go back is read straight from its descriptor, no byte
-// more than the tests need, so that detection waits for no byte of a slow writer beyond those.
-void readUpTo(std::FILE* file, bool streamed, KeptBytes& first, std::size_t wanted) {
+// Reads on from the bytes already there until `first` holds `wanted` of them or the input has
+// ended. A stream that cannot go back is read straight from its descriptor, no byte more than
+// the tests need, so that detection waits for no byte of a slow writer beyond those. A regular
+// file is read by position where it can be: a read through its stream would fill the stream's
+// whole buffer for these few bytes.
+void readUpTo(std::FILE* file, bool streamed, const PositionalFile* positional, KeptBytes& first,
+              std::size_t wanted) {
   char* const bytes = reinterpret_cast<char*>(first.bytes.data());
   while (first.count < wanted) {
     const std::size_t n = wanted - first.count;
-    const BytesRead read = streamed ? readAvailable(file, bytes + first.count, n)
-                                    : readStream(file, bytes + first.count, n);
+    const BytesRead read = streamed     ? readAvailable(file, bytes + first.count, n)
+                           : positional ? readAt(*positional, first.count, bytes + first.count, n)
+                                        : readStream(file, bytes + first.count, n);
     first.count += read.count;
     if (read.count == 0 || read.failed || !streamed) return;
   }
@@ -60,9 +64,13 @@ void readUpTo(std::FILE* file, bool streamed, KeptBytes& first, std::size_t want
 // magic, those of the binary tests, as many as there are. Reading on from the fourth byte gives
 // the bytes a read from offset 0 would give, without going back.
 void readFirstBytes(std::FILE* file, bool streamed, KeptBytes& first) {
-  readUpTo(file, streamed, first, sizeof textMagic);
-  if (first.count < sizeof textMagic || startsWithTextMagic(first)) return;
-  readUpTo(file, streamed, first, binaryTestBytes);
+  PositionalFile byPosition;
+  const PositionalFile* positional =
+      !streamed && openPositional(file, byPosition) ? &byPosition : nullptr;
+  readUpTo(file, streamed, positional, first, sizeof textMagic);
+  if (first.count >= sizeof textMagic && !startsWithTextMagic(first))
+    readUpTo(file, streamed, positional, first, binaryTestBytes);
+  if (positional != nullptr) closePositional(byPosition);
 }
 
 // A regular file is read again from its start: a text grid reopened in text mode, a binary
