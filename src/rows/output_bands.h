@@ -28,15 +28,14 @@ constexpr std::size_t maxSegments = 16;
 
 // Values of an input that lie together in a chunk: doubles, or floats widened as they are used.
 struct Segment {
-  const double* values = nullptr;
-  const float* floats = nullptr;
+  CellValues values;
   std::size_t count = 0;
 };
 
 // A segment's values from `from` on.
 inline CellValues valuesAt(const Segment& segment, std::size_t from) {
-  if (segment.floats != nullptr) return {nullptr, segment.floats + from};
-  return {segment.values + from, nullptr};
+  const auto [doubles, floats] = segment.values;
+  return floats != nullptr ? CellValues{nullptr, floats + from} : CellValues{doubles + from};
 }
 
 struct Band {

@@ -142,9 +142,10 @@ std::uint64_t segmentsOf(InputRows& input, std::uint64_t from, std::uint64_t to,
     if (segments != nullptr) {
       const std::size_t skip = first - chunk.firstCell;  // the chunk's values from [1] on
       const double* const values = chunk.values.get() + 1;
-      Segment& segment = segments[used] = {nullptr, nullptr, last - first};
-      if (chunksHoldFloats(input)) segment.floats = reinterpret_cast<const float*>(values) + skip;
-      else segment.values = values + skip;
+      Segment& segment = segments[used] = {{}, last - first};
+      if (chunksHoldFloats(input))
+        segment.values.floats = reinterpret_cast<const float*>(values) + skip;
+      else segment.values.doubles = values + skip;
     }
     ++used;
     if (last == to) {
