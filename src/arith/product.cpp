@@ -142,12 +142,7 @@ double firstCountedZero(const A* a, const B* b, std::size_t n, double nodata, do
   return 0;  // not reached: the caller saw such a product
 }
 
-// The pass for AVX-512, eight cells at a time, with the same multiplies, comparisons and
-// roundings as the plain pass. Count, minimum and maximum do not depend on the order of the
-// products, and are kept in vector form; the sum and the sum of squares do, and are added one
-// product after the other in one chain, the two side by side in one register, whose latency the
-// products' own work hides. An uncounted product adds -0.0 to both, which leaves every sum as it
-// is.
+// Eight values of an input, as doubles.
 CELLPROD_TARGET_AVX512 inline __m512d load8(__mmask8 lanes, const double* values) {
   return _mm512_maskz_loadu_pd(lanes, values);
 }
@@ -156,6 +151,12 @@ CELLPROD_TARGET_AVX512 inline __m512d load8(__mmask8 lanes, const float* values)
   return _mm512_cvtps_pd(_mm256_maskz_loadu_ps(lanes, values));
 }
 
+// The pass for AVX-512, eight cells at a time, with the same multiplies, comparisons and
+// roundings as the plain pass. Count, minimum and maximum do not depend on the order of the
+// products, and are kept in vector form; the sum and the sum of squares do, and are added one
+// product after the other in one chain, the two side by side in one register, whose latency the
+// products' own work hides. An uncounted product adds -0.0 to both, which leaves every sum as it
+// is.
 template <class A, class B>
 CELLPROD_TARGET_AVX512 void statisticsRunAvx512(const A* a, const B* b, std::size_t n,
                                                 double nodata, ProductStatistics& stats) {
