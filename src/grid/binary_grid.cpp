@@ -144,9 +144,11 @@ void readBinaryRows(GridInput& grid, RowRange& rows, float* staging) {
   bool endedEarly = false;
   const RowRange* asTheyCome = rows.asTheyCome ? &rows : nullptr;
   if (grid.encoding == GridEncoding::single) {
-    got = readValues(grid, staging + 1, sizeof(float), n, rows.columns, asTheyCome, endedEarly);
-    byte_order::fromLittleEndian(staging + 1, got);
-    for (std::size_t i = 1; i <= got; ++i) values[i] = staging[i];
+    float* const floats = staging != nullptr ? staging + 1 : reinterpret_cast<float*>(values + 1);
+    got = readValues(grid, floats, sizeof(float), n, rows.columns, asTheyCome, endedEarly);
+    byte_order::fromLittleEndian(floats, got);
+    if (staging != nullptr)
+      for (std::size_t i = 1; i <= got; ++i) values[i] = staging[i];
   } else {
     got = readValues(grid, values + 1, sizeof(double), n, rows.columns, asTheyCome, endedEarly);
     byte_order::fromLittleEndian(values + 1, got);

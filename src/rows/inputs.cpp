@@ -132,7 +132,7 @@ void readBlock(InputRows& input, Chunk& chunk, bool mainThread) {
   rows.asTheyCome = grid.streamed;
   if (mainThread) rows.beforeWait = showProgressNow;
   if (grid.encoding == GridEncoding::text) readTextRows(grid, rows);
-  else readBinaryRows(grid, rows, blocks.staging.get());
+  else readBinaryRows(grid, rows, nullptr);  // a single grid's floats stay floats
   chunk.count = rows.got;
   chunk.end = rows.noMemory ? ChunkEnd::noMemory
               : rows.ended  ? ChunkEnd::inputEnds
@@ -180,12 +180,7 @@ bool prepareBlocks(InputRows& input, GridInput& grid, const GridParameters& work
   const std::size_t rowBytes = input.columns * sizeof(double);
   blocks.rowsPerBlock = std::clamp<std::size_t>(blockBytes / rowBytes, 1,
                                                 static_cast<std::size_t>(std::max(blocks.rows, 1)));
-  const std::size_t values = blocks.rowsPerBlock * input.columns;
-  if (grid.encoding == GridEncoding::single) {
-    blocks.staging.reset(static_cast<float*>(std::calloc(values + 1, sizeof(float))));
-    if (!blocks.staging) return false;
-  }
-  return makeChunks(input, 1, values, 1);
+  return makeChunks(input, 1, blocks.rowsPerBlock * input.columns, 1);
 }
 
 bool preparePieces(InputRows& input, WorkPool& pool, unsigned threads, std::size_t pieceBytes) {

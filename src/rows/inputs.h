@@ -14,8 +14,8 @@
 //   read in order through the stream: by a reader thread of its own, or, on one thread or where
 //   no thread can be had, by the main thread when it needs them. A block of a stream ends early
 //   after the rows whose bytes have come where the writer sends nothing more for now.
-// A single-precision piece keeps its values as the file's floats (in the host's byte order),
-// which the product and the statistics widen as they load them: widening a whole piece where it
+// A single-precision chunk keeps its values as the file's floats (in the host's byte order),
+// which the product and the statistics widen as they load them: widening a whole chunk where it
 // lies would write it all out again.
 // A chunk's end says what comes after its values: more values, the rest of a text piece whose
 // values were full, or nothing (the input ended, a read or a number failed, or memory for a
@@ -79,7 +79,6 @@ struct Blocks {
   std::size_t rowsPerBlock = 0;
   std::int32_t rows = 0;       // rows 1 to rows are read
   std::int32_t nextRow = 1;    // the first row of the next block
-  CallocArray<float> staging;  // single-precision values of a block before they are widened
   std::thread reader;          // where a thread of its own reads them ahead
   bool stopping = false;       // the reader stops at its next wait
 };
@@ -108,10 +107,9 @@ struct InputRows {
   ~InputRows();
 };
 
-// The chunks of the input hold floats (a single-precision input read in pieces).
+// The chunks of the input hold floats (a single-precision input).
 inline bool chunksHoldFloats(const InputRows& input) {
-  return std::holds_alternative<Pieces>(input.source) &&
-         input.grid->encoding == GridEncoding::single;
+  return input.grid->encoding == GridEncoding::single;
 }
 
 // Sets the input up to be read in blocks by the main thread, rows 1 to nrows of ncols columns
