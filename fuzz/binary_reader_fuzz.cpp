@@ -103,12 +103,13 @@ Outcome actualReading(const std::string& name, unsigned threads, std::size_t pie
         o.message = run.message;
       } else if (small) {
         std::vector<double> values(n + 1);
-        std::vector<float> floatRow(n + 1);
+        const float* const floats = reinterpret_cast<const float*>(values.data() + 1);
         for (int row = 1; row <= working.nrows; ++row) {
           RowRange one{values.data(), n, row, 1};
-          readBinaryRows(grid, one, floatRow.data());
+          readBinaryRows(grid, one);
           if (one.got < n) fail(rowReadFailure(name, row, one.got));
-          o.cells.insert(o.cells.end(), values.begin() + 1, values.end());
+          if (grid.encoding == GridEncoding::single) o.cells.insert(o.cells.end(), floats, floats + n);
+          else o.cells.insert(o.cells.end(), values.begin() + 1, values.end());
         }
       }
     }

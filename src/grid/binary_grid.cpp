@@ -137,18 +137,16 @@ void readBinaryHeader(GridInput& grid) {
   else readHeaderValues<double>(grid);
 }
 
-void readBinaryRows(GridInput& grid, RowRange& rows, float* staging) {
+void readBinaryRows(GridInput& grid, RowRange& rows) {
   const std::size_t n = rows.count * rows.columns;
   double* values = rows.values;
   std::size_t got;
   bool endedEarly = false;
   const RowRange* asTheyCome = rows.asTheyCome ? &rows : nullptr;
   if (grid.encoding == GridEncoding::single) {
-    float* const floats = staging != nullptr ? staging + 1 : reinterpret_cast<float*>(values + 1);
+    float* const floats = reinterpret_cast<float*>(values + 1);
     got = readValues(grid, floats, sizeof(float), n, rows.columns, asTheyCome, endedEarly);
     byte_order::fromLittleEndian(floats, got);
-    if (staging != nullptr)
-      for (std::size_t i = 1; i <= got; ++i) values[i] = staging[i];
   } else {
     got = readValues(grid, values + 1, sizeof(double), n, rows.columns, asTheyCome, endedEarly);
     byte_order::fromLittleEndian(values + 1, got);

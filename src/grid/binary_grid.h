@@ -12,9 +12,8 @@ constexpr long statisticsOffset(GridEncoding e) { return e == GridEncoding::sing
 void readBinaryHeader(GridInput& grid);
 
 // Reads the rows of the range; status 5 in the row that is cut short. Single-precision values
-// are staged in `staging`, which holds as many floats as the range has values, and one more, and
-// widened; where `staging` is null they stay floats, from the first value's place on.
-void readBinaryRows(GridInput& grid, RowRange& rows, float* staging);
+// stay floats, from the first value's place on (values + 1), in the host's byte order.
+void readBinaryRows(GridInput& grid, RowRange& rows);
 
 // Writes the provisional header from grid 1's header, statistics block included.
 void writeBinaryHeader(GridOutput& out, const GridHeader& grid1);

@@ -132,7 +132,7 @@ void readBlock(InputRows& input, Chunk& chunk, bool mainThread) {
   rows.asTheyCome = grid.streamed;
   if (mainThread) rows.beforeWait = showProgressNow;
   if (grid.encoding == GridEncoding::text) readTextRows(grid, rows);
-  else readBinaryRows(grid, rows, nullptr);  // a single grid's floats stay floats
+  else readBinaryRows(grid, rows);
   chunk.count = rows.got;
   chunk.end = rows.noMemory ? ChunkEnd::noMemory
               : rows.ended  ? ChunkEnd::inputEnds
