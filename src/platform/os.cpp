@@ -4,7 +4,9 @@
 
 #include <algorithm>  // all_of, max, min
 #include <atomic>
+#include <charconv>  // from_chars
 #include <chrono>
+#include <climits>  // UINT_MAX
 #include <mutex>
 #include <thread>  // hardware_concurrency, this thread's sleep
 #include <utility>  // pair
@@ -359,12 +361,107 @@ std::optional<std::uint64_t> regularFileSize(std::FILE* file) {
   return static_cast<std::uint64_t>(status.st_size);
 }
 
+namespace {
+
+// The first line of a small text file, where it can be read.
+std::optional<std::string> firstLineOf(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  if (file == nullptr) return std::nullopt;
+  char line[128];
+  const bool read = std::fgets(line, sizeof line, file) != nullptr;
+  std::fclose(file);
+  return read ? std::optional<std::string>(line) : std::nullopt;
+}
+
+// The positive whole number that the text starts with; nothing for "max", "-1" or no text.
+std::optional<std::uint64_t> leadingCount(std::optional<std::string_view> text) {
+  std::uint64_t n = 0;
+  if (!text || std::from_chars(text->data(), text->data() + text->size(), n).ec != std::errc() ||
+      n == 0)
+    return std::nullopt;
+  return n;
+}
+
+// Processors for `quota` of CPU time in each `period`, rounded up.
+std::optional<unsigned> processorsFor(std::optional<std::uint64_t> quota,
+                                      std::optional<std::uint64_t> period) {
+  if (!quota || !period) return std::nullopt;
+  return static_cast<unsigned>(std::min<std::uint64_t>((*quota - 1) / *period + 1, UINT_MAX));
+}
+
+std::optional<unsigned> cpuMaxLimit(const std::string& group) {  // v2: "QUOTA PERIOD" or "max ..."
+  const std::optional<std::string> line = firstLineOf(group + "/cpu.max");
+  const std::size_t blank = line ? line->find(' ') : std::string::npos;
+  if (blank == std::string::npos) return std::nullopt;
+  return processorsFor(leadingCount(std::string_view(*line).substr(0, blank)),
+                       leadingCount(std::string_view(*line).substr(blank + 1)));
+}
+
+std::optional<unsigned> cfsQuotaLimit(const std::string& group) {  // v1: quota -1 where none
+  const std::optional<std::string> quota = firstLineOf(group + "/cpu.cfs_quota_us");
+  const std::optional<std::string> period = firstLineOf(group + "/cpu.cfs_period_us");
+  return processorsFor(leadingCount(quota), leadingCount(period));
+}
+
+}  // namespace
+
+std::optional<unsigned> cpuQuotaProcessors(const std::string& root, std::string_view selfGroups) {
+  std::optional<unsigned> smallest;
+  // The limits of the group at `path` below `mount` and of each group above it.
+  const auto alongPath = [&](const std::string& mount, std::string_view path, auto limitOf) {
+    std::string group = mount + std::string(path);
+    for (;;) {
+      const std::optional<unsigned> limit = limitOf(group);
+      if (limit && (!smallest || *limit < *smallest)) smallest = limit;
+      const std::size_t slash = group.rfind('/');
+      if (group.size() <= mount.size() || slash < mount.size()) return;
+      group.resize(slash);
+    }
+  };
+  // Lines of "ID:CONTROLLERS:PATH"; cgroup v2's is "0::PATH".
+  while (!selfGroups.empty()) {
+    const std::size_t end = std::min(selfGroups.find('\n'), selfGroups.size());
+    const std::string_view line = selfGroups.substr(0, end);
+    selfGroups.remove_prefix(std::min(end + 1, selfGroups.size()));
+    const std::size_t first = line.find(':');
+    const std::size_t second = first == line.npos ? line.npos : line.find(':', first + 1);
+    if (second == line.npos) continue;
+    const std::string_view controllers = line.substr(first + 1, second - first - 1);
+    const std::string_view path = line.substr(second + 1);
+    if (line.substr(0, first) == "0" && controllers.empty()) alongPath(root, path, cpuMaxLimit);
+    bool cpu = false;  // among the controllers, separated by commas
+    for (std::string_view rest = controllers; !cpu && !rest.empty();) {
+      const std::size_t comma = std::min(rest.find(','), rest.size());
+      cpu = rest.substr(0, comma) == "cpu";
+      rest.remove_prefix(std::min(comma + 1, rest.size()));
+    }
+    if (cpu)
+      for (const char* mount : {"/cpu", "/cpu,cpuacct"})
+        alongPath(root + mount, path, cfsQuotaLimit);
+  }
+  return smallest;
+}
+
 unsigned usableProcessors() {
 #ifdef __linux__
-  cpu_set_t set;
-  if (::sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
-#endif
+  static const unsigned usable = [] {
+    cpu_set_t set;
+    unsigned n = ::sched_getaffinity(0, sizeof set, &set) == 0
+                     ? static_cast<unsigned>(std::max(1, CPU_COUNT(&set)))
+                     : std::max(1u, std::thread::hardware_concurrency());
+    std::string groups(4096, '\0');
+    if (std::FILE* file = std::fopen("/proc/self/cgroup", "r")) {
+      groups.resize(std::fread(groups.data(), 1, groups.size(), file));
+      std::fclose(file);
+      if (const std::optional<unsigned> limit = cpuQuotaProcessors("/sys/fs/cgroup", groups))
+        n = std::min(n, std::max(*limit, 1u));
+    }
+    return n;
+  }();
+  return usable;
+#else
   return std::max(1u, std::thread::hardware_concurrency());
+#endif
 }
 
 std::uint64_t threadCpuNanoseconds() {

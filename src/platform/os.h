@@ -119,8 +119,18 @@ constexpr bool textModeEndsAtCtrlZ = true;
 constexpr bool textModeEndsAtCtrlZ = false;
 #endif
 
-// How many processors this process may run on (its affinity), at least 1.
+// How many processors this process may run on (its affinity), at least 1, and on Linux no more
+// than the CPU time its control groups allow (cpuQuotaProcessors): a container limited to two
+// processors' time on a machine of 64 runs best with two threads, where 64 would take their
+// memory, fault it in and wait for each other in turns of the quota.
 unsigned usableProcessors();
+
+// The processors' worth of CPU time that the control groups along the process's own allow, the
+// smallest of them, rounded up: cgroup v2's cpu.max, v1's cpu.cfs_quota_us over
+// cpu.cfs_period_us. `root` is where the groups are mounted (/sys/fs/cgroup), `selfGroups` the
+// text of /proc/self/cgroup. A group's path that its mount does not show (a container that sees
+// the host's path) is looked for up to the mount's own group. Nothing where no limit is set.
+std::optional<unsigned> cpuQuotaProcessors(const std::string& root, std::string_view selfGroups);
 
 // The CPU time the calling thread has used, in nanoseconds.
 std::uint64_t threadCpuNanoseconds();
