@@ -27,6 +27,7 @@ TEST(CpuQuotaProcessors, SmallestLimitAlongTheGroupsPath) {
        std::nullopt},
       {"4:cpuacct:/g\n", {{"cpuacct/g/cpu.cfs_quota_us", "100000\n"}}, std::nullopt},
       {"", {}, std::nullopt},
+      {"no colon\n\n7:cpu\n0::/job", {{"job/cpu.max", "250000 100000"}}, 3},  // no line end
   };
   namespace fs = std::filesystem;
   const fs::path root = fs::temp_directory_path() / ("cellprod-groups-" + std::to_string(getpid()));
