@@ -427,7 +427,7 @@ std::optional<unsigned> cpuQuotaProcessors(const std::string& root, std::string_
     const std::size_t second = first == line.npos ? line.npos : line.find(':', first + 1);
     if (second == line.npos) continue;
     const std::string_view controllers = line.substr(first + 1, second - first - 1);
-    const std::string_view path = line.substr(second + 1);
+    const std::string_view path = line.substr(second + 1) == "/" ? "" : line.substr(second + 1);
     if (line.substr(0, first) == "0" && controllers.empty()) alongPath(root, path, cpuMaxLimit);
     bool cpu = false;  // among the controllers, separated by commas
     for (std::string_view rest = controllers; !cpu && !rest.empty();) {
@@ -449,11 +449,11 @@ unsigned usableProcessors() {
     unsigned n = ::sched_getaffinity(0, sizeof set, &set) == 0
                      ? static_cast<unsigned>(std::max(1, CPU_COUNT(&set)))
                      : std::max(1u, std::thread::hardware_concurrency());
-    std::string groups(4096, '\0');
+    char groups[4096];
     if (std::FILE* file = std::fopen("/proc/self/cgroup", "r")) {
-      groups.resize(std::fread(groups.data(), 1, groups.size(), file));
+      const std::string_view text(groups, std::fread(groups, 1, sizeof groups, file));
       std::fclose(file);
-      if (const std::optional<unsigned> limit = cpuQuotaProcessors("/sys/fs/cgroup", groups))
+      if (const std::optional<unsigned> limit = cpuQuotaProcessors("/sys/fs/cgroup", text))
         n = std::min(n, std::max(*limit, 1u));
     }
     return n;
