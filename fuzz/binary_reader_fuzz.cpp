@@ -108,7 +108,8 @@ Outcome actualReading(const std::string& name, unsigned threads, std::size_t pie
           RowRange one{values.data(), n, row, 1};
           readBinaryRows(grid, one);
           if (one.got < n) fail(rowReadFailure(name, row, one.got));
-          if (grid.encoding == GridEncoding::single) o.cells.insert(o.cells.end(), floats, floats + n);
+          if (grid.encoding == GridEncoding::single)
+            o.cells.insert(o.cells.end(), floats, floats + n);
           else o.cells.insert(o.cells.end(), values.begin() + 1, values.end());
         }
       }

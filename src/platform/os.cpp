@@ -8,7 +8,7 @@
 #include <chrono>
 #include <climits>  // UINT_MAX
 #include <mutex>
-#include <thread>  // hardware_concurrency, this thread's sleep
+#include <thread>   // hardware_concurrency, this thread's sleep
 #include <utility>  // pair
 
 #ifdef _WIN32

@@ -77,10 +77,10 @@ struct Pieces {
 // Blocks of whole rows read through the input's stream.
 struct Blocks {
   std::size_t rowsPerBlock = 0;
-  std::int32_t rows = 0;       // rows 1 to rows are read
-  std::int32_t nextRow = 1;    // the first row of the next block
-  std::thread reader;          // where a thread of its own reads them ahead
-  bool stopping = false;       // the reader stops at its next wait
+  std::int32_t rows = 0;     // rows 1 to rows are read
+  std::int32_t nextRow = 1;  // the first row of the next block
+  std::thread reader;        // where a thread of its own reads them ahead
+  bool stopping = false;     // the reader stops at its next wait
 };
 
 struct InputRows {

@@ -43,9 +43,9 @@ struct Band {
   std::size_t cells = 0;
   std::array<std::array<Segment, maxSegments>, 2> segments;  // of grid 1 and of grid 2
   CallocArray<double> products;  // cells of them, for a text or double-precision output
-  CallocArray<float> narrowed;                               // a single-precision output's floats
-  std::unique_ptr<char[], FreeDeleter> text;                 // a text output's
-  CallocArray<std::uint32_t> partEnds;  // text: where the band's part of each write ends
+  CallocArray<float> narrowed;   // a single-precision output's floats
+  std::unique_ptr<char[], FreeDeleter> text;  // a text output's
+  CallocArray<std::uint32_t> partEnds;        // text: where the band's part of each write ends
   // The writer's: the cells written whole before a write failed, and the failure.
   std::uint64_t cellsWritten = 0;
   std::optional<CaughtFailure> writeFailure;
