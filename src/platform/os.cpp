@@ -459,6 +459,18 @@ unsigned usableProcessors() {
     return n;
   }();
   return usable;
+#elif defined(_WIN32)
+  // A process started with an affinity (`start /affinity 3`) keeps to its processors. Where its
+  // threads span processor groups the masks are 0, and all the processors are usable.
+  static const unsigned usable = [] {
+    const unsigned all = std::max(1u, std::thread::hardware_concurrency());
+    DWORD_PTR own = 0, machine = 0;
+    if (!::GetProcessAffinityMask(::GetCurrentProcess(), &own, &machine) || own == 0) return all;
+    unsigned n = 0;
+    for (; own != 0; own &= own - 1) ++n;
+    return std::min(n, all);
+  }();
+  return usable;
 #else
   return std::max(1u, std::thread::hardware_concurrency());
 #endif

@@ -353,12 +353,18 @@ TEST_F(GridCase, LongRunsBetweenRows) {
   }
 }
 
-// CELLPROD_THREADS, blanks around its number allowed (cmd's `set X=5 & ...`); else the processors.
+// CELLPROD_THREADS, blanks around its number allowed (cmd's `set X=5 & ...`); else the processors
+// of the process's affinity.
 TEST_F(GridCase, ThreadCountFromTheEnvironment) {
-  auto count = [&](const char* text) {
-    return runTool(dir, {"thread-count"}, RunSetup{.threadsVariable = text, .testTool = true}).out;
+  auto count = [&](const char* text, bool oneProcessor = false) {
+    return runTool(
+               dir, {"thread-count"},
+               RunSetup{.oneProcessor = oneProcessor, .threadsVariable = text, .testTool = true})
+        .out;
   };
   const std::string processors = count("");  // no number: the suite may run with one set
+  EXPECT_EQ(count("", true), console("1\n"));
+  EXPECT_EQ(count("2", true), console("2\n"));
   for (const auto& [text, n] : {std::pair{"5 ", "5\n"}, {" 3", "3\n"}, {"\t7\t ", "7\n"},
                                 {"500", "64\n"}, {"5 2", ""}, {"0 ", ""}, {"x", ""}, {" ", ""}})
     EXPECT_EQ(count(text), *n ? console(n) : processors) << text;
