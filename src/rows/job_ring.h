@@ -66,9 +66,11 @@ enum class JobState : std::uint8_t {
   written,  // a band the writer has written, or failed to write
 };
 
-// What a thread of the pool needs of its own for any job: the scanner of text pieces.
+// What a thread of the pool needs of its own for any job: the scanner of text pieces, and the
+// few values read last, which stay in the nearest cache (inputs.cpp, readStaged).
 struct JobScratch {
   TextScanner scanner;
+  double staged[512];
   bool mainThread = false;
 };
 
