@@ -18,6 +18,10 @@ TEST(CpuQuotaProcessors, SmallestLimitAlongTheGroupsPath) {
       {2, "0::/a/b\n", {{"a/b/cpu.max", "150000 100000\n"}, {"a/cpu.max", "400000 100000"}}},
       // A container that sees the host's path of its group: its own is the mount's.
       {1, "9:cpu:/do/1\n", {{"cpu/cpu.cfs_quota_us", "5"}, {"cpu/cpu.cfs_period_us", "9"}}},
+      {2,
+       "5:cpu,cpuacct:/s\n",
+       {{"cpu,cpuacct/s/cpu.cfs_quota_us", "200000"},
+        {"cpu,cpuacct/s/cpu.cfs_period_us", "100000"}}},
       {std::nullopt, "3:cpu:/\n", {{"cpu/cpu.cfs_quota_us", "-1"}, {"cpu/cpu.cfs_period_us", "1"}}},
       {std::nullopt, "4:cpuacct:/g\n", {{"cpuacct/g/cpu.cfs_quota_us", "100000"}}},
       {3, "no colon\n\n7:cpu\n0::/job", {{"job/cpu.max", "250000 100000"}}},  // no line end

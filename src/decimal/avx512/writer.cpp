@@ -45,8 +45,8 @@ struct Reciprocal {
   std::uint64_t limit;
 };
 constexpr Reciprocal by1000{1000, 1073742, 30, std::uint64_t{1} << 20};  // six digits in two
-constexpr Reciprocal by100{100, 5243, 19, 1000};                         // three digits
-constexpr Reciprocal by10{10, 205, 11, 100};                             // two digits
+constexpr Reciprocal by100{100, 656, 16, 1000};                          // three digits
+constexpr Reciprocal by10{10, 6554, 16, 100};                            // two digits
 
 // The expression every stage below computes, lane by lane.
 constexpr std::uint64_t quotient(std::uint64_t x, const Reciprocal& r) {
@@ -61,21 +61,25 @@ constexpr bool exactBelowLimit(const Reciprocal& r) {
   return quotient(r.limit - 1, r) == (r.limit - 1) / r.divisor;
 }
 static_assert(exactBelowLimit(by1000) && exactBelowLimit(by100) && exactBelowLimit(by10));
-// by100 and by10 multiply 32-bit lanes: their products must fit.
-static_assert((by100.limit - 1) * by100.multiplier < (std::uint64_t{1} << 32) &&
-              (by10.limit - 1) * by10.multiplier < (std::uint64_t{1} << 32));
+// by100 and by10 take the high half of 16-bit products.
+static_assert(by100.shift == 16 && by100.multiplier < 0x10000 && by100.limit <= 0x10000 &&
+              by10.shift == 16 && by10.multiplier < 0x10000 && by10.limit <= 0x10000);
 
 CELLPROD_TARGET_AVX512 inline Lanes broadcast(std::uint64_t v) {
   return _mm512_set1_epi64(static_cast<long long>(v));
 }
 
-// The quotient of 64-bit lanes of at most 32 bits, and of 32-bit lanes.
+// The quotient of 64-bit lanes of at most 32 bits, and of the 16-bit halves of 32-bit lanes
+// (the upper halves zero): one multiply of 16 bits, which takes the high half of the product.
 CELLPROD_TARGET_AVX512 inline Lanes quotient64(Lanes x, const Reciprocal& r) {
   return _mm512_srli_epi64(_mm512_mul_epu32(x, broadcast(r.multiplier)), r.shift);
 }
-CELLPROD_TARGET_AVX512 inline Lanes quotient32(Lanes x, const Reciprocal& r) {
-  return _mm512_srli_epi32(_mm512_mullo_epi32(x, _mm512_set1_epi32(static_cast<int>(r.multiplier))),
-                           r.shift);
+CELLPROD_TARGET_AVX512 inline Lanes quotient16(Lanes x, const Reciprocal& r) {
+  return _mm512_mulhi_epu16(x, _mm512_set1_epi32(static_cast<int>(r.multiplier)));
+}
+// x - q * d in the 16-bit halves of 32-bit lanes.
+CELLPROD_TARGET_AVX512 inline Lanes remainder16(Lanes x, Lanes q, int d) {
+  return _mm512_sub_epi32(x, _mm512_mullo_epi16(q, _mm512_set1_epi32(d)));
 }
 
 // The limits of the stages are those of the plain writer's quick path (format.h); the plain
@@ -156,10 +160,10 @@ CELLPROD_TARGET_AVX512 inline Lanes sixDigits(Lanes n, Lanes& significant) {
   const Lanes low = _mm512_sub_epi64(n, _mm512_mul_epu32(high, broadcast(1000)));
   // Both three-digit halves at once: high in the low 32 bits of a lane, low in the upper ones.
   const Lanes both = _mm512_or_si512(high, _mm512_slli_epi64(low, 32));
-  const Lanes hundreds = quotient32(both, by100);
-  const Lanes rest = _mm512_sub_epi32(both, _mm512_mullo_epi32(hundreds, _mm512_set1_epi32(100)));
-  const Lanes tens = quotient32(rest, by10);
-  const Lanes units = _mm512_sub_epi32(rest, _mm512_mullo_epi32(tens, _mm512_set1_epi32(10)));
+  const Lanes hundreds = quotient16(both, by100);
+  const Lanes rest = remainder16(both, hundreds, 100);
+  const Lanes tens = quotient16(rest, by10);
+  const Lanes units = remainder16(rest, tens, 10);
   // Bytes 0 to 2 of each 32-bit half hold its three digits; the upper half then moves down by
   // one byte, so that the six digits follow each other in bytes 0 to 5.
   const Lanes spread = _mm512_or_si512(
@@ -283,8 +287,11 @@ CELLPROD_TARGET_AVX512 inline void storeTexts(char*& out, const Texts& t, Lanes 
 // Stage "store" of texts of eight bytes with VBMI2: the bytes of the eight texts compressed
 // into one vector, stored at once. (Texts of 16 bytes gain nothing from it.)
 CELLPROD_TARGET_AVX512_VBMI2 inline void storeCompressed(char*& out, Lanes text, Lanes length) {
-  const __mmask64 kept = _mm512_cmplt_epu8_mask(
-      broadcast(0x0706050403020100), _mm512_mullo_epi64(length, broadcast(0x0101010101010101)));
+  // Each lane's length in all its bytes, by a byte shuffle (a 64-bit multiply is slow).
+  const Lanes lengths =
+      _mm512_shuffle_epi8(length, _mm512_set_epi64(0x0808080808080808, 0, 0x0808080808080808, 0,
+                                                   0x0808080808080808, 0, 0x0808080808080808, 0));
+  const __mmask64 kept = _mm512_cmplt_epu8_mask(broadcast(0x0706050403020100), lengths);
   _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(kept, text));
   out += _mm_popcnt_u64(kept);
 }
