@@ -81,7 +81,7 @@ std::string randomToken(std::mt19937_64& rng) {
     return t + b;
   };
   const double anyDouble = std::bit_cast<double>((rng() >> 12) | (rng() % 2047) << 52);
-  switch (rng() % 17) {
+  switch (rng() % 18) {
     case 0: return t + digits(1 + rng() % 20);                                // integers
     case 1: return t + digits(rng() % 9) + "." + digits(1 + rng() % 8);
     case 2: return t + "." + digits(1 + rng() % 6);
@@ -102,6 +102,11 @@ std::string randomToken(std::mt19937_64& rng) {
     case 10:
       t.append(rng() % 24, '0').append(".").append(rng() % 24, '0') += digits(1 + rng() % 24);
       return rng() % 2 ? t : t.append("e") + digits(1 + rng() % 3);
+    case 11: {  // binary fractions written in full, of up to 19 digits, a few beyond 2^53
+      const std::uint64_t k = rng() % 4 ? rng() >> (11 + rng() % 40) : (1ull << 53) - 2 + rng() % 5;
+      const int f = static_cast<int>(1 + rng() % 12);
+      return printed("%.*Lf", f, std::ldexp(static_cast<long double>(k), -f));
+    }
     default: return t + digits(1 + rng() % 4) + "." + digits(1 + rng() % 6);  // grid values
   }
 }

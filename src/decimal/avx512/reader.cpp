@@ -7,12 +7,14 @@
 // form [+|-]digits[.digits], of at most 16 digits and point together, are converted here, by the
 // same exact rule as the plain reader's quick path (an integer that a double holds exactly,
 // divided by an exact power of ten), in stages: the form is checked, the point taken out, the
-// digits put at the end of a 16-byte vector and combined into an integer. A token of another
-// form (an exponent, a long number) takes fast_float::from_chars's value where it reads the
-// token whole, else the plain conversion's if it is exactly one number; one that is not ("1-2",
-// a character that starts no number) ends the batch there, and the plain reader takes it, as it
-// takes the bytes near the end of those at hand. Where most numbers are long, from_chars reads
-// them one after the other instead, which needs no search for where tokens end.
+// digits put at the end of a 16-byte vector and combined into an integer. A long token that is
+// a binary fraction written in full (a float's or a double's every digit) is converted here too,
+// exactly (dyadicNumber). A token of another form (an exponent, a long number) takes
+// fast_float::from_chars's value where it reads the token whole, else the plain conversion's if
+// it is exactly one number; one that is not ("1-2", a character that starts no number) ends the
+// batch there, and the plain reader takes it, as it takes the bytes near the end of those at
+// hand. Where most numbers are long and of other kinds, from_chars reads them one after the
+// other instead, which needs no search for where tokens end.
 
 // GCC 12 warns of uninitialized values inside its own AVX-512 headers, where the intrinsics
 // build vectors from undefined ones that they then fill; the warnings say nothing of this code.
@@ -22,6 +24,8 @@
 #endif
 #include <immintrin.h>
 
+#include <array>
+#include <bit>  // bit_cast
 #include <cstdint>
 
 #include "decimal/conversion.h"
@@ -110,13 +114,67 @@ CELLPROD_TARGET_AVX512 inline bool simpleNumber(const char* p, unsigned length, 
   return true;
 }
 
+// The inverse of 5^f modulo 2^64, and the largest quotient of a 64-bit integer by 5^f, for f
+// = 0 to 19: m is a multiple of 5^f exactly where m times the inverse (modulo 2^64) is at most
+// that quotient, and the product is then m / 5^f.
+struct FivePower {
+  std::uint64_t inverse, largestQuotient;
+};
+constexpr auto fivePowers = [] {
+  std::array<FivePower, 20> powers{};
+  std::uint64_t five = 1;
+  for (FivePower& power : powers) {
+    std::uint64_t inverse = five;  // right in its low 3 bits; each step doubles them
+    for (int step = 0; step < 5; ++step) inverse *= 2 - five * inverse;
+    power = {inverse, UINT64_MAX / five};
+    five *= 5;
+  }
+  return powers;
+}();
+
+// The value of the token [p, last) where it is [+|-]digits.digits of at most 19 digits, the
+// last a 5, and a binary fraction: the digits as one integer m, f of them after the point, m =
+// k x 5^f, the value is k / 2^f, k rounded to a double once and scaled exactly. A float or a
+// double written with all its digits is such a decimal (GDAL's "%.18g" of a float:
+// 444.359222412109375 is 14560762 / 2^15), which this reads in a few stages, at a fraction of
+// the general conversion's cost: the token right-aligned in 32 bytes, checked, the point taken
+// out, the digits combined. False for any other token. The 32 bytes before last are loaded with
+// those outside the token masked, which never fault.
+CELLPROD_TARGET_AVX512 inline bool dyadicNumber(const char* p, const char* last, double& value) {
+  const bool negative = *p == '-';
+  const char* const digits = p + (negative | (*p == '+'));
+  const auto length = static_cast<unsigned>(last - digits);
+  if (length - 1 > 19 || last[-1] != '5') return false;
+  const __mmask32 token = ~0u << (32 - length);
+  const __m256i text = _mm256_maskz_loadu_epi8(
+      token, reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(last) - 32));
+  const __m256i d = _mm256_sub_epi8(text, _mm256_set1_epi8('0'));
+  const __mmask32 digit = _mm256_mask_cmple_epu8_mask(token, d, _mm256_set1_epi8(9));
+  const __mmask32 point = _mm256_mask_cmpeq_epi8_mask(token, text, _mm256_set1_epi8('.'));
+  if ((digit | point) != token || point == 0 || (point & (point - 1)) != 0) return false;
+  // The digits before the point move up one place, over it.
+  const __m256i x = _mm256_maskz_mov_epi8(digit, d);
+  const __m256i up = _mm256_alignr_epi8(x, _mm256_permute2x128_si256(x, x, 0x08), 15);
+  const __m256i joined = _mm256_mask_blend_epi8((point << 1) - 1, x, up);
+  const std::uint64_t m =
+      integerOf16Digits(_mm256_castsi256_si128(joined)) * 10'000'000'000'000'000 +
+      integerOf16Digits(_mm256_extracti128_si256(joined, 1));
+  const unsigned f = 31 - static_cast<unsigned>(_tzcnt_u32(point));
+  const std::uint64_t k = m * fivePowers[f].inverse;
+  if (k > fivePowers[f].largestQuotient) return false;
+  const double v = static_cast<double>(k) * std::bit_cast<double>(std::uint64_t{1023u - f} << 52);
+  value = negative ? -v : v;
+  return true;
+}
+
 // A token of more bytes than this cannot have the simple form: it is a long number.
 constexpr unsigned longestSimpleToken = 1 + simpleLoadBytes;
 
-// Whether the numbers read are mostly long, judged from four long ones on: the block reader
-// gains nothing on them, and from_chars reads them one after the other sooner (readLongTokens).
-inline bool mostlyLong(std::size_t done, std::size_t longNumbers) {
-  return longNumbers >= 4 && 4 * longNumbers >= done;
+// Whether the numbers read are mostly long, judged from four long ones on, and mostly not
+// binary fractions written in full (dyadicNumber): the block reader gains nothing on them, and
+// from_chars reads them one after the other sooner (readLongTokens).
+inline bool longRun(std::size_t done, std::size_t longNumbers, std::size_t dyadicNumbers) {
+  return longNumbers >= 4 && 4 * longNumbers >= done && 2 * dyadicNumbers < longNumbers;
 }
 
 // Reads tokens that are each exactly one number into values[done..n), from the scanner's
@@ -124,7 +182,8 @@ inline bool mostlyLong(std::size_t done, std::size_t longNumbers) {
 // token it does not take, and after the one that shows the numbers mostly long. Returns the
 // numbers read in all.
 CELLPROD_TARGET_AVX512 std::size_t readNumberTokens(TextScanner& s, double* values, std::size_t n,
-                                                    std::size_t done, std::size_t& longNumbers) {
+                                                    std::size_t done, std::size_t& longNumbers,
+                                                    std::size_t& dyadicNumbers) {
   const char* const buffer = s.buffer.get();
   const char* block = buffer + s.pos;
   if (s.end - s.pos < bytesFromBlock) return done;
@@ -144,15 +203,18 @@ CELLPROD_TARGET_AVX512 std::size_t readNumberTokens(TextScanner& s, double* valu
       const char* token = block + first;
       const bool inBlocks = !(after == 0 && next == 0);
       // A token of another form (a long number, an exponent) is converted as the plain reader
-      // would (convertToken tries from_chars first), if it is exactly one number; one that is
-      // not, and one longer than the two blocks, are the plain reader's.
+      // would (a binary fraction written in full here, else by convertToken, which tries
+      // from_chars first), if it is exactly one number; one that is not, and one longer than the
+      // two blocks, are the plain reader's.
       if (!inBlocks || !(simpleNumber(token, length, values[done]) ||
+                         (dyadicNumber(token, token + length, values[done]) && ++dyadicNumbers) ||
                          convertToken(token, token + length, values[done]))) {
         s.pos = static_cast<std::size_t>(token - buffer);
         return done;
       }
       resume = token + length;
-      if (++done == n || (length > longestSimpleToken && mostlyLong(done, ++longNumbers))) {
+      if (++done == n ||
+          (length > longestSimpleToken && longRun(done, ++longNumbers, dyadicNumbers))) {
         s.pos = static_cast<std::size_t>(resume - buffer);
         return done;
       }
@@ -186,10 +248,11 @@ std::size_t readLongTokens(TextScanner& s, double* values, std::size_t n, std::s
 }  // namespace
 
 std::size_t readNumbersAvx512(TextScanner& s, double* values, std::size_t n) {
-  std::size_t done = 0, longNumbers = 0;
+  std::size_t done = 0, longNumbers = 0, dyadicNumbers = 0;
   while (done < n) {
-    done = readNumberTokens(s, values, n, done, longNumbers);
-    if (done < n && mostlyLong(done, longNumbers)) done = readLongTokens(s, values, n, done);
+    done = readNumberTokens(s, values, n, done, longNumbers, dyadicNumbers);
+    if (done < n && longRun(done, longNumbers, dyadicNumbers))
+      done = readLongTokens(s, values, n, done);
     // Whatever the block reader left: one number by the plain reader, which refills.
     if (done < n && !readNumber(s, values[done++])) return done - 1;
   }
