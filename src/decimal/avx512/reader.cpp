@@ -1,20 +1,13 @@
 // The batch number reader with AVX-512.
 //
-// The plain reader finds where a number starts only once the one before it has ended, so each
-// number waits for the last. Here the white space of 64 bytes at a time is found with one
-// compare, which gives where every token of the block starts and ends; each token is then
-// checked and converted on its own, so the CPU works on several at once. Tokens of the simple
-// form [+|-]digits[.digits], of at most 16 digits and point together, are converted here, by the
-// same exact rule as the plain reader's quick path (an integer that a double holds exactly,
-// divided by an exact power of ten), in stages: the form is checked, the point taken out, the
-// digits put at the end of a 16-byte vector and combined into an integer. A long token that is
-// a binary fraction written in full (a float's or a double's every digit) is converted here too,
-// exactly (dyadicNumber). A token of another form (an exponent, a long number) takes
-// fast_float::from_chars's value where it reads the token whole, else the plain conversion's if
-// it is exactly one number; one that is not ("1-2", a character that starts no number) ends the
-// batch there, and the plain reader takes it, as it takes the bytes near the end of those at
-// hand. Where most numbers are long and of other kinds, from_chars reads them one after the
-// other instead, which needs no search for where tokens end.
+// The plain reader finds where a number starts only once the one before it has ended. Here the
+// white space of 64 bytes at a time gives where every token of the block starts and ends, and
+// each token is converted on its own, so the CPU works on several at once: the simple form by
+// the plain reader's quick path (simpleNumber), a binary fraction written in full exactly
+// (dyadicNumber), any other number as the plain reader converts it (convertToken, from_chars
+// first). A token that is no number ("1-2") ends the batch, and the plain reader takes it, as
+// it takes the bytes near the end of those at hand. Where most numbers are long and of other
+// kinds, from_chars reads them one after the other, which needs no search for token ends.
 
 // GCC 12 warns of uninitialized values inside its own AVX-512 headers, where the intrinsics
 // build vectors from undefined ones that they then fill; the warnings say nothing of this code.
@@ -59,9 +52,8 @@ inline std::uint64_t tokenStarts(std::uint64_t space, std::uint64_t spaceBefore)
   return ~space & ((space << 1) | spaceBefore);
 }
 
-// Where the characters of a simple token are: digits and its point, each a bit, within the m
-// bytes after its sign. False unless they are digits with at most one point, at least one
-// digit, and nothing else.
+// Where the digits and the point of a simple token are, within the m bytes after its sign: false
+// unless they are digits with at most one point, at least one digit.
 CELLPROD_TARGET_AVX512 inline bool simpleForm(__m128i text, unsigned m, unsigned& point) {
   const unsigned inToken = (1u << m) - 1;
   const unsigned digits =
@@ -114,32 +106,24 @@ CELLPROD_TARGET_AVX512 inline bool simpleNumber(const char* p, unsigned length, 
   return true;
 }
 
-// The inverse of 5^f modulo 2^64, and the largest quotient of a 64-bit integer by 5^f, for f
-// = 0 to 19: m is a multiple of 5^f exactly where m times the inverse (modulo 2^64) is at most
-// that quotient, and the product is then m / 5^f.
-struct FivePower {
-  std::uint64_t inverse, largestQuotient;
-};
+// For f = 0 to 19, the inverse of 5^f modulo 2^64 and the largest 64-bit quotient by 5^f: m is
+// a multiple of 5^f where m times the inverse is at most that quotient, and is then m / 5^f.
 constexpr auto fivePowers = [] {
-  std::array<FivePower, 20> powers{};
-  std::uint64_t five = 1;
-  for (FivePower& power : powers) {
+  std::array<std::array<std::uint64_t, 2>, 20> powers{};
+  for (std::uint64_t f = 0, five = 1; f < powers.size(); ++f, five *= 5) {
     std::uint64_t inverse = five;  // right in its low 3 bits; each step doubles them
     for (int step = 0; step < 5; ++step) inverse *= 2 - five * inverse;
-    power = {inverse, UINT64_MAX / five};
-    five *= 5;
+    powers[f] = {inverse, UINT64_MAX / five};
   }
   return powers;
 }();
 
 // The value of the token [p, last) where it is [+|-]digits.digits of at most 19 digits, the
-// last a 5, and a binary fraction: the digits as one integer m, f of them after the point, m =
-// k x 5^f, the value is k / 2^f, k rounded to a double once and scaled exactly. A float or a
-// double written with all its digits is such a decimal (GDAL's "%.18g" of a float:
-// 444.359222412109375 is 14560762 / 2^15), which this reads in a few stages, at a fraction of
-// the general conversion's cost: the token right-aligned in 32 bytes, checked, the point taken
-// out, the digits combined. False for any other token. The 32 bytes before last are loaded with
-// those outside the token masked, which never fault.
+// last a 5, whose digits as one integer m, f of them after the point, are k x 5^f: k / 2^f, k
+// rounded once and scaled exactly. Floats and doubles written with all their digits are such
+// decimals (GDAL's "%.18g" of a float: 444.359222412109375 is 14560762 / 2^15). In stages: the
+// token right-aligned in 32 bytes (those before it masked, which never fault), checked, the
+// point taken out, the digits combined. False for any other token.
 CELLPROD_TARGET_AVX512 inline bool dyadicNumber(const char* p, const char* last, double& value) {
   const bool negative = *p == '-';
   const char* const digits = p + (negative | (*p == '+'));
@@ -160,8 +144,8 @@ CELLPROD_TARGET_AVX512 inline bool dyadicNumber(const char* p, const char* last,
       integerOf16Digits(_mm256_castsi256_si128(joined)) * 10'000'000'000'000'000 +
       integerOf16Digits(_mm256_extracti128_si256(joined, 1));
   const unsigned f = 31 - static_cast<unsigned>(_tzcnt_u32(point));
-  const std::uint64_t k = m * fivePowers[f].inverse;
-  if (k > fivePowers[f].largestQuotient) return false;
+  const std::uint64_t k = m * fivePowers[f][0];
+  if (k > fivePowers[f][1]) return false;
   const double v = static_cast<double>(k) * std::bit_cast<double>(std::uint64_t{1023u - f} << 52);
   value = negative ? -v : v;
   return true;

@@ -1,20 +1,14 @@
-// The cell writer with AVX-512: "%lg" of eight values at a time.
-//
-// The plain writer finds each value's decimal exponent by a loop, scales the value into
-// [1e5, 1e6) and rounds it to six digits, splits those into characters and puts them in place,
-// one value after the other. Here the eight values of a vector go through those steps
-// together, in stages:
+// The cell writer with AVX-512: "%lg" of eight values at a time, through the plain writer's
+// steps (format.cpp) together, in stages:
 //   exponent         from the binary exponent and one comparison with a power of ten;
 //   scale and round  the plain writer's own operations (one exact power of ten, the same
 //                    guard around halves);
-//   digits           the six digits, and how many are left after trailing zeros, by integer
-//                    multiplies and shifts and a leading-zero count;
+//   digits           the six digits, and how many are left after trailing zeros;
 //   texts            each value's text and its tab put together in its lane by shifts: eight
 //                    bytes in the common case (fixed notation, 1 <= |x| < 999999.5), else 16;
 //   store            the texts one after the other.
-// Empty cells take the header's spelling. A value the stages are not sure of (a rounding
-// within a hair of a half, and whatever lies outside 1e-17 <= |x| < 1e17: zero, infinities,
-// NaN) goes to the plain writer, so the bytes are always the plain ones.
+// Empty cells take the header's spelling. A value the stages are not sure of (near a half, or
+// outside 1e-17 <= |x| < 1e17) goes to the plain writer, so the bytes are always the plain ones.
 
 // GCC 12 warns of uninitialized values inside its own AVX-512 headers, where the intrinsics
 // build vectors from undefined ones that they then fill; the warnings say nothing of this code.
@@ -61,23 +55,20 @@ constexpr bool exactBelowLimit(const Reciprocal& r) {
   return quotient(r.limit - 1, r) == (r.limit - 1) / r.divisor;
 }
 static_assert(exactBelowLimit(by1000) && exactBelowLimit(by100) && exactBelowLimit(by10));
-// by100 and by10 take the high half of 16-bit products.
-static_assert(by100.shift == 16 && by100.multiplier < 0x10000 && by100.limit <= 0x10000 &&
-              by10.shift == 16 && by10.multiplier < 0x10000 && by10.limit <= 0x10000);
+static_assert(by100.shift == 16 && by10.shift == 16 && by100.limit < 0x10000);  // quotient16's
 
 CELLPROD_TARGET_AVX512 inline Lanes broadcast(std::uint64_t v) {
   return _mm512_set1_epi64(static_cast<long long>(v));
 }
 
-// The quotient of 64-bit lanes of at most 32 bits, and of the 16-bit halves of 32-bit lanes
-// (the upper halves zero): one multiply of 16 bits, which takes the high half of the product.
+// The quotient of 64-bit lanes of at most 32 bits; and of the 16-bit halves of 32-bit lanes
+// (the upper halves zero), the high half of a 16-bit product, and x - q * d there.
 CELLPROD_TARGET_AVX512 inline Lanes quotient64(Lanes x, const Reciprocal& r) {
   return _mm512_srli_epi64(_mm512_mul_epu32(x, broadcast(r.multiplier)), r.shift);
 }
 CELLPROD_TARGET_AVX512 inline Lanes quotient16(Lanes x, const Reciprocal& r) {
   return _mm512_mulhi_epu16(x, _mm512_set1_epi32(static_cast<int>(r.multiplier)));
 }
-// x - q * d in the 16-bit halves of 32-bit lanes.
 CELLPROD_TARGET_AVX512 inline Lanes remainder16(Lanes x, Lanes q, int d) {
   return _mm512_sub_epi32(x, _mm512_mullo_epi16(q, _mm512_set1_epi32(d)));
 }
