@@ -279,6 +279,12 @@ TEST_F(GridCase, PiecesAtAnyThreadCount) {
   std::mt19937 rng(seed++);
   const char* options[] = {"-f:t", "-f:s", "-f:d"};
   const char* damage[] = {"x", "-", ".", "+.", "1e+", "1-2"};
+  const auto inFull = [&] {  // a binary fraction of 18 digits, as floats are written in full
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17f",
+                  std::ldexp(rng() % (1 << 19) * 2 + 1, -17) - rng() % 2 * 4);
+    return std::string(text);
+  };
   for (int n = 0; n < 10; ++n) {
     // A token replaced, a cut, the output limited, a read that fails, nothing: each twice.
     const unsigned how = n % 5;
@@ -289,7 +295,8 @@ TEST_F(GridCase, PiecesAtAnyThreadCount) {
     for (std::string& g : grids) {
       g = textHeader(std::to_string(C), std::to_string(R));
       for (int i = 0; i < R * C; ++i)
-        g += std::to_string(rng() % 2000 * 0.125 - 9) + (n % 2 ? "0000000001" : "") +
+        g += (n % 4 == 3 ? inFull()
+                         : std::to_string(rng() % 2000 * 0.125 - 9) + (n % 2 ? "0000000001" : "")) +
              (i % C == C - 1 ? "\n" : " ");
     }
     std::string& hurt = grids[rng() % 2];
