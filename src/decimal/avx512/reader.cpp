@@ -121,7 +121,7 @@ constexpr auto fivePowers = [] {
 // The value of the token [p, last) where it is [+|-]digits.digits of at most 19 digits, the
 // last a 5, whose digits as one integer m, f of them after the point, are k x 5^f: k / 2^f, k
 // rounded once and scaled exactly. Floats and doubles written with all their digits are such
-// decimals (GDAL's "%.18g" of a float: 444.359222412109375 is 14560762 / 2^15). In stages: the
+// decimals (GDAL's "%.18g" of a float: 444.359222412109375 is 14560763 / 2^15). In stages: the
 // token right-aligned in 32 bytes (those before it masked, which never fault), checked, the
 // point taken out, the digits combined. False for any other token.
 CELLPROD_TARGET_AVX512 inline bool dyadicNumber(const char* p, const char* last, double& value) {
