@@ -75,15 +75,14 @@ CELLPROD_TARGET_AVX512 inline __m128i digitsAtTheEnd(__m128i text, unsigned m, u
   return _mm_shuffle_epi8(joined, toEnd);
 }
 
-// Sixteen digit values to their integer: pairs, fours and eights by multiply-adds, then the
-// two eights.
-CELLPROD_TARGET_AVX512 inline std::uint64_t integerOf16Digits(__m128i d) {
+// Sixteen digit values to their integer, in the low 64 bits: pairs, fours and eights by
+// multiply-adds, then the two eights, all in the vector.
+CELLPROD_TARGET_AVX512 inline __m128i integerOf16Digits(__m128i d) {
   const __m128i pairs = _mm_maddubs_epi16(d, _mm_set1_epi16(0x010A));
   const __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32(0x00010064));
   const __m128i eights = _mm_madd_epi16(_mm_packus_epi32(fours, fours), _mm_set1_epi32(0x00012710));
-  return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_cvtsi128_si32(eights))) *
-             100000000u +
-         static_cast<std::uint32_t>(_mm_extract_epi32(eights, 1));
+  return _mm_add_epi64(_mm_mul_epu32(eights, _mm_set1_epi64x(100000000)),
+                       _mm_srli_epi64(eights, 32));
 }
 
 // The value of the token of `length` bytes at p, if it has the simple form; at least
@@ -96,12 +95,12 @@ CELLPROD_TARGET_AVX512 inline bool simpleNumber(const char* p, unsigned length, 
   const __m128i text = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + sign));
   unsigned point;
   if (!simpleForm(text, m, point)) return false;
-  const std::uint64_t mantissa = integerOf16Digits(digitsAtTheEnd(text, m, point));
+  const __m128d mantissa = _mm_cvtepu64_pd(integerOf16Digits(digitsAtTheEnd(text, m, point)));
   // With a point there are at most 15 digits, which a double holds exactly; without one the
   // division is by 1, and the conversion rounds once, as the plain reader's does.
   const unsigned fractionDigits = point != 0 ? m - 1 - static_cast<unsigned>(_tzcnt_u32(point)) : 0;
   const double magnitude =
-      static_cast<double>(mantissa) / powerOfTen(static_cast<int>(fractionDigits));
+      _mm_cvtsd_f64(_mm_div_sd(mantissa, _mm_set_sd(powerOfTen(static_cast<int>(fractionDigits)))));
   value = negative ? -magnitude : magnitude;
   return true;
 }
@@ -140,9 +139,11 @@ CELLPROD_TARGET_AVX512 inline bool dyadicNumber(const char* p, const char* last,
   const __m256i x = _mm256_maskz_mov_epi8(digit, d);
   const __m256i up = _mm256_alignr_epi8(x, _mm256_permute2x128_si256(x, x, 0x08), 15);
   const __m256i joined = _mm256_mask_blend_epi8((point << 1) - 1, x, up);
-  const std::uint64_t m =
-      integerOf16Digits(_mm256_castsi256_si128(joined)) * 10'000'000'000'000'000 +
-      integerOf16Digits(_mm256_extracti128_si256(joined, 1));
+  const auto integer = [](__m128i sixteen) CELLPROD_TARGET_AVX512 {
+    return static_cast<std::uint64_t>(_mm_cvtsi128_si64(integerOf16Digits(sixteen)));
+  };
+  const std::uint64_t m = integer(_mm256_castsi256_si128(joined)) * 10'000'000'000'000'000 +
+                          integer(_mm256_extracti128_si256(joined, 1));
   const unsigned f = 31 - static_cast<unsigned>(_tzcnt_u32(point));
   const std::uint64_t k = m * fivePowers[f][0];
   if (k > fivePowers[f][1]) return false;
