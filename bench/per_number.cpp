@@ -22,6 +22,7 @@
 #include "decimal/format.h"
 #include "decimal/kernels.h"
 #include "decimal/scanner.h"
+#include "rows/output_bands.h"  // bandCells
 
 namespace {
 
@@ -168,9 +169,9 @@ int main(int argc, char** argv) {
   const NodataSpelling nodata = spellNodata(-9999);
   std::string out(cells * (maxGeneralLength + 1), '\0');
   // The tool formats a band of products at a time, just formed, into the band's own text; so
-  // here, 32768 cells a call into one band's text, which both stay in the cache. (One call over
-  // all 16,000,000 cells would time the memory as much as the writer.)
-  constexpr std::size_t band = 32768;
+  // here, a band's cells a call into one band's text, which both stay in the cache. (One call
+  // over all 16,000,000 cells would time the memory as much as the writer.)
+  constexpr std::size_t band = bandCells;
   std::string bandText(band * (maxGeneralLength + 1), '\0');
   const std::vector<NumberKernels> kernels = availableKernels();
   for (std::size_t k = 0; k < kernels.size(); ++k) {
