@@ -2,6 +2,7 @@
 
 #include <algorithm>  // min, max, copy_n
 #include <atomic>
+#include <bit>       // bit_cast
 #include <charconv>  // from_chars, to_chars
 #include <cstdint>   // SIZE_MAX
 #include <limits>
@@ -80,6 +81,31 @@ double convertNumber(const NumberText& n) {
   return value;
 }
 
+bool nearestByEstimate(std::uint64_t a, std::uint64_t b, unsigned f, double& value) {
+  // a and b lie below 2^63, where a signed conversion is one instruction everywhere.
+  const double estimate = (static_cast<double>(static_cast<std::int64_t>(a)) * 1e16 +
+                           static_cast<double>(static_cast<std::int64_t>(b))) /
+                          powerOfTen(static_cast<int>(f));
+  const auto bits = std::bit_cast<std::uint64_t>(estimate);
+  const auto q = 1075 - static_cast<int>(bits >> 52);  // the estimate is positive
+  if (q < static_cast<int>(f) || q >= 1075) return false;
+  constexpr std::uint64_t unitsInBinade = std::uint64_t{1} << 52;
+  const std::uint64_t k = (bits & (unitsInBinade - 1)) | unitsInBinade;
+  const auto shift = static_cast<unsigned>(q) - f;
+  const std::uint64_t m = a * 10'000'000'000'000'000 + b;  // modulo 2^64, as all below
+  const auto five = static_cast<std::int64_t>(powersOfFive[f].power);
+  const auto r = static_cast<std::int64_t>((shift < 64 ? m << shift : 0) -
+                                           k * static_cast<std::uint64_t>(five));
+  const int step = (2 * r > five) - (2 * r < -five);
+  const std::int64_t rest = r - step * five;
+  const std::uint64_t nearest = k + static_cast<std::uint64_t>(step);
+  if (2 * rest > five || 2 * rest < -five || nearest < unitsInBinade ||
+      (nearest == unitsInBinade && rest < 0))
+    return false;
+  value = static_cast<double>(nearest) * std::bit_cast<double>(std::uint64_t(1023 - q) << 52);
+  return true;
+}
+
 double convertScanned(const char* begin, const char* end, const char* fraction,
                       std::int64_t fractionDigits, std::int64_t exponent) {
   if (double value; fromCharsUntil(begin, end, value) == end) return value;
@@ -95,9 +121,10 @@ double convertScanned(const char* begin, const char* end, const char* fraction,
 }
 
 bool convertToken(const char* first, const char* last, double& value) {
-  // A token that from_chars reads whole is one number of the grammar: from its first byte on it
-  // reads a subset of it, and the token ends where the number does.
-  if (fromCharsUntil(first, last, value) == last) return true;
+  // A token of more than 20 bytes, which has 20 digits or more if it is a number, from_chars
+  // alone reads, if it reads it whole: then it is one number of the grammar, since from_chars
+  // reads a subset of it from its first byte on, and the token ends where the number does.
+  if (last - first > 20 && fromCharsUntil(first, last, value) == last) return true;
   const NumberExtent n = scanNumber(first);
   if (!n.hasDigits || n.end != last) return false;
   value = n.value;

@@ -5,6 +5,8 @@
 // digit follows is consumed and ignored. "inf", "nan" and hexadecimal forms are not numbers.
 #pragma once
 
+#include <array>
+#include <bit>  // bit_cast
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -95,6 +97,47 @@ CELLPROD_ALWAYS_INLINE const char* fromCharsUntil(const char* begin, const char*
 #endif
 }
 
+// For f = 0 to largestExactPowerOfTen: 5^f, its inverse modulo 2^64, and the largest 64-bit
+// quotient by it. m is a multiple of 5^f where m times the inverse is at most that quotient,
+// and is then m / 5^f.
+struct PowerOfFive {
+  std::uint64_t power, inverse, largestQuotient;
+};
+inline constexpr auto powersOfFive = [] {
+  std::array<PowerOfFive, largestExactPowerOfTen + 1> powers{};
+  for (std::uint64_t f = 0, five = 1; f < powers.size(); ++f, five *= 5) {
+    std::uint64_t inverse = five;  // right in its low 3 bits; each step doubles them
+    for (int step = 0; step < 5; ++step) inverse *= 2 - five * inverse;
+    powers[f] = {five, inverse, UINT64_MAX / five};
+  }
+  return powers;
+}();
+
+// The double nearest to m / 10^f, where m = a x 10^16 + b, a below 10^4, b below 10^16 and f
+// at most largestExactPowerOfTen: an estimate k x 2^-q (k of 53 bits), then the exact distance
+// to it, r / 5^f units of 2^-q where r = m x 2^(q - f) - k x 5^f. r is a few 5^f at most, so
+// 64-bit arithmetic that wraps gives it exactly, and it moves k by at most one unit. No decimal
+// of f digits lies halfway between two such doubles (with q >= f, m x 2^(q - f + 1) would be the
+// odd (2k + 1) x 5^f), so there is no tie to break. False where q < f, where the estimate is off
+// by more than a unit, and below the estimate's binade (2^52 units), where the units halve.
+bool nearestByEstimate(std::uint64_t a, std::uint64_t b, unsigned f, double& value);
+
+// nearestByEstimate's value, found at once where m is k x 5^f: then it is k / 2^f, k rounded
+// once and scaled exactly. Floats and doubles written with all their digits are such decimals
+// (GDAL's "%.18g" of a float: 444.359222412109375 is 14560763 / 2^15), which all end in a 5:
+// that test is made first where fiveLast says m's last digit is one, which a caller knows from
+// the text long before m is known.
+CELLPROD_ALWAYS_INLINE bool nearestQuotient(std::uint64_t a, std::uint64_t b, unsigned f,
+                                            bool fiveLast, double& value) {
+  const PowerOfFive& five = powersOfFive[f];
+  const std::uint64_t k = (a * 10'000'000'000'000'000 + b) * five.inverse;  // modulo 2^64
+  if (fiveLast && a < 1000 && k <= five.largestQuotient && k <= std::uint64_t{1} << 53) {
+    value = static_cast<double>(k) * std::bit_cast<double>(std::uint64_t(1023 - f) << 52);
+    return true;
+  }
+  return nearestByEstimate(a, b, f, value);
+}
+
 // The value of the number the scan below found from begin to end, with its fraction digits and
 // exponent as the scan read them: by fromCharsUntil() where it takes the whole text, else
 // convertNumber().
@@ -149,6 +192,10 @@ CELLPROD_ALWAYS_INLINE NumberExtent scanNumber(const char* p) {
     const double m = static_cast<double>(mantissa);
     const int e = static_cast<int>(scale);
     const double v = e < 0 ? m / powerOfTen(-e) : m * powerOfTen(e);
+    n.value = negative ? -v : v;
+  } else if (double v;
+             digits <= maxFastDigits && scale <= 0 && scale >= -largestExactPowerOfTen &&
+             nearestQuotient(0, mantissa, static_cast<unsigned>(-scale), q[-1] == '5', v)) {
     n.value = negative ? -v : v;
   } else {
     n.value = convertScanned(p, q, fraction, fractionDigits, exponent);

@@ -171,12 +171,13 @@ CELLPROD_ALWAYS_INLINE bool readOneNumber(TextScanner& s, double& value) {
     s.pos = static_cast<std::size_t>(p - buffer);
     return readNumberNearEnd(s, value);
   }
-  // A token of more than 16 bytes is most likely a long number: from_chars alone reads it,
-  // where it ends within the bytes at hand and not at an exponent marker, which the grammar
-  // would consume. Any other number, or a token that was not one, the scan reads.
+  // A token of more than 20 bytes is most likely a number of 20 digits or more: from_chars
+  // alone reads it, where it ends within the bytes at hand and not at an exponent marker, which
+  // the grammar would consume. Any other number, or a token that was not one, the scan reads.
   const auto* const bytes = reinterpret_cast<const unsigned char*>(p);
   if ((spaceBytes(byte_order::loadLittleEndian<std::uint64_t>(bytes)) |
-       spaceBytes(byte_order::loadLittleEndian<std::uint64_t>(bytes + 8))) == 0) {
+       spaceBytes(byte_order::loadLittleEndian<std::uint64_t>(bytes + 8)) |
+       (spaceBytes(byte_order::loadLittleEndian<std::uint64_t>(bytes + 16)) & 0xFFFFFFFFFF)) == 0) {
     const char* const after = fromCharsUntil(p, end, value);
     if (after != nullptr && after < end && (*after | 0x20) != 'e') {
       s.pos = static_cast<std::size_t>(after - buffer);

@@ -102,7 +102,14 @@ std::string randomToken(std::mt19937_64& rng) {
     case 10:
       t.append(rng() % 24, '0').append(".").append(rng() % 24, '0') += digits(1 + rng() % 24);
       return rng() % 2 ? t : t.append("e") + digits(1 + rng() % 3);
-    case 11: {  // binary fractions written in full, of up to 19 digits, a few beyond 2^53
+    case 11: {  // binary fractions written in full, of up to 19 digits, a few beyond 2^53;
+      // doubles in up to 20 digits, a few a step or two from a power of two
+      const int e = static_cast<int>(rng() % 80) - 25;
+      const double power = std::ldexp(1.0, e), step = std::ldexp(0x1p-53, e);
+      if (rng() % 2)
+        return printed("%.*g", static_cast<int>(15 + rng() % 6),
+                       rng() % 4 ? power * (1 + static_cast<double>(rng() >> 12) * 0x1p-52)
+                                 : power + static_cast<double>(rng() % 5) * step - 2 * step);
       const std::uint64_t k = rng() % 4 ? rng() >> (11 + rng() % 40) : (1ull << 53) - 2 + rng() % 5;
       const int f = static_cast<int>(1 + rng() % 12);
       return printed("%.*Lf", f, std::ldexp(static_cast<long double>(k), -f));
@@ -121,18 +128,20 @@ std::string randomSpace(std::mt19937_64& rng) {
 TEST(NumberKernels, ReadersGiveThePlainNumbers) {
   std::mt19937_64 rng(7);
   std::string text;
-  std::size_t tokens = 0;
+  std::vector<double> strtodValues;
   while (text.size() < 20'000'000) {
-    text += randomToken(rng);
-    text += randomSpace(rng);
-    ++tokens;
+    const std::string token = randomToken(rng);
+    strtodValues.push_back(std::strtod(token.c_str(), nullptr));
+    text += token + randomSpace(rng);
   }
+  const std::size_t tokens = strtodValues.size();
   for (const Path& path : vectorPaths()) {
     if (!path.available) GTEST_SKIP() << "path " << path.name << " is not on this CPU";
     for (std::size_t batch : {std::size_t{4000}, std::size_t{7}}) {
       const Reading plain = readAll(text, readNumbersPlain, batch, defaultScanBuffer);
       const Reading fast = readAll(text, path.readNumbers, batch, defaultScanBuffer);
       EXPECT_EQ(plain.count, tokens);
+      EXPECT_TRUE(sameBits(plain.values, strtodValues));
       EXPECT_EQ(fast.count, plain.count) << path.name;
       EXPECT_TRUE(sameBits(fast.values, plain.values)) << path.name;
       EXPECT_EQ(fast.rest, plain.rest) << path.name;

@@ -3,11 +3,11 @@
 // The plain reader finds where a number starts only once the one before it has ended. Here the
 // white space of 64 bytes at a time gives where every token of the block starts and ends, and
 // each token is converted on its own, so the CPU works on several at once: the simple form by
-// the plain reader's quick path (simpleNumber), a binary fraction written in full exactly
-// (dyadicNumber), any other number as the plain reader converts it (convertToken, from_chars
+// the plain reader's quick path (simpleNumber), up to 20 digits with a point by nearestQuotient
+// (longNumber), any other number as the plain reader converts it (convertToken, from_chars
 // first). A token that is no number ("1-2") ends the batch, and the plain reader takes it, as
 // it takes the bytes near the end of those at hand. Where most numbers are long and of other
-// kinds, from_chars reads them one after the other, which needs no search for token ends.
+// forms, from_chars reads them one after the other, which needs no search for token ends.
 
 // GCC 12 warns of uninitialized values inside its own AVX-512 headers, where the intrinsics
 // build vectors from undefined ones that they then fill; the warnings say nothing of this code.
@@ -105,29 +105,16 @@ CELLPROD_TARGET_AVX512 inline bool simpleNumber(const char* p, unsigned length, 
   return true;
 }
 
-// For f = 0 to 19, the inverse of 5^f modulo 2^64 and the largest 64-bit quotient by 5^f: m is
-// a multiple of 5^f where m times the inverse is at most that quotient, and is then m / 5^f.
-constexpr auto fivePowers = [] {
-  std::array<std::array<std::uint64_t, 2>, 20> powers{};
-  for (std::uint64_t f = 0, five = 1; f < powers.size(); ++f, five *= 5) {
-    std::uint64_t inverse = five;  // right in its low 3 bits; each step doubles them
-    for (int step = 0; step < 5; ++step) inverse *= 2 - five * inverse;
-    powers[f] = {inverse, UINT64_MAX / five};
-  }
-  return powers;
-}();
-
-// The value of the token [p, last) where it is [+|-]digits.digits of at most 19 digits, the
-// last a 5, whose digits as one integer m, f of them after the point, are k x 5^f: k / 2^f, k
-// rounded once and scaled exactly. Floats and doubles written with all their digits are such
-// decimals (GDAL's "%.18g" of a float: 444.359222412109375 is 14560763 / 2^15). In stages: the
-// token right-aligned in 32 bytes (those before it masked, which never fault), checked, the
-// point taken out, the digits combined. False for any other token.
-CELLPROD_TARGET_AVX512 inline bool dyadicNumber(const char* p, const char* last, double& value) {
+// The value of the token [p, last) where it is [+|-]digits.digits of at most 20 digits, by
+// nearestQuotient: the long numbers of floats and doubles written with all their digits, as GDAL
+// writes them ("%.18g" and "%.20g"). In stages: the token right-aligned in 32 bytes (those before
+// it masked, which never fault), checked, the point taken out, the digits combined. False for any
+// other token, and where nearestQuotient does not decide.
+CELLPROD_TARGET_AVX512 inline bool longNumber(const char* p, const char* last, double& value) {
   const bool negative = *p == '-';
   const char* const digits = p + (negative | (*p == '+'));
   const auto length = static_cast<unsigned>(last - digits);
-  if (length - 1 > 19 || last[-1] != '5') return false;
+  if (length - 1 > 20) return false;
   const __mmask32 token = ~0u << (32 - length);
   const __m256i text = _mm256_maskz_loadu_epi8(
       token, reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(last) - 32));
@@ -142,12 +129,11 @@ CELLPROD_TARGET_AVX512 inline bool dyadicNumber(const char* p, const char* last,
   const auto integer = [](__m128i sixteen) CELLPROD_TARGET_AVX512 {
     return static_cast<std::uint64_t>(_mm_cvtsi128_si64(integerOf16Digits(sixteen)));
   };
-  const std::uint64_t m = integer(_mm256_castsi256_si128(joined)) * 10'000'000'000'000'000 +
-                          integer(_mm256_extracti128_si256(joined, 1));
   const unsigned f = 31 - static_cast<unsigned>(_tzcnt_u32(point));
-  const std::uint64_t k = m * fivePowers[f][0];
-  if (k > fivePowers[f][1]) return false;
-  const double v = static_cast<double>(k) * std::bit_cast<double>(std::uint64_t{1023u - f} << 52);
+  double v;
+  if (!nearestQuotient(integer(_mm256_castsi256_si128(joined)),
+                       integer(_mm256_extracti128_si256(joined, 1)), f, last[-1] == '5', v))
+    return false;
   value = negative ? -v : v;
   return true;
 }
@@ -155,11 +141,11 @@ CELLPROD_TARGET_AVX512 inline bool dyadicNumber(const char* p, const char* last,
 // A token of more bytes than this cannot have the simple form: it is a long number.
 constexpr unsigned longestSimpleToken = 1 + simpleLoadBytes;
 
-// Whether the numbers read are mostly long, judged from four long ones on, and mostly not
-// binary fractions written in full (dyadicNumber): the block reader gains nothing on them, and
-// from_chars reads them one after the other sooner (readLongTokens).
-inline bool longRun(std::size_t done, std::size_t longNumbers, std::size_t dyadicNumbers) {
-  return longNumbers >= 4 && 4 * longNumbers >= done && 2 * dyadicNumbers < longNumbers;
+// Whether the numbers read are mostly long, judged from four long ones on, and mostly of forms
+// longNumber does not take: the block reader gains nothing on them, and from_chars reads them
+// one after the other sooner (readLongTokens).
+inline bool longRun(std::size_t done, std::size_t longNumbers, std::size_t longTaken) {
+  return longNumbers >= 4 && 4 * longNumbers >= done && 2 * longTaken < longNumbers;
 }
 
 // Reads tokens that are each exactly one number into values[done..n), from the scanner's
@@ -168,7 +154,7 @@ inline bool longRun(std::size_t done, std::size_t longNumbers, std::size_t dyadi
 // numbers read in all.
 CELLPROD_TARGET_AVX512 std::size_t readNumberTokens(TextScanner& s, double* values, std::size_t n,
                                                     std::size_t done, std::size_t& longNumbers,
-                                                    std::size_t& dyadicNumbers) {
+                                                    std::size_t& longTaken) {
   const char* const buffer = s.buffer.get();
   const char* block = buffer + s.pos;
   if (s.end - s.pos < bytesFromBlock) return done;
@@ -188,18 +174,17 @@ CELLPROD_TARGET_AVX512 std::size_t readNumberTokens(TextScanner& s, double* valu
       const char* token = block + first;
       const bool inBlocks = !(after == 0 && next == 0);
       // A token of another form (a long number, an exponent) is converted as the plain reader
-      // would (a binary fraction written in full here, else by convertToken, which tries
-      // from_chars first), if it is exactly one number; one that is not, and one longer than the
+      // would (up to 20 digits with a point here, else by convertToken, which tries from_chars
+      // first), if it is exactly one number; one that is not, and one longer than the
       // two blocks, are the plain reader's.
       if (!inBlocks || !(simpleNumber(token, length, values[done]) ||
-                         (dyadicNumber(token, token + length, values[done]) && ++dyadicNumbers) ||
+                         (longNumber(token, token + length, values[done]) && ++longTaken) ||
                          convertToken(token, token + length, values[done]))) {
         s.pos = static_cast<std::size_t>(token - buffer);
         return done;
       }
       resume = token + length;
-      if (++done == n ||
-          (length > longestSimpleToken && longRun(done, ++longNumbers, dyadicNumbers))) {
+      if (++done == n || (length > longestSimpleToken && longRun(done, ++longNumbers, longTaken))) {
         s.pos = static_cast<std::size_t>(resume - buffer);
         return done;
       }
@@ -233,10 +218,10 @@ std::size_t readLongTokens(TextScanner& s, double* values, std::size_t n, std::s
 }  // namespace
 
 std::size_t readNumbersAvx512(TextScanner& s, double* values, std::size_t n) {
-  std::size_t done = 0, longNumbers = 0, dyadicNumbers = 0;
+  std::size_t done = 0, longNumbers = 0, longTaken = 0;
   while (done < n) {
-    done = readNumberTokens(s, values, n, done, longNumbers, dyadicNumbers);
-    if (done < n && longRun(done, longNumbers, dyadicNumbers))
+    done = readNumberTokens(s, values, n, done, longNumbers, longTaken);
+    if (done < n && longRun(done, longNumbers, longTaken))
       done = readLongTokens(s, values, n, done);
     // Whatever the block reader left: one number by the plain reader, which refills.
     if (done < n && !readNumber(s, values[done++])) return done - 1;
