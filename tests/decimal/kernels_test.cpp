@@ -103,11 +103,11 @@ std::string randomToken(std::mt19937_64& rng) {
       t.append(rng() % 24, '0').append(".").append(rng() % 24, '0') += digits(1 + rng() % 24);
       return rng() % 2 ? t : t.append("e") + digits(1 + rng() % 3);
     case 11: {  // binary fractions written in full, of up to 19 digits, a few beyond 2^53;
-      // doubles in up to 20 digits, a few a step or two from a power of two
+      // doubles in about 20 digits, with exponents too, a few a step from a power of two
       const int e = static_cast<int>(rng() % 80) - 25;
       const double power = std::ldexp(1.0, e), step = std::ldexp(0x1p-53, e);
       if (rng() % 2)
-        return printed("%.*g", static_cast<int>(15 + rng() % 6),
+        return printed(rng() % 3 ? "%.*g" : "%.*E", static_cast<int>(15 + rng() % 6),
                        rng() % 4 ? power * (1 + static_cast<double>(rng() >> 12) * 0x1p-52)
                                  : power + static_cast<double>(rng() % 5) * step - 2 * step);
       const std::uint64_t k = rng() % 4 ? rng() >> (11 + rng() % 40) : (1ull << 53) - 2 + rng() % 5;

@@ -4,10 +4,9 @@
 // white space of 64 bytes at a time gives where every token of the block starts and ends, and
 // each token is converted on its own, so the CPU works on several at once: the simple form by
 // the plain reader's quick path (simpleNumber), up to 20 digits with a point by nearestQuotient
-// (longNumber), any other number as the plain reader converts it (convertToken, from_chars
-// first). A token that is no number ("1-2") ends the batch, and the plain reader takes it, as
-// it takes the bytes near the end of those at hand. Where most numbers are long and of other
-// forms, from_chars reads them one after the other, which needs no search for token ends.
+// (longNumber), any other number as the plain reader converts it (convertToken). A token that
+// is no number ("1-2") ends the batch, and the plain reader takes it, as it takes the bytes near
+// the end of those at hand.
 
 // GCC 12 warns of uninitialized values inside its own AVX-512 headers, where the intrinsics
 // build vectors from undefined ones that they then fill; the warnings say nothing of this code.
@@ -105,19 +104,49 @@ CELLPROD_TARGET_AVX512 inline bool simpleNumber(const char* p, unsigned length, 
   return true;
 }
 
-// The value of the token [p, last) where it is [+|-]digits.digits of at most 20 digits, by
-// nearestQuotient: the long numbers of floats and doubles written with all their digits, as GDAL
-// writes them ("%.18g" and "%.20g"). In stages: the token right-aligned in 32 bytes (those before
-// it masked, which never fault), checked, the point taken out, the digits combined. False for any
-// other token, and where nearestQuotient does not decide.
+// The bytes before `end` that `bytes` selects, in 32 bytes that end with them; the others, which
+// may lie before the buffer, are not read and are zero.
+CELLPROD_TARGET_AVX512 inline __m256i rightAligned(const char* end, __mmask32 bytes) {
+  return _mm256_maskz_loadu_epi8(
+      bytes, reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(end) - 32));
+}
+
+// The value of the token [p, last) where it is [+|-]digits.digits of at most 20 digits, with
+// or without an exponent of one to three digits, by nearestQuotient: the long numbers of floats
+// and doubles written with all their digits, as GDAL writes them ("%.18g", "%.20g") and numpy
+// ("%.18e"). In stages: the token right-aligned in 32 bytes (those before it masked, which never
+// fault); where it has an e, the exponent read and the digits loaded again, right-aligned; the
+// digits checked, the point taken out, the digits combined. False for any other token, and
+// where nearestQuotient does not decide.
 CELLPROD_TARGET_AVX512 inline bool longNumber(const char* p, const char* last, double& value) {
   const bool negative = *p == '-';
   const char* const digits = p + (negative | (*p == '+'));
-  const auto length = static_cast<unsigned>(last - digits);
+  auto length = static_cast<unsigned>(last - digits);
+  if (length - 1 > 25) return false;  // 20 digits, the point, "e-308"
+  __mmask32 token = ~0u << (32 - length);
+  __m256i text = rightAligned(last, token);
+  const char* end = last;  // of the digits and the point
+  int exponent = 0;
+  if (_mm256_mask_cmpeq_epi8_mask(token, _mm256_or_si256(text, _mm256_set1_epi8(0x20)),
+                                  _mm256_set1_epi8('e'))) {
+    // An e: found again in the bytes, which is sooner than from the vector; the exponent after
+    // it, and the digits before it loaded again.
+    end = last - 1;
+    while (end > digits && (*end | 0x20) != 'e') --end;
+    const char* x = end + 1;
+    const bool exponentNegative = *x == '-';
+    x += exponentNegative || *x == '+';
+    if (end == digits || (*end | 0x20) != 'e' || x >= last || last - x > 3) return false;
+    for (; x < last; ++x) {
+      if (!isDigit(*x)) return false;
+      exponent = exponent * 10 + (*x - '0');
+    }
+    if (exponentNegative) exponent = -exponent;
+    length = static_cast<unsigned>(end - digits);
+    token = ~0u << (32 - length);
+    text = rightAligned(end, token);
+  }
   if (length - 1 > 20) return false;
-  const __mmask32 token = ~0u << (32 - length);
-  const __m256i text = _mm256_maskz_loadu_epi8(
-      token, reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(last) - 32));
   const __m256i d = _mm256_sub_epi8(text, _mm256_set1_epi8('0'));
   const __mmask32 digit = _mm256_mask_cmple_epu8_mask(token, d, _mm256_set1_epi8(9));
   const __mmask32 point = _mm256_mask_cmpeq_epi8_mask(token, text, _mm256_set1_epi8('.'));
@@ -129,32 +158,23 @@ CELLPROD_TARGET_AVX512 inline bool longNumber(const char* p, const char* last, d
   const auto integer = [](__m128i sixteen) CELLPROD_TARGET_AVX512 {
     return static_cast<std::uint64_t>(_mm_cvtsi128_si64(integerOf16Digits(sixteen)));
   };
-  const unsigned f = 31 - static_cast<unsigned>(_tzcnt_u32(point));
+  // The value is m / 10^f, f the digits after the point less the exponent.
+  const int f = 31 - static_cast<int>(_tzcnt_u32(point)) - exponent;
   double v;
-  if (!nearestQuotient(integer(_mm256_castsi256_si128(joined)),
-                       integer(_mm256_extracti128_si256(joined, 1)), f, last[-1] == '5', v))
+  if (f < 0 || f > largestExactPowerOfTen ||
+      !nearestQuotient(integer(_mm256_castsi256_si128(joined)),
+                       integer(_mm256_extracti128_si256(joined, 1)), static_cast<unsigned>(f),
+                       end[-1] == '5', v))
     return false;
   value = negative ? -v : v;
   return true;
 }
 
-// A token of more bytes than this cannot have the simple form: it is a long number.
-constexpr unsigned longestSimpleToken = 1 + simpleLoadBytes;
-
-// Whether the numbers read are mostly long, judged from four long ones on, and mostly of forms
-// longNumber does not take: the block reader gains nothing on them, and from_chars reads them
-// one after the other sooner (readLongTokens).
-inline bool longRun(std::size_t done, std::size_t longNumbers, std::size_t longTaken) {
-  return longNumbers >= 4 && 4 * longNumbers >= done && 2 * longTaken < longNumbers;
-}
-
 // Reads tokens that are each exactly one number into values[done..n), from the scanner's
 // position on, while whole blocks lie well inside the bytes at hand; stops before the first
-// token it does not take, and after the one that shows the numbers mostly long. Returns the
-// numbers read in all.
+// token it does not take. Returns the numbers read in all.
 CELLPROD_TARGET_AVX512 std::size_t readNumberTokens(TextScanner& s, double* values, std::size_t n,
-                                                    std::size_t done, std::size_t& longNumbers,
-                                                    std::size_t& longTaken) {
+                                                    std::size_t done) {
   const char* const buffer = s.buffer.get();
   const char* block = buffer + s.pos;
   if (s.end - s.pos < bytesFromBlock) return done;
@@ -173,18 +193,17 @@ CELLPROD_TARGET_AVX512 std::size_t readNumberTokens(TextScanner& s, double* valu
                                          : 64 - first + static_cast<unsigned>(_tzcnt_u64(next));
       const char* token = block + first;
       const bool inBlocks = !(after == 0 && next == 0);
-      // A token of another form (a long number, an exponent) is converted as the plain reader
-      // would (up to 20 digits with a point here, else by convertToken, which tries from_chars
-      // first), if it is exactly one number; one that is not, and one longer than the
-      // two blocks, are the plain reader's.
+      // A token of another form is converted as the plain reader would (by convertToken), if
+      // it is exactly one number; one that is not, and one longer than the two blocks, are the
+      // plain reader's.
       if (!inBlocks || !(simpleNumber(token, length, values[done]) ||
-                         (longNumber(token, token + length, values[done]) && ++longTaken) ||
+                         longNumber(token, token + length, values[done]) ||
                          convertToken(token, token + length, values[done]))) {
         s.pos = static_cast<std::size_t>(token - buffer);
         return done;
       }
       resume = token + length;
-      if (++done == n || (length > longestSimpleToken && longRun(done, ++longNumbers, longTaken))) {
+      if (++done == n) {
         s.pos = static_cast<std::size_t>(resume - buffer);
         return done;
       }
@@ -196,33 +215,12 @@ CELLPROD_TARGET_AVX512 std::size_t readNumberTokens(TextScanner& s, double* valu
   return done;
 }
 
-// Long numbers one after the other, each by from_chars from where the white space before it
-// ends, while each ends within the bytes at hand with white space after it; stops before the
-// first number that does not (near the end of the bytes at hand, a number from_chars does not
-// take whole, a token that is more than one number), which the plain reader takes.
-std::size_t readLongTokens(TextScanner& s, double* values, std::size_t n, std::size_t done) {
-  const char* const buffer = s.buffer.get();
-  const char* const end = buffer + s.end;
-  const char* p = buffer + s.pos;
-  for (; done < n; ++done) {
-    const char* token = p;
-    while (isSpace(static_cast<unsigned char>(*token))) ++token;  // stops at the end mark
-    const char* const after = fromCharsUntil(token, end, values[done]);
-    if (after == nullptr || !isSpace(static_cast<unsigned char>(*after))) break;
-    p = after;
-  }
-  s.pos = static_cast<std::size_t>(p - buffer);
-  return done;
-}
-
 }  // namespace
 
 std::size_t readNumbersAvx512(TextScanner& s, double* values, std::size_t n) {
-  std::size_t done = 0, longNumbers = 0, longTaken = 0;
+  std::size_t done = 0;
   while (done < n) {
-    done = readNumberTokens(s, values, n, done, longNumbers, longTaken);
-    if (done < n && longRun(done, longNumbers, longTaken))
-      done = readLongTokens(s, values, n, done);
+    done = readNumberTokens(s, values, n, done);
     // Whatever the block reader left: one number by the plain reader, which refills.
     if (done < n && !readNumber(s, values[done++])) return done - 1;
   }
