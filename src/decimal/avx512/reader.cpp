@@ -195,12 +195,13 @@ CELLPROD_TARGET_AVX512 std::size_t readNumberTokens(TextScanner& s, double* valu
       const bool inBlocks = !(after == 0 && next == 0);
       // A token of another form is converted as the plain reader would (by convertToken), if
       // it is exactly one number; one that is not, and one longer than the two blocks, are the
-      // plain reader's.
-      if (!inBlocks || !(simpleNumber(token, length, values[done]) ||
-                         longNumber(token, token + length, values[done]) ||
-                         convertToken(token, token + length, values[done]))) {
-        s.pos = static_cast<std::size_t>(token - buffer);
-        return done;
+      // plain reader's. (The other forms marked unlikely keep the simple form's path short.)
+      if (!(inBlocks && simpleNumber(token, length, values[done]))) [[unlikely]] {
+        if (!inBlocks || !(longNumber(token, token + length, values[done]) ||
+                           convertToken(token, token + length, values[done]))) {
+          s.pos = static_cast<std::size_t>(token - buffer);
+          return done;
+        }
       }
       resume = token + length;
       if (++done == n) {
