@@ -116,6 +116,14 @@ bool nearestByEstimate(std::uint64_t a, std::uint64_t b, unsigned f, double& val
   return true;
 }
 
+bool nearestOfTwentyDigits(const char* first, std::uint64_t mantissa, unsigned f, bool fiveLast,
+                           double& value) {
+  std::uint64_t a = 0;
+  for (int n = 0; n < 4; ++first)
+    if (*first != '.') a = a * 10 + static_cast<std::uint64_t>(*first - '0'), ++n;
+  return nearestQuotient(a, mantissa - a * 10'000'000'000'000'000, f, fiveLast, value);
+}
+
 double convertScanned(const char* begin, const char* end, const char* fraction,
                       std::int64_t fractionDigits, std::int64_t exponent) {
   if (double value; fromCharsUntil(begin, end, value) == end) return value;

@@ -138,19 +138,11 @@ CELLPROD_ALWAYS_INLINE bool nearestQuotient(std::uint64_t a, std::uint64_t b, un
   return nearestByEstimate(a, b, f, value);
 }
 
-// nearestQuotient of a number's digits from `first` on, `digits` of them (at most 20), whose
-// integer m the scan gathered in `mantissa`, wrapping beyond 2^64 where they are 20: then a is
-// their first four (the point passed over) and b = m - a x 10^16 in the same wrapping
-// arithmetic, which is exact since b < 10^16.
-CELLPROD_ALWAYS_INLINE bool nearestQuotient(const char* first, std::ptrdiff_t digits,
-                                            std::uint64_t mantissa, unsigned f, bool fiveLast,
-                                            double& value) {
-  std::uint64_t a = 0;
-  if (digits > maxFastDigits)
-    for (int n = 0; n < 4; ++first)
-      if (*first != '.') a = a * 10 + static_cast<std::uint64_t>(*first - '0'), ++n;
-  return nearestQuotient(a, mantissa - a * 10'000'000'000'000'000, f, fiveLast, value);
-}
+// nearestQuotient of 20 digits from `first` on, whose integer m the scan gathered in
+// `mantissa`, wrapping beyond 2^64: a is their first four (the point passed over) and
+// b = m - a x 10^16 in the same wrapping arithmetic, which is exact since b < 10^16.
+bool nearestOfTwentyDigits(const char* first, std::uint64_t mantissa, unsigned f, bool fiveLast,
+                           double& value);
 
 // The value of the number the scan below found from begin to end, with its fraction digits and
 // exponent as the scan read them: by fromCharsUntil() where it takes the whole text, else
@@ -209,8 +201,11 @@ CELLPROD_ALWAYS_INLINE NumberExtent scanNumber(const char* p) {
     n.value = negative ? -v : v;
   } else if (double v; digits <= maxFastDigits + 1 && scale <= 0 &&
                        scale >= -largestExactPowerOfTen &&
-                       nearestQuotient(first, digits, mantissa, static_cast<unsigned>(-scale),
-                                       q[-1] == '5', v)) {
+                       (digits <= maxFastDigits
+                            ? nearestQuotient(0, mantissa, static_cast<unsigned>(-scale),
+                                              q[-1] == '5', v)
+                            : nearestOfTwentyDigits(first, mantissa, static_cast<unsigned>(-scale),
+                                                    q[-1] == '5', v))) {
     n.value = negative ? -v : v;
   } else {
     n.value = convertScanned(p, q, fraction, fractionDigits, exponent);

@@ -179,11 +179,11 @@ CELLPROD_ALWAYS_INLINE bool readOneNumber(TextScanner& s, double& value) {
   const auto* const bytes = reinterpret_cast<const unsigned char*>(p);
   if ((spaceBytes(byte_order::loadLittleEndian<std::uint64_t>(bytes)) |
        spaceBytes(byte_order::loadLittleEndian<std::uint64_t>(bytes + 8)) |
-       (spaceBytes(byte_order::loadLittleEndian<std::uint64_t>(bytes + 16)) & 0xFFFFFFFFFF)) == 0 &&
-      !(*p == '-' ? !isSpace(bytes[21]) && isSpace(bytes[22]) && p[1] != '0'
-                  : isSpace(bytes[21]) && *p != '0')) {
-    const char* const after = fromCharsUntil(p, end, value);
-    if (after != nullptr && after < end && (*after | 0x20) != 'e') {
+       (spaceBytes(byte_order::loadLittleEndian<std::uint64_t>(bytes + 16)) & 0xFFFFFFFFFF)) == 0) {
+    const bool twentyDigits = *p == '-' ? !isSpace(bytes[21]) && isSpace(bytes[22]) && p[1] != '0'
+                                        : isSpace(bytes[21]) && *p != '0';
+    if (const char* after; !twentyDigits && (after = fromCharsUntil(p, end, value)) != nullptr &&
+                           after < end && (*after | 0x20) != 'e') {
       s.pos = static_cast<std::size_t>(after - buffer);
       return true;
     }
