@@ -193,9 +193,10 @@ CELLPROD_TARGET_AVX512 std::size_t readNumberTokens(TextScanner& s, double* valu
                                          : 64 - first + static_cast<unsigned>(_tzcnt_u64(next));
       const char* token = block + first;
       const bool inBlocks = !(after == 0 && next == 0);
-      // A token of another form is converted as the plain reader would (by convertToken), if
-      // it is exactly one number; one that is not, and one longer than the two blocks, are the
-      // plain reader's. (The other forms marked unlikely keep the simple form's path short.)
+      // A token of another form is converted by longNumber, else as the plain reader would (by
+      // convertToken), if it is exactly one number; one that is not, and one longer than the two
+      // blocks, are the plain reader's. (The other forms marked unlikely keep the simple form's
+      // path short.)
       if (!(inBlocks && simpleNumber(token, length, values[done]))) [[unlikely]] {
         if (!inBlocks || !(longNumber(token, token + length, values[done]) ||
                            convertToken(token, token + length, values[done]))) {
