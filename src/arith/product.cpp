@@ -10,13 +10,7 @@
 #include "platform/cpu_features.h"
 
 #if CELLPROD_VECTOR_PATHS
-// GCC 12 warns of uninitialized values inside its own AVX-512 headers, where the intrinsics
-// build vectors from undefined ones that they then fill; the warnings say nothing of this code.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#endif
-#include <immintrin.h>
+#include "platform/avx512.h"
 #endif
 
 void checkCompatible(const GridInput& grid1, const GridInput& grid2) {

@@ -8,14 +8,6 @@
 // is no number ("1-2") ends the batch, and the plain reader takes it, as it takes the bytes near
 // the end of those at hand.
 
-// GCC 12 warns of uninitialized values inside its own AVX-512 headers, where the intrinsics
-// build vectors from undefined ones that they then fill; the warnings say nothing of this code.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#endif
-#include <immintrin.h>
-
 #include <array>
 #include <bit>  // bit_cast
 #include <cstdint>
@@ -23,6 +15,7 @@
 #include "decimal/conversion.h"
 #include "decimal/kernels.h"
 #include "decimal/powers_of_ten.h"
+#include "platform/avx512.h"
 #include "platform/compiler.h"
 
 namespace {

@@ -10,19 +10,12 @@
 // Empty cells take the header's spelling. A value the stages are not sure of (near a half, or
 // outside 1e-17 <= |x| < 1e17) goes to the plain writer, so the bytes are always the plain ones.
 
-// GCC 12 warns of uninitialized values inside its own AVX-512 headers, where the intrinsics
-// build vectors from undefined ones that they then fill; the warnings say nothing of this code.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#endif
-#include <immintrin.h>
-
 #include <cstdint>
 #include <cstring>  // memcpy
 
 #include "decimal/kernels.h"
 #include "decimal/powers_of_ten.h"
+#include "platform/avx512.h"
 #include "platform/byte_order.h"
 #include "platform/compiler.h"
 
