@@ -82,13 +82,12 @@ double convertNumber(const NumberText& n) {
   return value;
 }
 
-// 10^-f for f = 0 to largestExactPowerOfTen, each the nearest double (the division of exact
-// operands rounds once): an estimate multiplies by it, sooner than it would divide.
-constexpr auto inversePowersOfTen = [] {
-  std::array<double, largestExactPowerOfTen + 1> inverses{};
-  for (int f = 0; f <= largestExactPowerOfTen; ++f) inverses[f] = 1 / powerOfTen(f);
-  return inverses;
-}();
+// 10^-f for f = 0 to largestQuotientPower, each the nearest double: an estimate multiplies by
+// it, sooner than it would divide.
+constexpr double inversePowersOfTen[] = {
+    1e-0,  1e-1,  1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,  1e-8,  1e-9,  1e-10, 1e-11, 1e-12,
+    1e-13, 1e-14, 1e-15, 1e-16, 1e-17, 1e-18, 1e-19, 1e-20, 1e-21, 1e-22, 1e-23, 1e-24, 1e-25};
+static_assert(std::size(inversePowersOfTen) == largestQuotientPower + 1);
 
 bool nearestByEstimate(std::uint64_t a, std::uint64_t b, unsigned f, double& value) {
   // a and b lie below 2^63, where a signed conversion is one instruction everywhere. Three
@@ -120,7 +119,8 @@ bool nearestOfTwentyDigits(const char* first, std::uint64_t mantissa, unsigned f
                            double& value) {
   std::uint64_t a = 0;
   for (int n = 0; n < 4; ++first)
-    if (*first != '.') a = a * 10 + static_cast<std::uint64_t>(*first - '0'), ++n;
+    if (*first != '.' && (a != 0 || *first != '0'))
+      a = a * 10 + static_cast<std::uint64_t>(*first - '0'), ++n;
   return nearestQuotient(a, mantissa - a * 10'000'000'000'000'000, f, fiveLast, value);
 }
 
@@ -139,9 +139,10 @@ double convertScanned(const char* begin, const char* end, const char* fraction,
 }
 
 bool convertToken(const char* first, const char* last, double& value) {
-  // A token of more than 20 bytes, which has 20 digits or more if it is a number, from_chars
-  // alone reads, if it reads it whole: then it is one number of the grammar, since from_chars
-  // reads a subset of it from its first byte on, and the token ends where the number does.
+  // A token of more than 20 bytes, most often one the scan would give to from_chars in the end
+  // (the AVX-512 reader's own forms have declined it), from_chars alone reads, if it reads it
+  // whole: then it is one number of the grammar, since from_chars reads a subset of it from its
+  // first byte on, and the token ends where the number does.
   if (last - first > 20 && fromCharsUntil(first, last, value) == last) return true;
   const NumberExtent n = scanNumber(first);
   if (!n.hasDigits || n.end != last) return false;

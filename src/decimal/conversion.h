@@ -97,14 +97,18 @@ CELLPROD_ALWAYS_INLINE const char* fromCharsUntil(const char* begin, const char*
 #endif
 }
 
-// For f = 0 to largestExactPowerOfTen: 5^f, its inverse modulo 2^64, and the largest 64-bit
+// The largest f of the quotients m / 10^f below: 5^f and the distances of up to 15 times it that
+// they compute stay within 63 bits.
+inline constexpr int largestQuotientPower = 25;
+
+// For f = 0 to largestQuotientPower: 5^f, its inverse modulo 2^64, and the largest 64-bit
 // quotient by it. m is a multiple of 5^f where m times the inverse is at most that quotient,
 // and is then m / 5^f.
 struct PowerOfFive {
   std::uint64_t power, inverse, largestQuotient;
 };
 inline constexpr auto powersOfFive = [] {
-  std::array<PowerOfFive, largestExactPowerOfTen + 1> powers{};
+  std::array<PowerOfFive, largestQuotientPower + 1> powers{};
   for (std::uint64_t f = 0, five = 1; f < powers.size(); ++f, five *= 5) {
     std::uint64_t inverse = five;  // right in its low 3 bits; each step doubles them
     for (int step = 0; step < 5; ++step) inverse *= 2 - five * inverse;
@@ -114,7 +118,7 @@ inline constexpr auto powersOfFive = [] {
 }();
 
 // The double nearest to m / 10^f, where m = a x 10^16 + b, a below 10^4, b below 10^16 and f
-// at most largestExactPowerOfTen: an estimate k x 2^-q (k of 53 bits), then the exact distance
+// at most largestQuotientPower: an estimate k x 2^-q (k of 53 bits), then the exact distance
 // to it, r / 5^f units of 2^-q where r = m x 2^(q - f) - k x 5^f. r is a few 5^f at most, so
 // 64-bit arithmetic that wraps gives it exactly, and it moves k by at most one unit. No decimal
 // of f digits lies halfway between two such doubles (with q >= f, m x 2^(q - f + 1) would be the
@@ -138,9 +142,9 @@ CELLPROD_ALWAYS_INLINE bool nearestQuotient(std::uint64_t a, std::uint64_t b, un
   return nearestByEstimate(a, b, f, value);
 }
 
-// nearestQuotient of 20 digits from `first` on, whose integer m the scan gathered in
-// `mantissa`, wrapping beyond 2^64: a is their first four (the point passed over) and
-// b = m - a x 10^16 in the same wrapping arithmetic, which is exact since b < 10^16.
+// nearestQuotient of 20 significant digits from `first` on, whose integer m the scan gathered in
+// `mantissa`, wrapping beyond 2^64: a is the first four (leading zeros and the point passed
+// over) and b = m - a x 10^16 in the same wrapping arithmetic, which is exact since b < 10^16.
 bool nearestOfTwentyDigits(const char* first, std::uint64_t mantissa, unsigned f, bool fiveLast,
                            double& value);
 
@@ -182,6 +186,7 @@ CELLPROD_ALWAYS_INLINE NumberExtent scanNumber(const char* p) {
     fractionDigits = q - fraction;
     digits += fractionDigits;
   }
+  const char* const digitsEnd = q;
   std::int64_t exponent = 0;
   if (digits > 0 && (*q == 'e' || *q == 'E')) {
     ++q;
@@ -193,19 +198,21 @@ CELLPROD_ALWAYS_INLINE NumberExtent scanNumber(const char* p) {
   const std::int64_t scale = exponent - fractionDigits;
   NumberExtent n{q, digits > 0, 0};
   if (digits == 0) return n;
+  // Leading zeros add nothing to the mantissa ("0.05", ".05"): only the digits after them count.
+  if (*first == '0' || *first == '.')
+    for (const char* z = first; z < digitsEnd && (*z == '0' || *z == '.'); ++z) digits -= *z == '0';
   if (digits <= maxFastDigits && mantissa <= maxExactMantissa && scale >= -largestExactPowerOfTen &&
       scale <= largestExactPowerOfTen) {
     const double m = static_cast<double>(mantissa);
     const int e = static_cast<int>(scale);
     const double v = e < 0 ? m / powerOfTen(-e) : m * powerOfTen(e);
     n.value = negative ? -v : v;
-  } else if (double v; digits <= maxFastDigits + 1 && scale <= 0 &&
-                       scale >= -largestExactPowerOfTen &&
-                       (digits <= maxFastDigits
-                            ? nearestQuotient(0, mantissa, static_cast<unsigned>(-scale),
-                                              q[-1] == '5', v)
-                            : nearestOfTwentyDigits(first, mantissa, static_cast<unsigned>(-scale),
-                                                    q[-1] == '5', v))) {
+  } else if (double v;
+             digits <= maxFastDigits + 1 && scale <= 0 && scale >= -largestQuotientPower &&
+             (digits <= maxFastDigits
+                  ? nearestQuotient(0, mantissa, static_cast<unsigned>(-scale), q[-1] == '5', v)
+                  : nearestOfTwentyDigits(first, mantissa, static_cast<unsigned>(-scale),
+                                          q[-1] == '5', v))) {
     n.value = negative ? -v : v;
   } else {
     n.value = convertScanned(p, q, fraction, fractionDigits, exponent);

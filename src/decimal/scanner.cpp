@@ -171,23 +171,6 @@ CELLPROD_ALWAYS_INLINE bool readOneNumber(TextScanner& s, double& value) {
     s.pos = static_cast<std::size_t>(p - buffer);
     return readNumberNearEnd(s, value);
   }
-  // A token of more than 20 bytes is most likely a number of 20 digits or more: from_chars
-  // alone reads it, where it ends within the bytes at hand and not at an exponent marker, which
-  // the grammar would consume. Any other number, or a token that was not one, the scan reads,
-  // and so a token of 21 bytes after an optional '-' whose first is no 0: most likely 20 digits
-  // and a point (GDAL's "%.20g" of a double from 1 on), which the scan converts exactly sooner.
-  const auto* const bytes = reinterpret_cast<const unsigned char*>(p);
-  if ((spaceBytes(byte_order::loadLittleEndian<std::uint64_t>(bytes)) |
-       spaceBytes(byte_order::loadLittleEndian<std::uint64_t>(bytes + 8)) |
-       (spaceBytes(byte_order::loadLittleEndian<std::uint64_t>(bytes + 16)) & 0xFFFFFFFFFF)) == 0) {
-    const bool twentyDigits = *p == '-' ? !isSpace(bytes[21]) && isSpace(bytes[22]) && p[1] != '0'
-                                        : isSpace(bytes[21]) && *p != '0';
-    if (const char* after; !twentyDigits && (after = fromCharsUntil(p, end, value)) != nullptr &&
-                           after < end && (*after | 0x20) != 'e') {
-      s.pos = static_cast<std::size_t>(after - buffer);
-      return true;
-    }
-  }
   return consumeNumber(s, p, value);
 }
 

@@ -154,7 +154,7 @@ CELLPROD_TARGET_AVX512 inline bool longNumber(const char* p, const char* last, d
   // The value is m / 10^f, f the digits after the point less the exponent.
   const int f = 31 - static_cast<int>(_tzcnt_u32(point)) - exponent;
   double v;
-  if (f < 0 || f > largestExactPowerOfTen ||
+  if (f < 0 || f > largestQuotientPower ||
       !nearestQuotient(integer(_mm256_castsi256_si128(joined)),
                        integer(_mm256_extracti128_si256(joined, 1)), static_cast<unsigned>(f),
                        end[-1] == '5', v))
