@@ -114,6 +114,8 @@ std::string randomToken(std::mt19937_64& rng) {
       const int f = static_cast<int>(1 + rng() % 12);
       return printed("%.*Lf", f, std::ldexp(static_cast<long double>(k), -f));
     }
+    case 12:  // 20 digits after leading zeros, from 0.5 down to 0.0004
+      return printed("%.20g", std::ldexp(static_cast<double>(rng() >> 11), -53 - rng() % 12));
     default: return t + digits(1 + rng() % 4) + "." + digits(1 + rng() % 6);  // grid values
   }
 }

@@ -104,8 +104,9 @@ CELLPROD_TARGET_AVX512 inline __m256i rightAligned(const char* end, __mmask32 by
       bytes, reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(end) - 32));
 }
 
-// The value of the token [p, last) where it is [+|-]digits.digits of at most 20 digits, with
-// or without an exponent of one to three digits, by nearestQuotient: the long numbers of floats
+// The value of the token [p, last) where it is [+|-]digits.digits of at most 20 digits after
+// its leading zeros, in 32 bytes after its sign, with or without an exponent of one to three
+// digits, by nearestQuotient: the long numbers of floats
 // and doubles written with all their digits, as GDAL writes them ("%.18g", "%.20g") and numpy
 // ("%.18e"). In stages: the token right-aligned in 32 bytes (those before it masked, which never
 // fault); where it has an e, the exponent read and the digits loaded again, right-aligned; the
@@ -115,7 +116,7 @@ CELLPROD_TARGET_AVX512 inline bool longNumber(const char* p, const char* last, d
   const bool negative = *p == '-';
   const char* const digits = p + (negative | (*p == '+'));
   auto length = static_cast<unsigned>(last - digits);
-  if (length - 1 > 25) return false;  // 20 digits, the point, "e-308"
+  if (length - 1 > 31) return false;
   __mmask32 token = ~0u << (32 - length);
   __m256i text = rightAligned(last, token);
   const char* end = last;  // of the digits and the point
@@ -139,7 +140,6 @@ CELLPROD_TARGET_AVX512 inline bool longNumber(const char* p, const char* last, d
     token = ~0u << (32 - length);
     text = rightAligned(end, token);
   }
-  if (length - 1 > 20) return false;
   const __m256i d = _mm256_sub_epi8(text, _mm256_set1_epi8('0'));
   const __mmask32 digit = _mm256_mask_cmple_epu8_mask(token, d, _mm256_set1_epi8(9));
   const __mmask32 point = _mm256_mask_cmpeq_epi8_mask(token, text, _mm256_set1_epi8('.'));
@@ -153,10 +153,11 @@ CELLPROD_TARGET_AVX512 inline bool longNumber(const char* p, const char* last, d
   };
   // The value is m / 10^f, f the digits after the point less the exponent.
   const int f = 31 - static_cast<int>(_tzcnt_u32(point)) - exponent;
+  // The digits but the last 16 give a, below 10^4 where at most 20 digits follow leading zeros.
+  const std::uint64_t a = integer(_mm256_castsi256_si128(joined));
   double v;
-  if (f < 0 || f > largestQuotientPower ||
-      !nearestQuotient(integer(_mm256_castsi256_si128(joined)),
-                       integer(_mm256_extracti128_si256(joined, 1)), static_cast<unsigned>(f),
+  if (f < 0 || f > largestQuotientPower || a >= 10'000 ||
+      !nearestQuotient(a, integer(_mm256_extracti128_si256(joined, 1)), static_cast<unsigned>(f),
                        end[-1] == '5', v))
     return false;
   value = negative ? -v : v;
