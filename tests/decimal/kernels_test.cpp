@@ -166,7 +166,10 @@ TEST(NumberKernels, ReadersStopWhereThePlainOneDoes) {
         // At odd offsets the numbers are long, and the plain reader takes the rest of them.
         const char* fraction = offset % 2 ? ".2500000000000000001 " : ".25 ";
         for (int i = 0; i < 500; ++i) text += std::to_string(i * 37 % 1000) + fraction;
-        text += ending + " 1 2 3" + std::string(300, ' ');
+        // Short numbers just before, "1+2" among them (1, then +2): the ending falls at each place
+        // of four numbers taken at once.
+        text.append(static_cast<std::size_t>(offset / 16 * 2), ' ') += "7 7 7 1+2 7 7 7 " + ending;
+        text += " 1 2 3" + std::string(300, ' ');
         const Reading plain = readAll(text, readNumbersPlain, 100000, defaultScanBuffer);
         const Reading fast = readAll(text, path.readNumbers, 100000, defaultScanBuffer);
         EXPECT_EQ(fast.count, plain.count) << path.name << " " << ending << " " << offset;
