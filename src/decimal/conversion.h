@@ -97,8 +97,8 @@ CELLPROD_ALWAYS_INLINE const char* fromCharsUntil(const char* begin, const char*
 #endif
 }
 
-// The largest f of the quotients m / 10^f below: 5^f and the distances of up to 15 times it that
-// they compute stay within 63 bits.
+// The largest f of the quotients m / 10^f below: 5^f, and twice the distances of up to 15 times
+// it that they compute (an estimate is off by a few units at most), stay within 63 bits.
 inline constexpr int largestQuotientPower = 25;
 
 // For f = 0 to largestQuotientPower: 5^f, its inverse modulo 2^64, and the largest 64-bit
