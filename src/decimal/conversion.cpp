@@ -119,8 +119,7 @@ bool nearestOfTwentyDigits(const char* first, std::uint64_t mantissa, unsigned f
                            double& value) {
   std::uint64_t a = 0;
   for (int n = 0; n < 4; ++first)
-    if (*first != '.' && (a != 0 || *first != '0'))
-      a = a * 10 + static_cast<std::uint64_t>(*first - '0'), ++n;
+    if (*first != '.') a = a * 10 + static_cast<std::uint64_t>(*first - '0'), ++n;
   return nearestQuotient(a, mantissa - a * 10'000'000'000'000'000, f, fiveLast, value);
 }
 

@@ -142,9 +142,9 @@ CELLPROD_ALWAYS_INLINE bool nearestQuotient(std::uint64_t a, std::uint64_t b, un
   return nearestByEstimate(a, b, f, value);
 }
 
-// nearestQuotient of 20 significant digits from `first` on, whose integer m the scan gathered in
-// `mantissa`, wrapping beyond 2^64: a is the first four (leading zeros and the point passed
-// over) and b = m - a x 10^16 in the same wrapping arithmetic, which is exact since b < 10^16.
+// nearestQuotient of 20 digits from the significant one at `first` on, whose integer m the scan
+// gathered in `mantissa`, wrapping beyond 2^64: a is their first four (the point passed over)
+// and b = m - a x 10^16 in the same wrapping arithmetic, which is exact since b < 10^16.
 bool nearestOfTwentyDigits(const char* first, std::uint64_t mantissa, unsigned f, bool fiveLast,
                            double& value);
 
@@ -198,9 +198,12 @@ CELLPROD_ALWAYS_INLINE NumberExtent scanNumber(const char* p) {
   const std::int64_t scale = exponent - fractionDigits;
   NumberExtent n{q, digits > 0, 0};
   if (digits == 0) return n;
-  // Leading zeros add nothing to the mantissa ("0.05", ".05"): only the digits after them count.
+  // Leading zeros add nothing to the mantissa ("0.05", ".05"): only the digits from the first
+  // significant one count.
+  const char* significant = first;
   if (*first == '0' || *first == '.')
-    for (const char* z = first; z < digitsEnd && (*z == '0' || *z == '.'); ++z) digits -= *z == '0';
+    for (; significant < digitsEnd && (*significant == '0' || *significant == '.'); ++significant)
+      digits -= *significant == '0';
   if (digits <= maxFastDigits && mantissa <= maxExactMantissa && scale >= -largestExactPowerOfTen &&
       scale <= largestExactPowerOfTen) {
     const double m = static_cast<double>(mantissa);
@@ -211,7 +214,7 @@ CELLPROD_ALWAYS_INLINE NumberExtent scanNumber(const char* p) {
              digits <= maxFastDigits + 1 && scale <= 0 && scale >= -largestQuotientPower &&
              (digits <= maxFastDigits
                   ? nearestQuotient(0, mantissa, static_cast<unsigned>(-scale), q[-1] == '5', v)
-                  : nearestOfTwentyDigits(first, mantissa, static_cast<unsigned>(-scale),
+                  : nearestOfTwentyDigits(significant, mantissa, static_cast<unsigned>(-scale),
                                           q[-1] == '5', v))) {
     n.value = negative ? -v : v;
   } else {
